@@ -1,0 +1,105 @@
+// The console dialogue: settles the paths, reads the input, writes the table
+// and tells the outcome, pausing before the window closes.
+#include <cstdio>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dbgparse.h"
+#include "platform.h"
+
+namespace {
+
+namespace platform = dbgparse::platform;
+
+constexpr int exit_success = 0;
+constexpr int exit_failure = -1;  // arrives as 255 on POSIX, 0xFFFFFFFF on Windows
+
+struct paths {
+  std::string input;
+  std::string output;
+};
+
+// Prints one line of the dialogue on standard output.
+void say(const std::string& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+}
+
+int fail(const std::string& message) {
+  say(message);
+  platform::pause();
+  return exit_failure;
+}
+
+// No argument: both paths are asked for. One: the output is named after the
+// input. Two or more: the first two are taken.
+std::optional<paths> settle_paths(const std::vector<std::string>& args) {
+  if (args.size() <= 1) {
+    paths asked;
+    say("Enter the filename: ");
+    if (!platform::read_word(asked.input)) {
+      return std::nullopt;
+    }
+    say("Enter the file to save as: ");
+    if (!platform::read_word(asked.output)) {
+      return std::nullopt;
+    }
+    return asked;
+  }
+  if (args.size() == 2) {
+    return paths{args[1], args[1] + ".qb"};
+  }
+  return paths{args[1], args[2]};
+}
+
+int convert(const paths& files) {
+  const std::optional<std::uint64_t> size = platform::file_size(files.input);
+  if (!size) {
+    return fail("Error checking size of " + files.input + " are you sure it exists?");
+  }
+  platform::input_bytes input;
+  switch (platform::read_input(files.input, *size, input)) {
+    case platform::read_result::ok:
+      break;
+    case platform::read_result::cannot_open:
+      return fail("Couldn't open " + files.input + "!");
+    case platform::read_result::no_memory:
+      return fail("Not enough memory for " + files.input + "!");
+  }
+
+  // Opened only once the input is read whole, so the output may be the input.
+  platform::output_file output;
+  if (!output.open(files.output)) {
+    return fail("Couldn't open " + files.output + "!");
+  }
+  const bool written = dbgparse::write_table(
+      input.bytes, [&output](std::span<const unsigned char> piece) { return output.write(piece); });
+  if (!written || !output.commit()) {
+    return fail("Couldn't write " + files.output + "!");
+  }
+  say("Finished!");
+  platform::pause();
+  return exit_success;
+}
+
+int run(const std::vector<std::string>& args) {
+  say("Zav's DBG converter");
+  const std::optional<paths> files = settle_paths(args);
+  if (!files) {
+    return fail("No filename given!");
+  }
+  try {
+    return convert(*files);
+  } catch (const std::bad_alloc&) {
+    return fail("Not enough memory for " + files->input + "!");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::prepare_console();
+  return run(platform::arguments(argc, argv));
+}
