@@ -1,0 +1,79 @@
+#include "process.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace test_support {
+namespace {
+
+std::filesystem::path scratch_file(const char* role) {
+  return std::filesystem::temp_directory_path() /
+         ("dbgparse_test_" + std::to_string(::getpid()) + "_" + role);
+}
+
+// Only async-signal-safe calls between fork and exec.
+[[noreturn]] void become_child(const std::filesystem::path& program, std::vector<char*>& argv,
+                               int input_fd, int output_fd, const run_options& options) {
+  if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0) {
+    ::_exit(126);
+  }
+  if (options.file_size_limit) {
+    const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, SIG_IGN);
+  }
+  ::dup2(input_fd, STDIN_FILENO);
+  ::dup2(output_fd, STDOUT_FILENO);
+  ::dup2(output_fd, STDERR_FILENO);
+  ::execv(program.c_str(), argv.data());
+  ::_exit(127);
+}
+
+}  // namespace
+
+run_result run_program(const std::filesystem::path& program, const run_options& options) {
+  const std::filesystem::path input_path = scratch_file("stdin");
+  const std::filesystem::path output_path = scratch_file("stdout");
+  std::ofstream(input_path, std::ios::binary) << options.standard_input;
+
+  const std::string absolute_program = std::filesystem::absolute(program).string();
+  std::vector<std::string> words{absolute_program};
+  words.insert(words.end(), options.arguments.begin(), options.arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+
+  const int input_fd = ::open(input_path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int output_fd = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (input_fd < 0 || output_fd < 0) {
+    throw std::runtime_error("cannot set up the child's standard streams");
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    become_child(absolute_program, argv, input_fd, output_fd, options);
+  }
+  ::close(input_fd);
+  ::close(output_fd);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+  }
+
+  run_result result;
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+  std::ifstream captured(output_path, std::ios::binary);
+  result.output.assign(std::istreambuf_iterator<char>(captured), std::istreambuf_iterator<char>());
+  std::filesystem::remove(input_path);
+  std::filesystem::remove(output_path);
+  return result;
+}
+
+}  // namespace test_support
