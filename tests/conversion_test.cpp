@@ -1,3 +1,149 @@
-#include "dbgparse.h"
+// Unit tests of the conversion: golden files, the line-end search, and the
+// ways the table is handed back.
 #include <gtest/gtest.h>
-TEST(X, Y) { std::vector<unsigned char> b; EXPECT_EQ(dbgparse::parse_qb(b, 0), 2u); }
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dbgparse.h"
+
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+bytes read_file(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+bytes to_bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+bytes convert(bytes buffer) {
+  const std::size_t length = dbgparse::parse_qb(buffer, buffer.size());
+  buffer.resize(length);
+  return buffer;
+}
+
+// Every tests/data/NAME.dbg converts to exactly tests/data/NAME.qb.
+class golden_file : public testing::TestWithParam<std::string> {};
+
+TEST_P(golden_file, converts_to_its_table) {
+  const std::filesystem::path data(DBGPARSE_TEST_DATA);
+  const bytes input = read_file(data / (GetParam() + ".dbg"));
+  const bytes expected = read_file(data / (GetParam() + ".qb"));
+  EXPECT_EQ(convert(input), expected);
+}
+
+std::vector<std::string> golden_names() {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(DBGPARSE_TEST_DATA)) {
+    if (entry.path().extension() == ".dbg") {
+      names.push_back(entry.path().stem().string());
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string golden_test_name(const testing::TestParamInfo<std::string>& name) { return name.param; }
+
+INSTANTIATE_TEST_SUITE_P(data, golden_file, testing::ValuesIn(golden_names()), golden_test_name);
+
+TEST(find_end, finds_the_first_cr_or_lf_within_n_bytes) {
+  struct example {
+    std::string_view text;
+    std::int64_t n;
+    std::size_t expected;
+  };
+  const example examples[] = {
+      {"abc\r\n", 5, 3}, {"abc\n\r", 5, 3},
+      {"ab\rc\n", 5, 2}, {"\r\nabc", 5, 0},
+      {"abc\r\n", 3, 0}, {"abc\r\n", 4, 3},
+      {"abc", 3, 0},     {"abc\r", 0, 0},
+      {"abc\r", -1, 0},  {std::string_view("a\0b\n", 4), 4, 3},
+  };
+  for (const example& e : examples) {
+    const bytes text = to_bytes(e.text);
+    EXPECT_EQ(dbgparse::find_end(text.data(), e.n), e.expected) << testing::PrintToString(e.text);
+  }
+}
+
+TEST(parse_qb, converts_only_the_given_length) {
+  bytes buffer = to_bytes("[Checksums]\r\n0x00000001 a\r\n0x00000002 b\r\n");
+  const std::size_t first_line_only = 27;
+  const std::size_t length = dbgparse::parse_qb(buffer, first_line_only);
+  const bytes expected{0x01, 0x2B, 0x01, 0, 0, 0, 'a', 0x00, 0x00};
+  ASSERT_EQ(length, expected.size());
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.begin()));
+}
+
+TEST(parse_qb, grows_the_buffer_for_a_table_longer_than_the_input) {
+  struct example {
+    std::string name;
+    bytes input;
+  };
+  // Each "0x" inside a text starts another line that repeats the text's tail.
+  std::string nested = "[Checksums]\r\n";
+  for (int i = 0; i < 200; ++i) {
+    nested += "0x00000001 ";
+  }
+  nested += "end\r\n";
+  const example examples[] = {
+      {"empty", {}}, {"one byte", {'x'}}, {"nested lines", to_bytes(nested)}};
+  for (const example& e : examples) {
+    bytes buffer = e.input;
+    const std::size_t length = dbgparse::parse_qb(buffer, buffer.size());
+    EXPECT_GE(buffer.size(), length) << e.name;
+    EXPECT_GE(length, 2U) << e.name;
+    EXPECT_EQ(buffer[length - 2], 0) << e.name;
+    EXPECT_EQ(buffer[length - 1], 0) << e.name;
+  }
+  bytes buffer = to_bytes(nested);
+  EXPECT_GT(dbgparse::parse_qb(buffer, buffer.size()), nested.size());
+}
+
+TEST(write_table, gives_the_same_bytes_whatever_the_block_size) {
+  const bytes input = read_file(std::filesystem::path(DBGPARSE_TEST_DATA) / "sample.dbg");
+  const bytes expected = convert(input);
+  for (const std::size_t block_size : {std::size_t{1}, std::size_t{1024}, std::size_t{1} << 20}) {
+    bytes table;
+    std::size_t pieces = 0;
+    const bool completed = dbgparse::write_table(
+        input,
+        [&](std::span<const unsigned char> piece) {
+          EXPECT_LE(piece.size(), std::max<std::size_t>(block_size, 1024));
+          table.insert(table.end(), piece.begin(), piece.end());
+          ++pieces;
+          return true;
+        },
+        block_size);
+    EXPECT_TRUE(completed);
+    EXPECT_EQ(table, expected) << block_size;
+    EXPECT_GE(pieces, 1U);
+  }
+}
+
+TEST(write_table, stops_when_the_sink_refuses) {
+  std::string many_lines = "[Checksums]\r\n";
+  for (int i = 0; i < 1000; ++i) {
+    many_lines += "0x0000002A some_name\r\n";
+  }
+  const bytes input = to_bytes(many_lines);
+  int calls = 0;
+  const bool completed = dbgparse::write_table(
+      input,
+      [&calls](std::span<const unsigned char>) {
+        ++calls;
+        return false;
+      },
+      1024);
+  EXPECT_FALSE(completed);
+  EXPECT_EQ(calls, 1);
+}
+
+}  // namespace
