@@ -1,0 +1,358 @@
+// Process-level tests: the program run as a user runs it, checking what it
+// prints, its exit status and which files exist afterwards.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "process.h"
+
+#ifndef _WIN32
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::failure_status;
+using test_support::run_options;
+using test_support::run_program;
+using test_support::run_result;
+
+const std::string banner = "Zav's DBG converter\n";
+
+#ifdef _WIN32
+#define SKIP_ON_WINDOWS(reason) GTEST_SKIP() << reason
+#else
+#define SKIP_ON_WINDOWS(reason) static_cast<void>(0)
+#endif
+
+std::string read_file(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string golden(const std::string& name) {
+  return read_file(fs::path(DBGPARSE_TEST_DATA) / name);
+}
+
+// A DBG file whose table is far larger than a few kilobytes.
+std::string many_lines(int count) {
+  std::string text = "[Checksums]\r\n";
+  for (int i = 0; i < count; ++i) {
+    text += "0x0000002A a_name_of_some_length\r\n";
+  }
+  return text;
+}
+
+// Each test works in a folder of its own, removed afterwards.
+class program : public testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = fs::temp_directory_path() / (std::string("dbgparse_") + info->name() + "_" +
+                                           std::to_string(std::random_device{}()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(folder_, ignored);
+  }
+
+  run_result run(std::vector<std::string> arguments, std::string standard_input = {}) {
+    run_options options;
+    options.arguments = std::move(arguments);
+    options.standard_input = std::move(standard_input);
+    options.working_directory = folder_;
+    return run_program(DBGPARSE_EXE, options);
+  }
+
+  [[nodiscard]] fs::path path(const std::string& name) const { return folder_ / name; }
+
+  [[nodiscard]] std::set<std::string> files() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(program, converts_in_each_path_mode) {
+  struct mode {
+    std::string name;
+    std::vector<std::string> arguments;
+    std::string standard_input;
+    std::string dialogue;
+    std::string output;
+  };
+  const std::string finished = "Finished!\n";
+  const std::string questions = "Enter the filename: \nEnter the file to save as: \n";
+  const mode modes[] = {
+      {"one argument names the output after the input",
+       {"names.dbg"},
+       "",
+       finished,
+       "names.dbg.qb"},
+      {"two arguments", {"names.dbg", "table.qb"}, "", finished, "table.qb"},
+      {"a third argument is ignored",
+       {"names.dbg", "table.qb", "extra.qb"},
+       "",
+       finished,
+       "table.qb"},
+      {"no argument asks for both paths",
+       {},
+       "names.dbg\ntable.qb\n",
+       questions + finished,
+       "table.qb"},
+      {"answers are words between white space",
+       {},
+       "  \t names.dbg\n\n table.qb ignored\n",
+       questions + finished,
+       "table.qb"},
+  };
+  for (const mode& m : modes) {
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    write_file(path("names.dbg"), golden("sample.dbg"));
+    const run_result result = run(m.arguments, m.standard_input);
+    EXPECT_EQ(result.output, banner + m.dialogue) << m.name;
+    EXPECT_EQ(result.exit_status, 0) << m.name;
+    EXPECT_EQ(read_file(path(m.output)), golden("sample.qb")) << m.name;
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", m.output})) << m.name;
+  }
+}
+
+TEST_F(program, reports_each_failure_with_its_message) {
+  fs::create_directories(path("folder"));
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  struct failure {
+    std::string name;
+    std::vector<std::string> arguments;
+    std::string standard_input;
+    std::string output;
+  };
+  const std::string questions = "Enter the filename: \nEnter the file to save as: \n";
+  const failure failures[] = {
+      {"missing input",
+       {"missing.dbg"},
+       "",
+       "Error checking size of missing.dbg are you sure it exists?\n"},
+      {"input is a folder", {"folder", "out.qb"}, "", "Couldn't open folder!\n"},
+      {"output in a missing folder",
+       {"names.dbg", "nowhere/out.qb"},
+       "",
+       "Couldn't open nowhere/out.qb!\n"},
+      {"output is a folder", {"names.dbg", "folder"}, "", "Couldn't open folder!\n"},
+      {"no word at the first question", {}, " \n", "Enter the filename: \nNo filename given!\n"},
+      {"no word at the second question", {}, "names.dbg", questions + "No filename given!\n"},
+  };
+  for (const failure& f : failures) {
+    const run_result result = run(f.arguments, f.standard_input);
+    EXPECT_EQ(result.output, banner + f.output) << f.name;
+    EXPECT_EQ(result.exit_status, failure_status) << f.name;
+    EXPECT_EQ(files(), (std::set<std::string>{"folder", "names.dbg"})) << f.name;
+  }
+}
+
+TEST_F(program, converts_an_empty_input_to_the_end_marker) {
+  write_file(path("empty.dbg"), "");
+  const run_result result = run({"empty.dbg"});
+  EXPECT_EQ(result.output, std::string(banner) + "Finished!\n");
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(read_file(path("empty.dbg.qb")), std::string(2, '\0'));
+}
+
+TEST_F(program, replaces_the_input_when_it_is_also_the_output) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  const run_result result = run({"names.dbg", "names.dbg"});
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(read_file(path("names.dbg")), golden("sample.qb"));
+  EXPECT_EQ(files(), std::set<std::string>{"names.dbg"});
+}
+
+TEST_F(program, replaces_an_existing_output_whole) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  write_file(path("names.dbg.qb"), std::string(100000, 'x'));
+  EXPECT_EQ(run({"names.dbg"}).exit_status, 0);
+  EXPECT_EQ(read_file(path("names.dbg.qb")), golden("sample.qb"));
+}
+
+TEST_F(program, loses_nothing_when_the_disk_fills_up) {
+  SKIP_ON_WINDOWS("a file size limit needs ulimit -f, which Windows lacks");
+  const std::string input = many_lines(5000);
+  const std::string older_table = "an older table";
+  struct layout {
+    std::string name;
+    std::vector<std::string> arguments;
+    bool older_output;
+    std::string output;
+  };
+  const layout layouts[] = {
+      {"new output", {"names.dbg", "out.qb"}, false, "out.qb"},
+      {"existing older output", {"names.dbg", "out.qb"}, true, "out.qb"},
+      {"output is the input", {"names.dbg", "names.dbg"}, false, "names.dbg"},
+  };
+  for (const layout& l : layouts) {
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    write_file(path("names.dbg"), input);
+    std::set<std::string> expected_files{"names.dbg"};
+    if (l.older_output) {
+      write_file(path("out.qb"), older_table);
+      expected_files.insert("out.qb");
+    }
+    run_options options;
+    options.arguments = l.arguments;
+    options.working_directory = folder_;
+    options.file_size_limit = 8192;
+    const run_result result = run_program(DBGPARSE_EXE, options);
+    EXPECT_EQ(result.output, banner + "Couldn't write " + l.output + "!\n") << l.name;
+    EXPECT_EQ(result.exit_status, failure_status) << l.name;
+    EXPECT_EQ(files(), expected_files) << l.name << ": a temporary file was left";
+    EXPECT_EQ(read_file(path("names.dbg")), input) << l.name;
+    if (l.older_output) {
+      EXPECT_EQ(read_file(path("out.qb")), older_table) << l.name;
+    }
+  }
+}
+
+TEST_F(program, writes_through_a_symbolic_link_and_keeps_it) {
+  SKIP_ON_WINDOWS("symbolic links need a privilege that Windows users rarely have");
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  fs::create_directories(path("tables"));
+  write_file(path("tables/target.qb"), "old");
+  fs::create_symlink("tables/target.qb", path("link.qb"));
+  EXPECT_EQ(run({"names.dbg", "link.qb"}).exit_status, 0);
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path("link.qb"))));
+  EXPECT_EQ(read_file(path("tables/target.qb")), golden("sample.qb"));
+  EXPECT_EQ(files(), (std::set<std::string>{"link.qb", "names.dbg", "tables"}));
+}
+
+TEST_F(program, keeps_the_permissions_of_an_existing_output) {
+  SKIP_ON_WINDOWS("POSIX permission bits");
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  for (const fs::perms mode :
+       {fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+        fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read |
+            fs::perms::others_write}) {
+    write_file(path("out.qb"), "old");
+    fs::permissions(path("out.qb"), mode);
+    EXPECT_EQ(run({"names.dbg", "out.qb"}).exit_status, 0);
+    EXPECT_EQ(fs::status(path("out.qb")).permissions(), mode);
+    EXPECT_EQ(read_file(path("out.qb")), golden("sample.qb"));
+  }
+}
+
+#ifndef _WIN32
+TEST_F(program, creates_a_new_output_as_a_plain_create_would) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  const mode_t umask_now = ::umask(0);
+  ::umask(umask_now);
+  EXPECT_EQ(run({"names.dbg", "out.qb"}).exit_status, 0);
+  struct stat status {};
+  ASSERT_EQ(::stat(path("out.qb").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0666 & ~umask_now);
+}
+
+TEST_F(program, refuses_an_output_it_may_not_write) {
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "root may write any file, so no file is unwritable here";
+  }
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  write_file(path("out.qb"), "old");
+  fs::permissions(path("out.qb"), fs::perms::owner_read);
+  const run_result result = run({"names.dbg", "out.qb"});
+  EXPECT_EQ(result.output, std::string(banner) + "Couldn't open out.qb!\n");
+  EXPECT_EQ(result.exit_status, failure_status);
+  EXPECT_EQ(read_file(path("out.qb")), "old");
+}
+#endif
+
+TEST_F(program, writes_a_device_in_place) {
+  SKIP_ON_WINDOWS("/dev/null is a POSIX device");
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  const run_result result = run({"names.dbg", "/dev/null"});
+  EXPECT_EQ(result.output, std::string(banner) + "Finished!\n");
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_EQ(files(), std::set<std::string>{"names.dbg"});
+}
+
+#ifndef _WIN32
+// Reads what the child wrote to its terminal until `wanted` appears or a few
+// seconds pass.
+std::string read_until(int terminal, const std::string& wanted) {
+  std::string seen;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (seen.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{terminal, POLLIN, 0};
+    if (::poll(&ready, 1, 100) <= 0) {
+      continue;
+    }
+    char chunk[256];
+    const ssize_t got = ::read(terminal, chunk, sizeof chunk);
+    if (got <= 0) {
+      break;
+    }
+    seen.append(chunk, static_cast<std::size_t>(got));
+  }
+  return seen;
+}
+
+TEST_F(program, waits_for_a_key_at_a_terminal) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  int terminal = -1;
+  const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::chdir(folder_.c_str()) == 0) {
+      ::execl(DBGPARSE_EXE, DBGPARSE_EXE, "names.dbg", static_cast<char*>(nullptr));
+    }
+    ::_exit(127);
+  }
+  const std::string shown = read_until(terminal, "Press any key to continue . . . ");
+  EXPECT_NE(shown.find("Finished!"), std::string::npos) << shown;
+  ASSERT_NE(shown.find("Press any key to continue . . . "), std::string::npos) << shown;
+
+  // Still waiting: it has not exited before the key.
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0);
+  ASSERT_EQ(::write(terminal, "q", 1), 1);
+  const std::string after = read_until(terminal, "\n");
+  EXPECT_EQ(after.find('q'), std::string::npos) << "the key was echoed: " << after;
+  for (int i = 0; i < 100 && ::waitpid(child, &status, WNOHANG) == 0; ++i) {
+    ::usleep(50000);
+  }
+  if (::waitpid(child, &status, WNOHANG) == 0 && !WIFEXITED(status)) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    ADD_FAILURE() << "the program did not end after the key";
+  }
+  ::close(terminal);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(read_file(path("names.dbg.qb")), golden("sample.qb"));
+}
+#endif
+
+}  // namespace
