@@ -47,6 +47,7 @@ run_result run_program(const std::filesystem::path& program, const run_options& 
   std::vector<std::string> words{absolute_program};
   words.insert(words.end(), options.arguments.begin(), options.arguments.end());
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words) {
     argv.push_back(word.data());
   }
