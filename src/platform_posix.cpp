@@ -66,8 +66,13 @@ int create_temporary(const std::filesystem::path& target, std::string& temp_path
   std::mt19937_64 random(seed());
   const std::filesystem::path folder = target.parent_path();
   for (int attempt = 0; attempt < max_temp_name_tries; ++attempt) {
-    const std::string name =
-        "." + target.filename().string() + "." + std::to_string(random() % 1000000000) + ".tmp";
+    // Appended piece by piece: GCC 12 wrongly warns (-Wrestrict) about
+    // "." + std::string in optimised builds.
+    std::string name = ".";
+    name += target.filename().string();
+    name += '.';
+    name += std::to_string(random() % 1000000000);
+    name += ".tmp";
     temp_path = (folder / name).string();
     // 0666 less the umask, as a plain create gives.
     const int fd = open_retrying(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
@@ -241,7 +246,8 @@ void pause() {
   std::fputs("Press any key to continue . . . ", stdout);
   std::fflush(stdout);
   termios raw = saved;
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  // Ctrl-C is a key like any other here, so the settings are always restored.
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
   ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
