@@ -1,0 +1,118 @@
+// Converts arbitrary bytes with dbgparse::parse_qb and with the reference
+// model, and aborts on any difference between them or on a table that breaks
+// the layout's own rules. Built as a libFuzzer target, or linked with
+// replay_main.cpp to run a corpus of saved inputs.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "dbgparse.h"
+#include "reference_model.h"
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what) {
+  std::fprintf(stderr, "dbgparse fuzz check failed: %s\n", what.c_str());
+  std::fflush(stderr);
+  std::abort();
+}
+
+void print_bytes(const char* label, std::span<const unsigned char> table, std::size_t around) {
+  const std::size_t from = around > 16 ? around - 16 : 0;
+  const std::size_t to = std::min(table.size(), around + 16);
+  std::fprintf(stderr, "%s, bytes %zu to %zu:", label, from, to);
+  for (std::size_t k = from; k < to; ++k) {
+    std::fprintf(stderr, " %02X", table[k]);
+  }
+  std::fprintf(stderr, "\n");
+}
+
+void check_same_table(std::span<const unsigned char> actual, std::span<const unsigned char> model,
+                      const char* how) {
+  const auto difference = std::mismatch(actual.begin(), actual.end(), model.begin(), model.end());
+  if (difference.first == actual.end() && difference.second == model.end()) {
+    return;
+  }
+  const auto at = static_cast<std::size_t>(difference.first - actual.begin());
+  print_bytes("parse_qb", actual, at);
+  print_bytes("model   ", model, at);
+  fail(std::string(how) + ": parse_qb gives " + std::to_string(actual.size()) +
+       " bytes, the model " + std::to_string(model.size()) + ", first difference at byte " +
+       std::to_string(at));
+}
+
+void check_line_end_search(std::span<const unsigned char> input) {
+  const auto n = static_cast<std::int64_t>(input.size());
+  for (const std::int64_t count : {n, n / 2, std::int64_t{1}, std::int64_t{0}, std::int64_t{-1}}) {
+    if (count > n) {
+      continue;
+    }
+    const std::size_t expected =
+        count <= 0 ? 0
+                   : reference_model::line_end_offset(input, 0, static_cast<std::size_t>(count));
+    if (dbgparse::find_end(input.data(), count) != expected) {
+      fail("find_end differs for n = " + std::to_string(count));
+    }
+  }
+}
+
+// The model's reading of a value field, against the C library's own on a
+// zero-terminated copy; a zero byte stops both alike.
+void check_value_field(std::span<const unsigned char> input) {
+#ifdef __GLIBC__
+  const std::string terminated(input.begin(), input.end());
+  unsigned int library = 0;
+  if (std::sscanf(terminated.c_str(), "%8x", &library) != 1) {
+    library = 0;
+  }
+  if (reference_model::read_value_field(input, 0) != library) {
+    fail("the model reads the value field at offset 0 as " +
+         std::to_string(reference_model::read_value_field(input, 0)) + ", the C library as " +
+         std::to_string(library));
+  }
+#else
+  (void)input;
+#endif
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const unsigned char> input(data, size);
+  const reference_model::conversion model = reference_model::convert(input);
+  const std::string layout = reference_model::layout_fault(model.table, model.text_lengths);
+  if (!layout.empty()) {
+    fail("the model's own table: " + layout);
+  }
+
+  // A buffer of exactly the input's size, as the program hands over.
+  std::vector<unsigned char> buffer(input.begin(), input.end());
+  const std::size_t length = dbgparse::parse_qb(buffer, buffer.size());
+  if (length > buffer.size()) {
+    fail("parse_qb returns " + std::to_string(length) + " for a buffer of " +
+         std::to_string(buffer.size()) + " bytes");
+  }
+  const std::span<const unsigned char> table(buffer.data(), length);
+  check_same_table(table, model.table, "whole buffer");
+  const std::string fault = reference_model::layout_fault(table, model.text_lengths);
+  if (!fault.empty()) {
+    fail("parse_qb's table: " + fault);
+  }
+
+  // Bytes behind the given length must not be converted.
+  std::vector<unsigned char> longer(input.begin(), input.end());
+  const std::string more = "\r\n[Checksums]\r\n0x00000001 tail\r\n";
+  longer.insert(longer.end(), more.begin(), more.end());
+  const std::size_t short_length = dbgparse::parse_qb(longer, size);
+  check_same_table(std::span<const unsigned char>(longer.data(), short_length), model.table,
+                   "length shorter than the buffer");
+
+  check_line_end_search(input);
+  check_value_field(input);
+  return 0;
+}
