@@ -33,17 +33,21 @@ int fail(const std::string& message) {
   return exit_failure;
 }
 
+// Puts a question and reads the answer, one word. The question is flushed
+// first, so that a program driving us through a pipe sees it before we wait.
+bool ask(const std::string& question, std::string& answer) {
+  say(question);
+  std::fflush(stdout);
+  return platform::read_word(answer);
+}
+
 // No argument: both paths are asked for. One: the output is named after the
 // input. Two or more: the first two are taken.
 std::optional<paths> settle_paths(const std::vector<std::string>& args) {
   if (args.size() <= 1) {
     paths asked;
-    say("Enter the filename: ");
-    if (!platform::read_word(asked.input)) {
-      return std::nullopt;
-    }
-    say("Enter the file to save as: ");
-    if (!platform::read_word(asked.output)) {
+    if (!ask("Enter the filename: ", asked.input) ||
+        !ask("Enter the file to save as: ", asked.output)) {
       return std::nullopt;
     }
     return asked;
