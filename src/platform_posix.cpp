@@ -243,14 +243,15 @@ void pause() {
   if (::tcgetattr(STDIN_FILENO, &saved) != 0) {
     return;
   }
-  std::fputs("Press any key to continue . . . ", stdout);
-  std::fflush(stdout);
   termios raw = saved;
   // Ctrl-C is a key like any other here, so the settings are always restored.
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
+  // Raw before the prompt shows, so that a key pressed at once is not echoed.
   ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  std::fputs("Press any key to continue . . . ", stdout);
+  std::fflush(stdout);
   char key = 0;
   while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
   }
