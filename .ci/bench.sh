@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and gives them a very short run on small inputs, so
+# that they keep building and working. Nothing here is timed or judged: the
+# figures come from the full runs that the README's "Performance" section
+# describes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset bench
+cmake --build --preset bench
+./build/bench/bench/bench_parse_qb --benchmark_filter='/(2|4)$' --benchmark_min_time=0.01
+# The program and the floor side by side on a small file; this also checks
+# that the table has the expected length.
+python3 bench/compare.py --size-mib 4 --runs 1

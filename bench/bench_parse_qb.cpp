@@ -1,0 +1,120 @@
+// Throughput of parse_qb, in input bytes per second, on generated DBG inputs
+// of several shapes, each at doubling sizes so that linear scaling shows as an
+// unchanged rate:
+//   realistic   a few lines before the header, then "0x" + 8 hex digits + a
+//               blank + an identifier-like name of 5 to 40 bytes + CR LF
+//   lf_only     the same lines ending in LF alone
+//   long_texts  names of 256 to 1024 bytes, so every text is cut to 255
+//   worst_case  one line whose text is "0x" repeated: an entry every 12 input
+//               bytes, each repeating a 255-byte tail (a table ~22x the input)
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <string_view>
+#include <vector>
+
+#include "dbgparse.h"
+
+namespace {
+
+constexpr std::size_t mib = std::size_t{1} << 20;
+
+enum class shape { realistic, lf_only, long_texts, worst_case };
+
+void append(std::vector<unsigned char>& out, std::string_view text) {
+  out.insert(out.end(), text.begin(), text.end());
+}
+
+// A "0x" inside a name would start a checksum line of its own; real names
+// rarely hold one, so these never do.
+void append_name(std::vector<unsigned char>& out, std::mt19937_64& random, std::size_t length) {
+  constexpr std::string_view first = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_";
+  constexpr std::string_view rest =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_0123456789";
+  out.push_back(static_cast<unsigned char>(first[random() % first.size()]));
+  for (std::size_t i = 1; i < length; ++i) {
+    char next = rest[random() % rest.size()];
+    if (next == 'x' && out.back() == '0') {
+      next = 'y';
+    }
+    out.push_back(static_cast<unsigned char>(next));
+  }
+}
+
+void append_value(std::vector<unsigned char>& out, std::uint32_t value) {
+  constexpr std::string_view digits = "0123456789ABCDEF";
+  append(out, "0x");
+  for (int shift = 28; shift >= 0; shift -= 4) {
+    out.push_back(static_cast<unsigned char>(digits[(value >> shift) & 0xFU]));
+  }
+}
+
+// About `size` bytes of the given shape (whole lines, so a little more),
+// the same bytes on every run.
+std::vector<unsigned char> generate(shape kind, std::size_t size) {
+  std::vector<unsigned char> out;
+  out.reserve(size + 2048);
+  append(out, "; Checksums of the data files\r\n[Info]\r\nVersion=2\r\n\r\n[Checksums]\r\n");
+  if (kind == shape::worst_case) {
+    while (out.size() + 4 <= size) {
+      append(out, "0x");
+    }
+    append(out, "\r\n");
+    return out;
+  }
+  std::mt19937_64 random(20261207);
+  const std::size_t min_length = kind == shape::long_texts ? 256 : 5;
+  const std::size_t max_length = kind == shape::long_texts ? 1024 : 40;
+  const std::string_view line_end = kind == shape::lf_only ? "\n" : "\r\n";
+  while (out.size() < size) {
+    append_value(out, static_cast<std::uint32_t>(random()));
+    out.push_back(' ');
+    append_name(out, random, min_length + random() % (max_length - min_length + 1));
+    append(out, line_end);
+  }
+  return out;
+}
+
+void bm_parse_qb(benchmark::State& state, shape kind) {
+  const std::vector<unsigned char> input =
+      generate(kind, static_cast<std::size_t>(state.range(0)) * mib);
+  std::vector<unsigned char> buffer;
+  std::size_t table_length = 0;
+  for (auto _ : state) {
+    // parse_qb leaves the table in the buffer: give every run the input anew.
+    state.PauseTiming();
+    buffer.assign(input.begin(), input.end());
+    state.ResumeTiming();
+    table_length = dbgparse::parse_qb(buffer, input.size());
+    benchmark::DoNotOptimize(buffer.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(input.size()));
+  state.counters["input_MiB"] = static_cast<double>(input.size()) / mib;
+  state.counters["table_MiB"] = static_cast<double>(table_length) / mib;
+}
+
+// Sizes in MiB. The worst case stays smaller: its table is ~22x its input.
+BENCHMARK_CAPTURE(bm_parse_qb, realistic, shape::realistic)
+    ->RangeMultiplier(2)
+    ->Range(4, 64)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bm_parse_qb, lf_only, shape::lf_only)
+    ->RangeMultiplier(2)
+    ->Range(4, 64)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bm_parse_qb, long_texts, shape::long_texts)
+    ->RangeMultiplier(2)
+    ->Range(4, 64)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(bm_parse_qb, worst_case, shape::worst_case)
+    ->RangeMultiplier(2)
+    ->Range(2, 32)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

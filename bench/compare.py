@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""Times the whole dbgparse process against the I/O floor, side by side.
+
+Generates a realistic DBG file (256 MiB by default) under build/, then runs
+dbgparse and io_floor alternately, five times each after one warm-up run of
+each, with standard input from /dev/null. io_floor reads the same file and
+writes as many bytes as dbgparse's table holds. Prints each one's median wall
+time, the ratio dbgparse/floor and each one's peak resident memory.
+
+Usage: bench/compare.py [--build build/bench] [--size-mib 256] [--runs 5]
+Build first with: cmake --preset bench && cmake --build --preset bench
+"""
+
+import argparse
+import json
+import os
+import random
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+GENERATOR_VERSION = 2
+MIB = 1 << 20
+
+FIRST = b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_"
+REST = FIRST + b"0123456789"
+
+
+def generate(path: Path, size: int) -> dict:
+    """Writes about `size` bytes of whole checksum lines; returns the facts."""
+    rnd = random.Random(20261207)
+    to_first = bytes(FIRST[b % len(FIRST)] for b in range(256))
+    to_rest = bytes(REST[b % len(REST)] for b in range(256))
+    table = 2
+    with open(path, "wb") as out:
+        written = out.write(
+            b"; Checksums of the data files\r\n[Info]\r\nVersion=2\r\n\r\n[Checksums]\r\n")
+        while written < size:
+            # Names are cut from a pool of random identifier bytes. A "0x"
+            # inside a name would start a checksum line of its own; real
+            # names rarely hold one, so the pool holds none.
+            pool = rnd.randbytes(MIB).translate(to_rest).replace(b"0x", b"0y")
+            firsts = rnd.randbytes(MIB // 16).translate(to_first)
+            lines = []
+            at = 0
+            for first in firsts:
+                length = rnd.randint(5, 40)
+                if at + length > len(pool) or written >= size:
+                    break
+                line = b"0x%08X %c%s\r\n" % (rnd.getrandbits(32), first, pool[at:at + length - 1])
+                at += length - 1
+                lines.append(line)
+                written += len(line)
+                table += 6 + length
+            out.write(b"".join(lines))
+    return {"version": GENERATOR_VERSION, "input_bytes": written, "table_bytes": table}
+
+
+def input_file(folder: Path, size_mib: int) -> tuple[Path, dict]:
+    folder.mkdir(parents=True, exist_ok=True)
+    path = folder / f"realistic-{size_mib}MiB.dbg"
+    facts_path = path.with_suffix(".json")
+    try:
+        facts = json.loads(facts_path.read_text())
+        if facts.get("version") == GENERATOR_VERSION and path.stat().st_size == facts["input_bytes"]:
+            return path, facts
+    except (OSError, ValueError, KeyError):
+        pass
+    print(f"generating {path} ...", flush=True)
+    facts = generate(path, size_mib * MIB)
+    facts_path.write_text(json.dumps(facts))
+    return path, facts
+
+
+GNU_TIME = Path("/usr/bin/time")
+
+
+def run(command: list[str], rss_file: Path) -> tuple[float, int, int]:
+    """Runs one process; returns wall seconds, exit status and peak RSS in bytes.
+
+    The peak comes from GNU time when it is there: a child's ru_maxrss also
+    counts the memory of the process it was forked from, and this script's
+    own is larger than a small run's."""
+    if GNU_TIME.exists():
+        command = [str(GNU_TIME), "-f", "%M", "-o", str(rss_file)] + command
+    start = time.perf_counter()
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(process.pid, 0)
+    elapsed = time.perf_counter() - start
+    process.returncode = os.waitstatus_to_exitcode(status)
+    peak_kib = usage.ru_maxrss
+    if GNU_TIME.exists():
+        peak_kib = int(rss_file.read_text().split()[-1])
+    return elapsed, process.returncode, peak_kib * 1024
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", type=Path, default=ROOT / "build" / "bench")
+    parser.add_argument("--size-mib", type=int, default=256)
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+
+    dbgparse = args.build / "dbgparse"
+    floor = args.build / "bench" / "io_floor"
+    for program in (dbgparse, floor):
+        if not os.access(program, os.X_OK):
+            print(f"missing {program}: build the bench preset first", file=sys.stderr)
+            return 1
+
+    data = ROOT / "build" / "bench-data"
+    source, facts = input_file(data, args.size_mib)
+    table_bytes = facts["table_bytes"]
+    outputs = {"dbgparse": data / "out-dbgparse.qb", "floor": data / "out-floor.qb"}
+    commands = {
+        "dbgparse": [str(dbgparse), str(source), str(outputs["dbgparse"])],
+        "floor": [str(floor), str(source), str(outputs["floor"]), str(table_bytes)],
+    }
+
+    def one_run(name: str) -> tuple[float, int]:
+        outputs[name].unlink(missing_ok=True)
+        os.sync()  # earlier runs' write-back must not land inside this one
+        elapsed, status, rss = run(commands[name], data / "peak-rss.txt")
+        if status != 0:
+            raise SystemExit(f"{name} failed with exit status {status}")
+        return elapsed, rss
+
+    # Warm-up: the input in the page cache, and a check of the table's size.
+    for name in commands:
+        one_run(name)
+        got = outputs[name].stat().st_size
+        if got != table_bytes:
+            raise SystemExit(f"{name} wrote {got} bytes, expected {table_bytes}")
+
+    times = {name: [] for name in commands}
+    peaks = {name: 0 for name in commands}
+    for _ in range(args.runs):
+        for name in commands:
+            elapsed, rss = one_run(name)
+            times[name].append(elapsed)
+            peaks[name] = max(peaks[name], rss)
+    for path in list(outputs.values()) + [data / "peak-rss.txt"]:
+        path.unlink(missing_ok=True)
+
+    input_bytes = facts["input_bytes"]
+    budget = input_bytes + table_bytes + 16 * MIB
+    print(f"input {input_bytes / MIB:.1f} MiB, table {table_bytes / MIB:.1f} MiB, "
+          f"{args.runs} runs each after a warm-up")
+    print(f"{'':10} {'median s':>9} {'min s':>7} {'max s':>7} {'MB/s':>7} {'peak RSS MiB':>13}")
+    medians = {}
+    for name in commands:
+        medians[name] = statistics.median(times[name])
+        print(f"{name:10} {medians[name]:9.3f} {min(times[name]):7.3f} {max(times[name]):7.3f} "
+              f"{input_bytes / medians[name] / 1e6:7.0f} {peaks[name] / MIB:13.1f}")
+    print(f"ratio dbgparse/floor: {medians['dbgparse'] / medians['floor']:.2f}")
+    print(f"dbgparse peak RSS {peaks['dbgparse'] / MIB:.1f} MiB, budget input + table + 16 MiB "
+          f"= {budget / MIB:.1f} MiB: {'within' if peaks['dbgparse'] <= budget else 'OVER'}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
