@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "../tests/reference_model.h"
 #include "dbgparse.h"
-#include "reference_model.h"
 
 namespace {
 
@@ -111,6 +111,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t short_length = dbgparse::parse_qb(longer, size);
   check_same_table(std::span<const unsigned char>(longer.data(), short_length), model.table,
                    "length shorter than the buffer");
+
+  // Handed over in the smallest blocks, so that entries straddle them.
+  std::vector<unsigned char> pieces;
+  const bool completed = dbgparse::write_table(
+      input,
+      [&pieces](std::span<const unsigned char> piece) {
+        pieces.insert(pieces.end(), piece.begin(), piece.end());
+        return true;
+      },
+      1);
+  if (!completed) {
+    fail("write_table stopped although its sink took every piece");
+  }
+  check_same_table(pieces, model.table, "smallest blocks");
 
   check_line_end_search(input);
   check_value_field(input);
