@@ -1,8 +1,26 @@
 #include "dbgparse.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string_view>
+
+// SSE2 is part of every x86-64 processor; elsewhere (or when
+// DBGPARSE_PORTABLE_SCAN is defined, to test that path) plain loops do the
+// same work.
+#if !defined(DBGPARSE_PORTABLE_SCAN) && \
+    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
+#define DBGPARSE_SSE2 1
+#include <emmintrin.h>
+#endif
+
+// The few small helpers of the scan's inner loop are worth inlining even
+// where the compiler would not.
+#if defined(__GNUC__)
+#define DBGPARSE_INLINE [[gnu::always_inline]] inline
+#else
+#define DBGPARSE_INLINE inline
+#endif
 
 namespace dbgparse {
 namespace {
@@ -13,14 +31,29 @@ constexpr std::string_view section_header{"[Checksums]\r\n"};
 // A checksum line: "0x", the value field, one separator byte, the text.
 constexpr std::size_t value_field_offset = 2;
 constexpr std::size_t value_field_width = 8;
-constexpr std::size_t text_offset = value_field_offset + value_field_width + 1;
+constexpr std::size_t value_field_end = value_field_offset + value_field_width;
+constexpr std::size_t text_offset = value_field_end + 1;
 
 constexpr std::size_t marker_size = 2;
 constexpr std::size_t value_size = 4;
-constexpr std::size_t max_entry_size = marker_size + value_size + max_text_length;
-constexpr std::size_t min_block_size = 1024;
-static_assert(min_block_size >= max_entry_size + marker_size);
+constexpr std::size_t head_size = marker_size + value_size;
+constexpr std::size_t max_entry_size = head_size + max_text_length;
 
+// Short lines are handled a window of 64 bytes at a time: the window from a
+// text's first byte shows where the text ends and where the next checksum
+// line starts, and the entry takes a copy of the whole window of which only
+// the text's bytes count. The marks that show this are made ahead for a run
+// of 64-byte blocks of the input at once, and each window is cut from two of
+// them.
+constexpr std::size_t window_size = 64;
+constexpr std::size_t window_entry_size = head_size + window_size;
+constexpr std::size_t blocks_marked_ahead = 64;
+
+constexpr std::size_t min_block_size = 1024;
+static_assert(min_block_size >= std::max(max_entry_size, window_entry_size) + marker_size);
+
+constexpr unsigned char first_entry_marker = 0x01;
+constexpr unsigned char entry_marker = 0x00;
 constexpr unsigned char entry_tag = 0x2B;
 
 // White space as the C library's formatted input skips it.
@@ -73,6 +106,137 @@ std::uint32_t read_value_field(const unsigned char* p, const unsigned char* end)
   return negative ? 0U - value : value;
 }
 
+// The 8 bytes from `p`, the first one lowest.
+DBGPARSE_INLINE std::uint64_t load_little_endian(const unsigned char* p) {
+  std::uint64_t word = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&word, p, sizeof word);
+  } else {
+    for (std::size_t i = sizeof word; i > 0; --i) {
+      word = (word << 8) | p[i - 1];
+    }
+  }
+  return word;
+}
+
+// The common value field: 8 hexadecimal digits, which "%08x" reads as they
+// are. Converts the 8 bytes from `p` at once and returns true when they are
+// such digits; returns false, leaving `value` alone, otherwise.
+DBGPARSE_INLINE bool read_eight_digits(const unsigned char* p, std::uint32_t& value) {
+  constexpr std::uint64_t ones = 0x0101010101010101U;
+  constexpr std::uint64_t high_bits = ones * 0x80U;
+  const std::uint64_t word = load_little_endian(p);
+  // For bytes below 0x80, byte + (0x80 - c) has its high bit set exactly
+  // when byte >= c, and no byte carries into the next.
+  const auto at_least = [](std::uint64_t bytes, unsigned char c) {
+    return bytes + ones * (0x80U - c);
+  };
+  const std::uint64_t lower = word | (ones * 0x20U);
+  const std::uint64_t digits = at_least(word, '0') & ~at_least(word, '9' + 1);
+  const std::uint64_t letters = at_least(lower, 'a') & ~at_least(lower, 'f' + 1);
+  if ((word & high_bits) != 0 || ((digits | letters) & high_bits) != high_bits) {
+    return false;
+  }
+  // Each byte's digit value, then pairs, quads and all eight merged; the
+  // first byte is the most significant digit.
+  std::uint64_t v = (word & (ones * 0x0FU)) + ((letters & high_bits) >> 7) * 9;
+  v = ((v & 0x000F000F000F000FU) << 4) | ((v >> 8) & 0x000F000F000F000FU);
+  v = ((v & 0x000000FF000000FFU) << 8) | ((v >> 16) & 0x000000FF000000FFU);
+  v = ((v & 0x000000000000FFFFU) << 16) | ((v >> 32) & 0x000000000000FFFFU);
+  value = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+#ifdef DBGPARSE_SSE2
+__m128i load16(const unsigned char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+std::uint64_t byte_mask(__m128i matches) {
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(matches));
+}
+
+__m128i line_end_bytes(__m128i bytes) {
+  return _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')),
+                      _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
+}
+#endif
+
+// Where, within one window, texts may stop and checksum lines start.
+struct window_marks {
+  // Bit i: byte i is at most CR (0x0D). CR, LF and the zero byte are among
+  // these, and in texts the others (tab and rarer control bytes) are seldom.
+  std::uint64_t stops = 0;
+  std::uint64_t starts = 0;  // bit i: "0x" starts at byte i
+};
+
+// Marks the window_size bytes from `p`, reading one byte more to see whether
+// an "x" follows the last one.
+DBGPARSE_INLINE window_marks mark_window(const unsigned char* p) {
+  std::uint64_t stops = 0;
+  std::uint64_t starts = 0;
+#ifdef DBGPARSE_SSE2
+  for (std::size_t i = 0; i < window_size; i += 16) {
+    const __m128i bytes = load16(p + i);
+    const __m128i next_bytes = load16(p + i + 1);
+    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(bytes, _mm_set1_epi8('\r')), bytes);
+    const __m128i zero_then_x = _mm_and_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('0')),
+                                              _mm_cmpeq_epi8(next_bytes, _mm_set1_epi8('x')));
+    stops |= byte_mask(low) << i;
+    starts |= byte_mask(zero_then_x) << i;
+  }
+#else
+  for (std::size_t i = 0; i < window_size; ++i) {
+    stops |= std::uint64_t{p[i] <= '\r'} << i;
+    starts |= std::uint64_t{p[i] == '0' && p[i + 1] == 'x'} << i;
+  }
+#endif
+  return {stops, starts};
+}
+
+// Marks of consecutive 64-byte blocks of the input.
+struct block_marks {
+  std::uint64_t stops[blocks_marked_ahead];
+  std::uint64_t starts[blocks_marked_ahead];
+};
+
+// Marks `count` blocks (at most blocks_marked_ahead) from the one at index
+// `first` of the input. Meanwhile, asks for the input bytes that the next
+// call will mark to be brought into the cache.
+void mark_blocks(std::span<const unsigned char> input, std::size_t first, std::size_t count,
+                 block_marks& marks) {
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t at = first + k * window_size;
+#ifdef DBGPARSE_SSE2
+    const std::size_t ahead = at + blocks_marked_ahead * window_size;
+    if (ahead < input.size()) {
+      _mm_prefetch(reinterpret_cast<const char*>(input.data() + ahead), _MM_HINT_T0);
+    }
+#endif
+    const window_marks window = mark_window(input.data() + at);
+    marks.stops[k] = window.stops;
+    marks.starts[k] = window.starts;
+  }
+}
+
+// The 64 marks from bit `shift` of `low` on, followed by those of `high`.
+DBGPARSE_INLINE std::uint64_t marks_from(std::uint64_t low, std::uint64_t high, std::size_t shift) {
+  return (low >> shift) | (high << 1 << (63 - shift));
+}
+
+// The first CR or LF in [from, end), or `end`.
+const unsigned char* first_line_end(const unsigned char* from, const unsigned char* end) {
+#ifdef DBGPARSE_SSE2
+  for (; end - from >= 16; from += 16) {
+    const std::uint64_t found = byte_mask(line_end_bytes(load16(from)));
+    if (found != 0) {
+      return from + std::countr_zero(found);
+    }
+  }
+#endif
+  return std::find_if(from, end, [](unsigned char c) { return c == '\r' || c == '\n'; });
+}
+
 // Index of the first "0x" that starts at or after `from`, or the input's size.
 std::size_t find_checksum_line(std::span<const unsigned char> input, std::size_t from) {
   const std::size_t size = input.size();
@@ -98,10 +262,6 @@ std::size_t find_section_start(std::span<const unsigned char> input) {
   return at == std::string_view::npos ? input.size() : at + section_header.size();
 }
 
-const unsigned char* first_line_end(const unsigned char* from, const unsigned char* end) {
-  return std::find_if(from, end, [](unsigned char c) { return c == '\r' || c == '\n'; });
-}
-
 // Remembers the last line end found, so that the many checksum lines that can
 // start inside one long text do not search the same bytes again and again.
 struct line_end_memo {
@@ -123,24 +283,48 @@ std::size_t next_line_end(std::span<const unsigned char> input, std::size_t from
   return memo.line_end;
 }
 
-// Copies at most max_text_length bytes of a text; from its first zero byte on,
-// the copy holds zero bytes only. Returns the number of bytes written.
-std::size_t copy_text(const unsigned char* text, std::size_t length, unsigned char* out) {
-  const std::size_t kept = std::min(length, max_text_length);
-  const void* zero = std::memchr(text, 0, kept);
+// Copies `length` bytes of a text (at most max_text_length); from its first
+// zero byte on, the copy holds zero bytes only. `out` may overlap the text
+// provided it does not start after it. Returns the end of the copy.
+unsigned char* copy_text(const unsigned char* text, std::size_t length, unsigned char* out) {
+  const void* zero = std::memchr(text, 0, length);
   const std::size_t before_zero =
-      zero == nullptr ? kept
+      zero == nullptr ? length
                       : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - text);
-  std::memcpy(out, text, before_zero);
-  std::memset(out + before_zero, 0, kept - before_zero);
-  return kept;
+  std::memmove(out, text, before_zero);
+  std::memset(out + before_zero, 0, length - before_zero);
+  return out + length;
 }
 
-unsigned char* put_value(unsigned char* out, std::uint32_t value) {
+// Writes an entry's marker and value; returns where its text goes.
+DBGPARSE_INLINE unsigned char* put_head(unsigned char* out, unsigned char marker,
+                                        std::uint32_t value) {
+  out[0] = marker;
+  out[1] = entry_tag;
   for (std::size_t i = 0; i < value_size; ++i) {
-    *out++ = static_cast<unsigned char>(value >> (8 * i));
+    out[marker_size + i] = static_cast<unsigned char>(value >> (8 * i));
   }
-  return out;
+  return out + head_size;
+}
+
+// Where the next bytes of the table go. The scan keeps it in variables of its
+// own, so that the compiler can hold it in registers (bytes written through
+// an unsigned char pointer could otherwise alias a writer's members), and
+// asks the writer for more room only when it runs out.
+struct out_cursor {
+  unsigned char* at = nullptr;   // the next byte's place; null to stop
+  unsigned char* end = nullptr;  // the room ends here, unless in place
+  // `at` lies in the input's own buffer, where the room ends at the first
+  // input byte still to be read.
+  bool in_place = false;
+};
+
+// True when `count` bytes fit at the cursor. Input bytes from `keep_from` on
+// are still to be read and must stay as they are.
+DBGPARSE_INLINE bool fits(const out_cursor& cursor, std::size_t count,
+                          const unsigned char* keep_from) {
+  const unsigned char* room_end = cursor.in_place ? keep_from : cursor.end;
+  return static_cast<std::size_t>(room_end - cursor.at) >= count;
 }
 
 // Gathers the table in a fixed block and hands full blocks to the sink.
@@ -149,27 +333,187 @@ class block_writer {
   block_writer(const table_sink& sink, std::size_t block_size)
       : sink_(sink), block_(std::max(block_size, min_block_size)) {}
 
-  // Room for `count` more bytes (at most min_block_size); false when the
-  // sink refused the block that had to be handed over first.
-  [[nodiscard]] bool make_room(std::size_t count) {
-    return block_.size() - used_ >= count || flush();
-  }
-  [[nodiscard]] unsigned char* cursor() { return block_.data() + used_; }
-  void advance_to(const unsigned char* end) {
-    used_ = static_cast<std::size_t>(end - block_.data());
+  [[nodiscard]] out_cursor start() { return {block_.data(), block_.data() + block_.size()}; }
+
+  // Room for at least min_block_size bytes, after handing the full block to
+  // the sink; a null cursor when the sink refused it.
+  [[nodiscard]] out_cursor refill(out_cursor cursor, std::size_t /*count*/,
+                                  std::size_t /*keep_from*/) {
+    return flush(cursor) ? start() : out_cursor{};
   }
 
-  [[nodiscard]] bool flush() {
-    const bool accepted = used_ == 0 || sink_(std::span<const unsigned char>(block_.data(), used_));
-    used_ = 0;
-    return accepted;
+  // Hands what is left to the sink.
+  [[nodiscard]] bool flush(out_cursor cursor) {
+    const auto used = static_cast<std::size_t>(cursor.at - block_.data());
+    return used == 0 || sink_(std::span<const unsigned char>(block_.data(), used));
   }
 
  private:
   const table_sink& sink_;
   std::vector<unsigned char> block_;
-  std::size_t used_ = 0;
 };
+
+// Builds the table over the start of its own input: an entry is never longer
+// than the line it comes from plus the 11 bytes of "0x", value field and
+// separator, so the table mostly stays behind the bytes still to be read.
+// Where it would catch up with them (the first short lines, lines inside
+// texts), entries wait in a side buffer until there is room again.
+class in_place_writer {
+ public:
+  explicit in_place_writer(unsigned char* base) : base_(base) {}
+
+  [[nodiscard]] out_cursor start() const { return {base_, nullptr, true}; }
+
+  [[nodiscard]] out_cursor refill(out_cursor cursor, std::size_t count, std::size_t keep_from) {
+    take(cursor);
+    if (waiting_ != 0 && out_ + waiting_ + count <= keep_from) {
+      std::memcpy(base_ + out_, side_.data(), waiting_);
+      out_ += waiting_;
+      waiting_ = 0;
+    }
+    if (waiting_ == 0 && out_ + count <= keep_from) {
+      return {base_ + out_, nullptr, true};
+    }
+    if (side_.size() - waiting_ < count) {
+      side_.resize(std::max({side_.size() * 2, waiting_ + count, min_side_size}));
+    }
+    return {side_.data() + waiting_, side_.data() + side_.size(), false};
+  }
+
+  // Puts the whole table at the start of `buffer` (whose data is the base),
+  // growing it when the table is longer. Returns the table's length.
+  std::size_t finish(out_cursor cursor, std::vector<unsigned char>& buffer) {
+    take(cursor);
+    const std::size_t length = out_ + waiting_;
+    if (waiting_ == 0) {
+      return length;
+    }
+    if (length <= buffer.size()) {
+      std::memcpy(base_ + out_, side_.data(), waiting_);
+    } else {
+      side_.resize(waiting_);
+      side_.insert(side_.begin(), base_, base_ + out_);
+      buffer.swap(side_);
+    }
+    return length;
+  }
+
+ private:
+  static constexpr std::size_t min_side_size = std::size_t{64} << 10;
+
+  // Takes note of how far the cursor got.
+  void take(out_cursor cursor) {
+    if (cursor.in_place) {
+      out_ = static_cast<std::size_t>(cursor.at - base_);
+    } else {
+      waiting_ = static_cast<std::size_t>(cursor.at - side_.data());
+    }
+  }
+
+  unsigned char* base_;
+  std::size_t out_ = 0;  // table bytes in place
+  std::vector<unsigned char> side_;
+  std::size_t waiting_ = 0;  // table bytes in the side buffer, to follow them
+};
+
+// The scan itself, writing through `out` (one of the writers above). Returns
+// the cursor past the table, null when the writer asked to stop.
+template <class writer>
+out_cursor convert(std::span<const unsigned char> input, writer& out) {
+  const unsigned char* const data = input.data();
+  const std::size_t size = input.size();
+  out_cursor cursor = out.start();
+  line_end_memo memo;
+  // Blocks [marked_from, marked_end) are marked; those before markable_end
+  // can be (they and the byte after them lie within the input).
+  block_marks marks;
+  std::size_t marked_from = 0;
+  std::size_t marked_end = 0;
+  const std::size_t markable_end = size > window_size ? (size - 1) / window_size : 0;
+  unsigned char marker = first_entry_marker;
+
+  std::size_t line = find_checksum_line(input, find_section_start(input));
+  while (line < size) {
+    std::uint32_t value = 0;
+    if (size - line < value_field_end ||
+        !read_eight_digits(data + line + value_field_offset, value)) {
+      value = read_value_field(data + line + value_field_offset, data + size);
+    }
+    // The text starts 9 bytes after "0x", however many of them the value used.
+    const std::size_t text = line + text_offset;
+
+    // Fast way: the text ends within a window, at a CR or LF, with no zero
+    // byte (nor any other byte below CR) before it.
+    const std::size_t block = text / window_size;
+    if (block + 1 >= marked_end && block + 1 < markable_end) {
+      marked_from = block;
+      marked_end = std::min(block + blocks_marked_ahead, markable_end);
+      mark_blocks(input, block * window_size, marked_end - marked_from, marks);
+    }
+    if (block + 1 < marked_end) {
+      const std::size_t k = block - marked_from;
+      const std::size_t shift = text % window_size;
+      const std::uint64_t stops = marks_from(marks.stops[k], marks.stops[k + 1], shift);
+      const auto length = static_cast<std::size_t>(std::countr_zero(stops));
+      if (length > 0 && length < window_size &&
+          (data[text + length] == '\r' || data[text + length] == '\n')) {
+        if (!fits(cursor, window_entry_size, data + text)) {
+          cursor = out.refill(cursor, window_entry_size, text);
+          if (cursor.at == nullptr) {
+            return cursor;
+          }
+        }
+        unsigned char* const text_copy = put_head(cursor.at, marker, value);
+        std::memcpy(text_copy, data + text, window_size);
+        cursor.at = text_copy + length;
+        marker = entry_marker;
+        // Scanning goes on from the text's second byte.
+        const std::uint64_t later_starts =
+            marks_from(marks.starts[k], marks.starts[k + 1], shift) & ~std::uint64_t{1};
+        line = later_starts != 0 ? text + static_cast<std::size_t>(std::countr_zero(later_starts))
+                                 : find_checksum_line(input, text + window_size);
+        continue;
+      }
+    }
+
+    const std::size_t text_end = text < size ? next_line_end(input, text, memo) : size;
+    if (text_end == size || text_end == text) {
+      // No text, or no line end after it: the entry stays without text and
+      // nothing after it is converted.
+      if (!fits(cursor, head_size, data + size)) {
+        cursor = out.refill(cursor, head_size, size);
+        if (cursor.at == nullptr) {
+          return cursor;
+        }
+      }
+      cursor.at = put_head(cursor.at, marker, value);
+      break;
+    }
+    const std::size_t kept = std::min(text_end - text, max_text_length);
+    if (!fits(cursor, head_size + kept, data + text + 1)) {
+      cursor = out.refill(cursor, head_size + kept, text + 1);
+      if (cursor.at == nullptr) {
+        return cursor;
+      }
+    }
+    cursor.at = copy_text(data + text, kept, put_head(cursor.at, marker, value));
+    marker = entry_marker;
+    // Scanning goes on from the text's second byte, so a checksum line
+    // inside a text becomes an entry of its own.
+    line = find_checksum_line(input, text + 1);
+  }
+
+  if (!fits(cursor, marker_size, data + size)) {
+    cursor = out.refill(cursor, marker_size, size);
+    if (cursor.at == nullptr) {
+      return cursor;
+    }
+  }
+  cursor.at[0] = 0x00;
+  cursor.at[1] = 0x00;
+  cursor.at += marker_size;
+  return cursor;
+}
 
 }  // namespace
 
@@ -185,69 +529,14 @@ std::size_t find_end(const unsigned char* start, std::int64_t n) {
 bool write_table(std::span<const unsigned char> input, const table_sink& sink,
                  std::size_t block_size) {
   block_writer out(sink, block_size);
-  const std::size_t size = input.size();
-  line_end_memo memo;
-  bool first_entry = true;
-
-  std::size_t line = find_checksum_line(input, find_section_start(input));
-  while (line < size) {
-    if (!out.make_room(max_entry_size)) {
-      return false;
-    }
-    unsigned char* entry = out.cursor();
-    *entry++ = first_entry ? 0x01 : 0x00;
-    *entry++ = entry_tag;
-    first_entry = false;
-    entry = put_value(
-        entry, read_value_field(input.data() + line + value_field_offset, input.data() + size));
-
-    // The text starts 9 bytes after "0x", however many of them the value used.
-    const std::size_t text = line + text_offset;
-    const std::size_t text_end = text < size ? next_line_end(input, text, memo) : size;
-    if (text_end == size || text_end == text) {
-      // No text, or no line end after it: the entry stays without text and
-      // nothing after it is converted.
-      out.advance_to(entry);
-      break;
-    }
-    entry += copy_text(input.data() + text, text_end - text, entry);
-    out.advance_to(entry);
-    // Scanning goes on from the text's second byte, so a checksum line
-    // inside a text becomes an entry of its own.
-    line = find_checksum_line(input, text + 1);
-  }
-
-  if (!out.make_room(marker_size)) {
-    return false;
-  }
-  unsigned char* end_marker = out.cursor();
-  end_marker[0] = 0x00;
-  end_marker[1] = 0x00;
-  out.advance_to(end_marker + marker_size);
-  return out.flush();
+  const out_cursor end = convert(input, out);
+  return end.at != nullptr && out.flush(end);
 }
 
 std::size_t parse_qb(std::vector<unsigned char>& buffer, std::size_t length) {
   const std::span<const unsigned char> input(buffer.data(), std::min(length, buffer.size()));
-  std::vector<unsigned char> table;
-  // Tables are rarely longer than their input; reserving that much (pages
-  // are only touched when written) avoids regrowing in the common case.
-  table.reserve(input.size() + marker_size);
-  write_table(
-      input,
-      [&table](std::span<const unsigned char> piece) {
-        table.insert(table.end(), piece.begin(), piece.end());
-        return true;
-      },
-      std::clamp(input.size() + marker_size, min_block_size, std::size_t{256} << 10));
-
-  const std::size_t table_length = table.size();
-  if (table_length > buffer.size()) {
-    buffer.swap(table);
-  } else {
-    std::copy(table.begin(), table.end(), buffer.begin());
-  }
-  return table_length;
+  in_place_writer out(buffer.data());
+  return out.finish(convert(input, out), buffer);
 }
 
 }  // namespace dbgparse
