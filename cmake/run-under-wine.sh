@@ -1,0 +1,14 @@
+#!/bin/sh
+# Runs a Windows program under wine: the cross build's emulator for CTest.
+#
+# Wine's server and its session programs normally end with the last Windows
+# program, and starting them again costs seconds per test. They are started
+# here instead, kept for a while and left to end by themselves once nothing
+# has used them for that long. They get no standard streams of the caller:
+# CTest waits until every holder of a test's output pipe has closed it.
+set -e
+: "${WINESERVER_IDLE_SECONDS:=30}"
+if wineserver -p"$WINESERVER_IDLE_SECONDS" </dev/null >/dev/null 2>&1; then
+  wine wineboot </dev/null >/dev/null 2>&1 || true
+fi
+exec wine "$@"
