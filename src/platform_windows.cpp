@@ -172,6 +172,14 @@ unique_handle open_existing(const std::wstring& path, DWORD access) {
                              FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// The read-only attribute forbids writing even to those whom the file's
+// permissions would let write.
+bool is_read_only(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  return ::GetFileInformationByHandle(file, &information) != 0 &&
+         (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 // A symbolic link is replaced by way of the file it names, so the link stays.
 std::wstring replacement_target(HANDLE file, const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -316,6 +324,9 @@ bool output_file::open(const std::string& path) {
     // A device (NUL, CON) or a pipe cannot be replaced; it is written as it is.
     state_->file = std::move(existing);
     return true;
+  }
+  if (existing && is_read_only(existing.get())) {
+    return false;
   }
   state_->target_path = existing ? replacement_target(existing.get(), wide) : wide;
   existing.reset();

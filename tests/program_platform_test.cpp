@@ -1,0 +1,236 @@
+// Process-level tests of what depends on the platform: file names outside
+// ASCII on every platform, and on Windows the cases that POSIX tests by means
+// Windows lacks (a read-only file, a device, a file held open by another
+// program, names that differ only in case or separators).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "process.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::failure_status;
+using test_support::run_options;
+using test_support::run_program;
+using test_support::run_result;
+
+const std::string banner = "Zav's DBG converter\n";
+
+std::string bytes_of(std::u8string_view text) { return {text.begin(), text.end()}; }
+
+std::string read_file(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string golden(const std::string& name) {
+  return read_file(fs::path(DBGPARSE_TEST_DATA) / name);
+}
+
+// What the program prints after its dialogue: on Windows, the prompt of the
+// command processor's PAUSE, which is asked for here; elsewhere nothing, as
+// no one at a terminal is waiting for these runs.
+std::string pause_prompt() {
+#ifdef _WIN32
+  const char* shell = std::getenv("COMSPEC");
+  run_options options;
+  options.arguments = {"/c", "PAUSE"};
+  return run_program(shell != nullptr ? shell : "C:\\Windows\\System32\\cmd.exe", options).output;
+#else
+  return {};
+#endif
+}
+
+class platform_program : public testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = fs::temp_directory_path() / (std::string("dbgparse_") + info->name() + "_" +
+                                           std::to_string(std::random_device{}()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(folder_, ignored)) {
+      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(folder_, ignored);
+  }
+
+  // Runs the program in the test's folder; its output is the dialogue alone,
+  // once the pause's prompt has been checked and taken off the end.
+  run_result run(std::vector<std::string> arguments, std::string standard_input = {}) {
+    run_options options;
+    options.arguments = std::move(arguments);
+    options.standard_input = std::move(standard_input);
+    options.working_directory = folder_;
+    run_result result = run_program(DBGPARSE_EXE, options);
+    const std::string prompt = pause_prompt();
+    EXPECT_TRUE(result.output.ends_with(prompt)) << "no pause at the end of: " << result.output;
+    if (result.output.ends_with(prompt)) {
+      result.output.resize(result.output.size() - prompt.size());
+    }
+    return result;
+  }
+
+  [[nodiscard]] fs::path path(std::u8string_view name) const { return folder_ / name; }
+
+  // File names as UTF-8 bytes.
+  [[nodiscard]] std::set<std::string> files() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+      names.insert(bytes_of(entry.path().filename().u8string()));
+    }
+    return names;
+  }
+
+  fs::path folder_;
+};
+
+struct name_case {
+  std::string script;
+  std::u8string input;
+  std::u8string output;
+};
+
+const name_case non_ascii_names[] = {
+    {"Cyrillic", u8"контрольные суммы.dbg", u8"таблица.qb"},
+    {"Japanese", u8"チェックサム.dbg", u8"表.qb"},
+    {"Latin with accents", u8"sommes de contrôle é.dbg", u8"tâble.qb"},
+};
+
+TEST_F(platform_program, converts_files_named_outside_ascii) {
+  for (const name_case& n : non_ascii_names) {
+    const std::string input = bytes_of(n.input);
+    const std::string output = bytes_of(n.output);
+    struct mode {
+      std::string name;
+      std::vector<std::string> arguments;
+      std::string standard_input;
+      std::string written;
+    };
+    const mode modes[] = {
+        {"one argument", {input}, "", input + ".qb"},
+        {"two arguments", {input, output}, "", output},
+        // Typed names end at white space, so the answers here have none.
+        {"answers to the questions", {}, output + "\n" + output + "\n", output},
+    };
+    for (const mode& m : modes) {
+      fs::remove_all(folder_);
+      fs::create_directories(folder_);
+      const std::string source = m.arguments.empty() ? output : input;
+      write_file(folder_ / fs::path(std::u8string(source.begin(), source.end())),
+                 golden("sample.dbg"));
+      const run_result result = run(m.arguments, m.standard_input);
+      const std::string label = n.script + ", " + m.name;
+      EXPECT_EQ(result.exit_status, 0) << label << ": " << result.output;
+      EXPECT_EQ(result.output.substr(0, banner.size()), banner) << label;
+      EXPECT_TRUE(result.output.ends_with("Finished!\n")) << label << ": " << result.output;
+      EXPECT_EQ(read_file(folder_ / fs::path(std::u8string(m.written.begin(), m.written.end()))),
+                golden("sample.qb"))
+          << label;
+      EXPECT_EQ(files(), (std::set<std::string>{source, m.written})) << label;
+    }
+  }
+}
+
+TEST_F(platform_program, names_a_missing_file_outside_ascii_in_utf8) {
+  for (const name_case& n : non_ascii_names) {
+    const std::string input = bytes_of(n.input);
+    const run_result result = run({input});
+    EXPECT_EQ(result.output,
+              banner + "Error checking size of " + input + " are you sure it exists?\n")
+        << n.script;
+    EXPECT_EQ(result.exit_status, failure_status) << n.script;
+    EXPECT_TRUE(files().empty()) << n.script;
+  }
+}
+
+#ifdef _WIN32
+
+TEST_F(platform_program, refuses_a_read_only_output) {
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  write_file(path(u8"out.qb"), "old");
+  fs::permissions(path(u8"out.qb"),
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  ASSERT_NE(::GetFileAttributesW(path(u8"out.qb").c_str()) & FILE_ATTRIBUTE_READONLY, 0U);
+  const run_result result = run({"names.dbg", "out.qb"});
+  EXPECT_EQ(result.output, banner + "Couldn't open out.qb!\n");
+  EXPECT_EQ(result.exit_status, failure_status);
+  EXPECT_EQ(read_file(path(u8"out.qb")), "old");
+  EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}));
+}
+
+TEST_F(platform_program, writes_the_null_device_in_place) {
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  for (const std::string device : {"NUL", "nul"}) {
+    const run_result result = run({"names.dbg", device});
+    EXPECT_EQ(result.output, banner + "Finished!\n") << device;
+    EXPECT_EQ(result.exit_status, 0) << device;
+    EXPECT_EQ(files(), std::set<std::string>{"names.dbg"}) << device;
+  }
+}
+
+// Names that Windows takes for the input file itself.
+TEST_F(platform_program, replaces_the_input_under_another_spelling_of_its_name) {
+  for (const std::string output : {"NAMES.DBG", ".\\names.dbg", "sub\\..\\names.dbg"}) {
+    fs::remove_all(folder_);
+    fs::create_directories(path(u8"sub"));
+    write_file(path(u8"names.dbg"), golden("sample.dbg"));
+    const run_result result = run({"names.dbg", output});
+    EXPECT_EQ(result.output, banner + "Finished!\n") << output;
+    EXPECT_EQ(result.exit_status, 0) << output;
+    EXPECT_EQ(read_file(path(u8"names.dbg")), golden("sample.qb")) << output;
+    EXPECT_EQ(files().size(), 2U) << output << ": a temporary file was left";
+  }
+}
+
+TEST_F(platform_program, loses_nothing_when_the_output_cannot_be_replaced) {
+  // Another program holds the old output open and does not let it be
+  // deleted, so it cannot be replaced either: the write fails at the end.
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  write_file(path(u8"out.qb"), "an older table");
+  const HANDLE holder =
+      ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  const run_result result = run({"names.dbg", "out.qb"});
+  ::CloseHandle(holder);
+  EXPECT_EQ(result.output, banner + "Couldn't write out.qb!\n");
+  EXPECT_EQ(result.exit_status, failure_status);
+  EXPECT_EQ(read_file(path(u8"out.qb")), "an older table");
+  EXPECT_EQ(read_file(path(u8"names.dbg")), golden("sample.dbg"));
+  EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"})) << "a temporary file was left";
+}
+
+TEST_F(platform_program, refuses_an_output_in_a_missing_folder_given_with_backslashes) {
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  const run_result result = run({"names.dbg", "nowhere\\out.qb"});
+  EXPECT_EQ(result.output, banner + "Couldn't open nowhere\\out.qb!\n");
+  EXPECT_EQ(result.exit_status, failure_status);
+  EXPECT_EQ(files(), std::set<std::string>{"names.dbg"});
+}
+
+#endif
+
+}  // namespace
