@@ -119,10 +119,52 @@ DBGPARSE_INLINE std::uint64_t load_little_endian(const unsigned char* p) {
   return word;
 }
 
+#ifdef DBGPARSE_SSE2
+__m128i load16(const unsigned char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+std::uint64_t byte_mask(__m128i matches) {
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(matches));
+}
+
+__m128i line_end_bytes(__m128i bytes) {
+  return _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')),
+                      _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
+}
+#endif
+
 // The common value field: 8 hexadecimal digits, which "%08x" reads as they
 // are. Converts the 8 bytes from `p` at once and returns true when they are
 // such digits; returns false, leaving `value` alone, otherwise.
 DBGPARSE_INLINE bool read_eight_digits(const unsigned char* p, std::uint32_t& value) {
+#ifdef DBGPARSE_SSE2
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  // Unsigned byte x <= limit exactly when min(x, limit) == x.
+  const auto at_most = [](__m128i x, char limit) {
+    return _mm_cmpeq_epi8(_mm_min_epu8(x, _mm_set1_epi8(limit)), x);
+  };
+  const __m128i digit = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
+  const __m128i letter = _mm_sub_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+  const __m128i is_digit = at_most(digit, 9);
+  const __m128i is_letter = at_most(letter, 'f' - 'a');
+  if ((_mm_movemask_epi8(_mm_or_si128(is_digit, is_letter)) & 0xFF) != 0xFF) {
+    return false;
+  }
+  const __m128i nibbles =
+      _mm_or_si128(_mm_and_si128(is_digit, digit),
+                   _mm_and_si128(is_letter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
+  // Pairs of digits, then pairs of pairs; the first byte is the most
+  // significant digit.
+  const __m128i pairs = _mm_madd_epi16(_mm_unpacklo_epi8(nibbles, _mm_setzero_si128()),
+                                       _mm_setr_epi16(16, 1, 16, 1, 16, 1, 16, 1));
+  const __m128i quads =
+      _mm_madd_epi16(_mm_packs_epi32(pairs, pairs), _mm_setr_epi16(256, 1, 256, 1, 256, 1, 256, 1));
+  const auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(quads));
+  const auto low = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_epi64(quads, 32)));
+  value = (high << 16) | low;
+  return true;
+#else
   constexpr std::uint64_t ones = 0x0101010101010101U;
   constexpr std::uint64_t high_bits = ones * 0x80U;
   const std::uint64_t word = load_little_endian(p);
@@ -145,22 +187,8 @@ DBGPARSE_INLINE bool read_eight_digits(const unsigned char* p, std::uint32_t& va
   v = ((v & 0x000000000000FFFFU) << 16) | ((v >> 32) & 0x000000000000FFFFU);
   value = static_cast<std::uint32_t>(v);
   return true;
-}
-
-#ifdef DBGPARSE_SSE2
-__m128i load16(const unsigned char* p) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-std::uint64_t byte_mask(__m128i matches) {
-  return static_cast<std::uint32_t>(_mm_movemask_epi8(matches));
-}
-
-__m128i line_end_bytes(__m128i bytes) {
-  return _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')),
-                      _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')));
-}
 #endif
+}
 
 // Where, within one window, texts may stop and checksum lines start.
 struct window_marks {
@@ -312,18 +340,17 @@ DBGPARSE_INLINE unsigned char* put_head(unsigned char* out, unsigned char marker
 // an unsigned char pointer could otherwise alias a writer's members), and
 // asks the writer for more room only when it runs out.
 struct out_cursor {
-  unsigned char* at = nullptr;   // the next byte's place; null to stop
-  unsigned char* end = nullptr;  // the room ends here, unless in place
-  // `at` lies in the input's own buffer, where the room ends at the first
-  // input byte still to be read.
-  bool in_place = false;
+  unsigned char* at = nullptr;  // the next byte's place; null to stop
+  // The room ends here. Null when `at` lies in the input's own buffer: the
+  // room then ends at the first input byte still to be read.
+  unsigned char* end = nullptr;
 };
 
 // True when `count` bytes fit at the cursor. Input bytes from `keep_from` on
 // are still to be read and must stay as they are.
 DBGPARSE_INLINE bool fits(const out_cursor& cursor, std::size_t count,
                           const unsigned char* keep_from) {
-  const unsigned char* room_end = cursor.in_place ? keep_from : cursor.end;
+  const unsigned char* room_end = cursor.end == nullptr ? keep_from : cursor.end;
   return static_cast<std::size_t>(room_end - cursor.at) >= count;
 }
 
@@ -362,7 +389,7 @@ class in_place_writer {
  public:
   explicit in_place_writer(unsigned char* base) : base_(base) {}
 
-  [[nodiscard]] out_cursor start() const { return {base_, nullptr, true}; }
+  [[nodiscard]] out_cursor start() const { return {base_, nullptr}; }
 
   [[nodiscard]] out_cursor refill(out_cursor cursor, std::size_t count, std::size_t keep_from) {
     take(cursor);
@@ -372,12 +399,12 @@ class in_place_writer {
       waiting_ = 0;
     }
     if (waiting_ == 0 && out_ + count <= keep_from) {
-      return {base_ + out_, nullptr, true};
+      return {base_ + out_, nullptr};
     }
     if (side_.size() - waiting_ < count) {
       side_.resize(std::max({side_.size() * 2, waiting_ + count, min_side_size}));
     }
-    return {side_.data() + waiting_, side_.data() + side_.size(), false};
+    return {side_.data() + waiting_, side_.data() + side_.size()};
   }
 
   // Puts the whole table at the start of `buffer` (whose data is the base),
@@ -403,7 +430,7 @@ class in_place_writer {
 
   // Takes note of how far the cursor got.
   void take(out_cursor cursor) {
-    if (cursor.in_place) {
+    if (cursor.end == nullptr) {
       out_ = static_cast<std::size_t>(cursor.at - base_);
     } else {
       waiting_ = static_cast<std::size_t>(cursor.at - side_.data());
@@ -434,16 +461,11 @@ out_cursor convert(std::span<const unsigned char> input, writer& out) {
 
   std::size_t line = find_checksum_line(input, find_section_start(input));
   while (line < size) {
-    std::uint32_t value = 0;
-    if (size - line < value_field_end ||
-        !read_eight_digits(data + line + value_field_offset, value)) {
-      value = read_value_field(data + line + value_field_offset, data + size);
-    }
     // The text starts 9 bytes after "0x", however many of them the value used.
     const std::size_t text = line + text_offset;
 
-    // Fast way: the text ends within a window, at a CR or LF, with no zero
-    // byte (nor any other byte below CR) before it.
+    // Fast way: the text ends within the window from its first byte, at a CR
+    // or LF, with no zero byte (nor any other byte below CR) before it.
     const std::size_t block = text / window_size;
     if (block + 1 >= marked_end && block + 1 < markable_end) {
       marked_from = block;
@@ -457,6 +479,12 @@ out_cursor convert(std::span<const unsigned char> input, writer& out) {
       const auto length = static_cast<std::size_t>(std::countr_zero(stops));
       if (length > 0 && length < window_size &&
           (data[text + length] == '\r' || data[text + length] == '\n')) {
+        // The value field lies within the input here, and is read before
+        // the entry is written (over it, when in place).
+        std::uint32_t value = 0;
+        if (!read_eight_digits(data + line + value_field_offset, value)) {
+          value = read_value_field(data + line + value_field_offset, data + size);
+        }
         if (!fits(cursor, window_entry_size, data + text)) {
           cursor = out.refill(cursor, window_entry_size, text);
           if (cursor.at == nullptr) {
@@ -476,6 +504,11 @@ out_cursor convert(std::span<const unsigned char> input, writer& out) {
       }
     }
 
+    std::uint32_t value = 0;
+    if (size - line < value_field_end ||
+        !read_eight_digits(data + line + value_field_offset, value)) {
+      value = read_value_field(data + line + value_field_offset, data + size);
+    }
     const std::size_t text_end = text < size ? next_line_end(input, text, memo) : size;
     if (text_end == size || text_end == text) {
       // No text, or no line end after it: the entry stays without text and
