@@ -32,7 +32,8 @@ if(DBGPARSE_WINE AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   else()
     set(DBGPARSE_WINEPREFIX "${CMAKE_BINARY_DIR}/wine")
   endif()
-  set(CMAKE_CROSSCOMPILING_EMULATOR env "WINEPREFIX=${DBGPARSE_WINEPREFIX}" WINEDEBUG=-all sh
+  set(CMAKE_CROSSCOMPILING_EMULATOR env "WINEPREFIX=${DBGPARSE_WINEPREFIX}" WINEDEBUG=-all
+                                    "WINEDLLOVERRIDES=mscoree,mshtml=" sh
                                     "${CMAKE_CURRENT_LIST_DIR}/run-under-wine.sh")
 elseif(NOT DBGPARSE_WINE)
   message(WARNING "wine was not found: the Windows programs build, but the tests cannot run")
