@@ -4,6 +4,7 @@
 // program, names that differ only in case or separators).
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -163,6 +164,28 @@ TEST_F(platform_program, names_a_missing_file_outside_ascii_in_utf8) {
     EXPECT_EQ(result.exit_status, failure_status) << n.script;
     EXPECT_TRUE(files().empty()) << n.script;
   }
+}
+
+// Past 2 GiB a 32-bit file size no longer holds; the file is sparse, so the
+// test costs memory but hardly any disk.
+TEST_F(platform_program, converts_an_input_of_more_than_2_gib) {
+  const std::string head = "[Checksums]\r\n0x0000002A near\r\n";
+  const std::string tail = "0xDEADBEEF far\r\n";
+  constexpr std::uint64_t tail_offset = (std::uint64_t{1} << 31) + 5;
+  write_file(path(u8"short.dbg"), head + tail);
+  ASSERT_EQ(run({"short.dbg"}).exit_status, 0);
+  {
+    std::ofstream big(path(u8"big.dbg"), std::ios::binary);
+    big << head;
+    big.seekp(static_cast<std::streamoff>(tail_offset));
+    big << tail;
+  }
+  ASSERT_EQ(fs::file_size(path(u8"big.dbg")), tail_offset + tail.size());
+  const run_result result = run({"big.dbg"});
+  EXPECT_EQ(result.output, banner + "Finished!\n");
+  EXPECT_EQ(result.exit_status, 0);
+  // The zero bytes between the lines add nothing to the table.
+  EXPECT_EQ(read_file(path(u8"big.dbg.qb")), read_file(path(u8"short.dbg.qb")));
 }
 
 #ifdef _WIN32
