@@ -246,6 +246,30 @@ TEST_F(platform_program, loses_nothing_when_the_output_cannot_be_replaced) {
   EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"})) << "a temporary file was left";
 }
 
+bool is_reparse_point(const fs::path& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+TEST_F(platform_program, writes_through_a_symbolic_link_and_keeps_it) {
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  fs::create_directories(path(u8"tables"));
+  write_file(path(u8"tables/target.qb"), "old");
+  // Wine reports success but makes no link.
+  if (::CreateSymbolicLinkW(path(u8"link.qb").c_str(), L"tables\\target.qb",
+                            SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) == 0 ||
+      !is_reparse_point(path(u8"link.qb"))) {
+    GTEST_SKIP() << "no symbolic link could be made here: Windows needs a privilege or "
+                    "developer mode for one, and wine makes none";
+  }
+  const run_result result = run({"names.dbg", "link.qb"});
+  EXPECT_EQ(result.output, banner + "Finished!\n");
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_TRUE(is_reparse_point(path(u8"link.qb")));
+  EXPECT_EQ(read_file(path(u8"tables/target.qb")), golden("sample.qb"));
+  EXPECT_EQ(files(), (std::set<std::string>{"link.qb", "names.dbg", "tables"}));
+}
+
 TEST_F(platform_program, refuses_an_output_in_a_missing_folder_given_with_backslashes) {
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
   const run_result result = run({"names.dbg", "nowhere\\out.qb"});
