@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 // SSE2 is part of every x86-64 processor; elsewhere (or when
@@ -384,7 +385,10 @@ class block_writer {
 // than the line it comes from plus the 11 bytes of "0x", value field and
 // separator, so the table mostly stays behind the bytes still to be read.
 // Where it would catch up with them (the first short lines, lines inside
-// texts), entries wait in a side buffer until there is room again.
+// texts), entries wait on the side until there is room again. The side is a
+// list of pieces rather than one growing buffer: a table many times longer
+// than its input (lines inside texts repeat the texts' tails) is then
+// written once on the side and copied once into place, with no regrowing.
 class in_place_writer {
  public:
   explicit in_place_writer(unsigned char* base) : base_(base) {}
@@ -394,17 +398,17 @@ class in_place_writer {
   [[nodiscard]] out_cursor refill(out_cursor cursor, std::size_t count, std::size_t keep_from) {
     take(cursor);
     if (waiting_ != 0 && out_ + waiting_ + count <= keep_from) {
-      std::memcpy(base_ + out_, side_.data(), waiting_);
-      out_ += waiting_;
-      waiting_ = 0;
+      move_side_into_place();
     }
     if (waiting_ == 0 && out_ + count <= keep_from) {
       return {base_ + out_, nullptr};
     }
-    if (side_.size() - waiting_ < count) {
-      side_.resize(std::max({side_.size() * 2, waiting_ + count, min_side_size}));
+    if (side_.empty() || side_.back().size - side_.back().used < count) {
+      const std::size_t size = std::max(side_.empty() ? first_piece_size : piece_size, count);
+      side_.push_back({std::make_unique_for_overwrite<unsigned char[]>(size), size, 0});
     }
-    return {side_.data() + waiting_, side_.data() + side_.size()};
+    piece& last = side_.back();
+    return {last.bytes.get() + last.used, last.bytes.get() + last.size};
   }
 
   // Puts the whole table at the start of `buffer` (whose data is the base),
@@ -412,35 +416,58 @@ class in_place_writer {
   std::size_t finish(out_cursor cursor, std::vector<unsigned char>& buffer) {
     take(cursor);
     const std::size_t length = out_ + waiting_;
-    if (waiting_ == 0) {
-      return length;
-    }
     if (length <= buffer.size()) {
-      std::memcpy(base_ + out_, side_.data(), waiting_);
+      move_side_into_place();
     } else {
-      side_.resize(waiting_);
-      side_.insert(side_.begin(), base_, base_ + out_);
-      buffer.swap(side_);
+      std::vector<unsigned char> table;
+      table.reserve(length);
+      table.insert(table.end(), base_, base_ + out_);
+      for (piece& waiting : side_) {
+        table.insert(table.end(), waiting.bytes.get(), waiting.bytes.get() + waiting.used);
+        waiting.bytes.reset();  // returns the memory as early as possible
+      }
+      buffer.swap(table);
     }
     return length;
   }
 
  private:
-  static constexpr std::size_t min_side_size = std::size_t{64} << 10;
+  static constexpr std::size_t first_piece_size = std::size_t{64} << 10;
+  static constexpr std::size_t piece_size = std::size_t{64} << 20;
+
+  struct piece {
+    std::unique_ptr<unsigned char[]> bytes;
+    std::size_t size;
+    std::size_t used;
+  };
 
   // Takes note of how far the cursor got.
   void take(out_cursor cursor) {
     if (cursor.end == nullptr) {
       out_ = static_cast<std::size_t>(cursor.at - base_);
     } else {
-      waiting_ = static_cast<std::size_t>(cursor.at - side_.data());
+      piece& last = side_.back();
+      const auto used = static_cast<std::size_t>(cursor.at - last.bytes.get());
+      waiting_ += used - last.used;
+      last.used = used;
     }
   }
 
+  // Appends the waiting bytes to those in place; the caller has made sure
+  // that they do not reach input bytes still to be read.
+  void move_side_into_place() {
+    for (const piece& waiting : side_) {
+      std::memcpy(base_ + out_, waiting.bytes.get(), waiting.used);
+      out_ += waiting.used;
+    }
+    side_.clear();
+    waiting_ = 0;
+  }
+
   unsigned char* base_;
-  std::size_t out_ = 0;  // table bytes in place
-  std::vector<unsigned char> side_;
-  std::size_t waiting_ = 0;  // table bytes in the side buffer, to follow them
+  std::size_t out_ = 0;      // table bytes in place
+  std::vector<piece> side_;  // table bytes to follow them, in order
+  std::size_t waiting_ = 0;  // their count
 };
 
 // The scan itself, writing through `out` (one of the writers above). Returns
