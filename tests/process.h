@@ -17,9 +17,9 @@ inline constexpr int failure_status = 255;
 #endif
 
 struct run_options {
-  std::vector<std::string> arguments;          // after the program's name
-  std::string standard_input;                  // fed through a file
-  std::filesystem::path working_directory;     // empty: the test's own
+  std::vector<std::string> arguments;            // after the program's name
+  std::string standard_input;                    // fed through a file
+  std::filesystem::path working_directory;       // empty: the test's own
   std::optional<std::uint64_t> file_size_limit;  // bytes; POSIX only
 };
 

@@ -2,6 +2,7 @@
 // prints, its exit status and which files exist afterwards.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -34,6 +35,14 @@ const std::string banner = "Zav's DBG converter\n";
 
 #ifdef _WIN32
 #define SKIP_ON_WINDOWS(reason) GTEST_SKIP() << reason
+
+// What the command processor's PAUSE prints; on Windows every run ends with it.
+std::string pause_prompt() {
+  const char* shell = std::getenv("COMSPEC");
+  run_options options;
+  options.arguments = {"/c", "PAUSE"};
+  return run_program(shell != nullptr ? shell : "C:\\Windows\\System32\\cmd.exe", options).output;
+}
 #else
 #define SKIP_ON_WINDOWS(reason) static_cast<void>(0)
 #endif
@@ -81,7 +90,18 @@ class program : public testing::Test {
     options.arguments = std::move(arguments);
     options.standard_input = std::move(standard_input);
     options.working_directory = folder_;
+#ifdef _WIN32
+    // The pause's prompt must come last; the rest is the program's dialogue.
+    run_result result = run_program(DBGPARSE_EXE, options);
+    const std::string prompt = pause_prompt();
+    EXPECT_TRUE(result.output.ends_with(prompt)) << "no pause at the end of: " << result.output;
+    if (result.output.ends_with(prompt)) {
+      result.output.resize(result.output.size() - prompt.size());
+    }
+    return result;
+#else
     return run_program(DBGPARSE_EXE, options);
+#endif
   }
 
   [[nodiscard]] fs::path path(const std::string& name) const { return folder_ / name; }
