@@ -8,6 +8,7 @@ writes as many bytes as dbgparse's table holds. Prints each one's median wall
 time, the ratio dbgparse/floor and each one's peak resident memory.
 
 Usage: bench/compare.py [--build build/bench] [--size-mib 256] [--runs 5]
+                        [--dbgparse PATH]
 Build first with: cmake --preset bench && cmake --build --preset bench
 """
 
@@ -102,9 +103,10 @@ def main() -> int:
     parser.add_argument("--build", type=Path, default=ROOT / "build" / "bench")
     parser.add_argument("--size-mib", type=int, default=256)
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--dbgparse", type=Path, help="the program to time (default: the build's)")
     args = parser.parse_args()
 
-    dbgparse = args.build / "dbgparse"
+    dbgparse = args.dbgparse or args.build / "dbgparse"
     floor = args.build / "bench" / "io_floor"
     for program in (dbgparse, floor):
         if not os.access(program, os.X_OK):
