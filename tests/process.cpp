@@ -1,6 +1,7 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +29,12 @@ std::filesystem::path scratch_file(const char* role) {
     const rlimit limit{*options.file_size_limit, *options.file_size_limit};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     ::signal(SIGXFSZ, SIG_IGN);
+  }
+  if (options.user_id) {
+    const auto id = static_cast<uid_t>(*options.user_id);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) {
+      ::_exit(126);
+    }
   }
   ::dup2(input_fd, STDIN_FILENO);
   ::dup2(output_fd, STDOUT_FILENO);

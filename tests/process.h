@@ -21,6 +21,7 @@ struct run_options {
   std::string standard_input;                    // fed through a file
   std::filesystem::path working_directory;       // empty: the test's own
   std::optional<std::uint64_t> file_size_limit;  // bytes; POSIX only
+  std::optional<unsigned> user_id;               // run as this user; POSIX, as root
 };
 
 struct run_result {

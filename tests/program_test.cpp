@@ -295,16 +295,25 @@ TEST_F(program, creates_a_new_output_as_a_plain_create_would) {
 }
 
 TEST_F(program, refuses_an_output_it_may_not_write) {
-  if (::geteuid() == 0) {
-    GTEST_SKIP() << "root may write any file, so no file is unwritable here";
-  }
   write_file(path("names.dbg"), golden("sample.dbg"));
   write_file(path("out.qb"), "old");
-  fs::permissions(path("out.qb"), fs::perms::owner_read);
-  const run_result result = run({"names.dbg", "out.qb"});
+  fs::permissions(path("names.dbg"), fs::perms::owner_read | fs::perms::others_read);
+  fs::permissions(path("out.qb"), fs::perms::owner_read | fs::perms::others_read);
+  run_options options;
+  options.arguments = {"names.dbg", "out.qb"};
+  options.working_directory = folder_;
+  if (::geteuid() == 0) {
+    // Root may write any file: run as an ordinary user, who may create
+    // files in the folder but not write this one.
+    constexpr unsigned nobody = 65534;
+    options.user_id = nobody;
+    fs::permissions(folder_, fs::perms::all);
+  }
+  const run_result result = run_program(DBGPARSE_EXE, options);
   EXPECT_EQ(result.output, std::string(banner) + "Couldn't open out.qb!\n");
   EXPECT_EQ(result.exit_status, failure_status);
   EXPECT_EQ(read_file(path("out.qb")), "old");
+  EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}));
 }
 #endif
 
