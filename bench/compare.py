@@ -5,7 +5,7 @@ Generates a realistic DBG file (256 MiB by default) under build/, then runs
 dbgparse and io_floor alternately, five times each after one warm-up run of
 each, with standard input from /dev/null. io_floor reads the same file and
 writes as many bytes as dbgparse's table holds. Prints each one's median wall
-time, the ratio dbgparse/floor and each one's peak resident memory.
+time, the ratio dbgparse/floor, each one's CPU time and peak resident memory.
 
 Usage: bench/compare.py [--build build/bench] [--size-mib 256] [--runs 5]
                         [--dbgparse PATH]
@@ -79,23 +79,25 @@ def input_file(folder: Path, size_mib: int) -> tuple[Path, dict]:
 GNU_TIME = Path("/usr/bin/time")
 
 
-def run(command: list[str], rss_file: Path) -> tuple[float, int, int]:
-    """Runs one process; returns wall seconds, exit status and peak RSS in bytes.
+def run(command: list[str], usage_file: Path) -> tuple[float, int, int, float, float]:
+    """Runs one process; returns wall seconds, exit status, peak RSS in bytes,
+    and user and system CPU seconds.
 
-    The peak comes from GNU time when it is there: a child's ru_maxrss also
+    The figures come from GNU time when it is there: a child's ru_maxrss also
     counts the memory of the process it was forked from, and this script's
     own is larger than a small run's."""
     if GNU_TIME.exists():
-        command = [str(GNU_TIME), "-f", "%M", "-o", str(rss_file)] + command
+        command = [str(GNU_TIME), "-f", "%M %U %S", "-o", str(usage_file)] + command
     start = time.perf_counter()
     process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
     _, status, usage = os.wait4(process.pid, 0)
     elapsed = time.perf_counter() - start
     process.returncode = os.waitstatus_to_exitcode(status)
-    peak_kib = usage.ru_maxrss
+    peak_kib, user, system = usage.ru_maxrss, usage.ru_utime, usage.ru_stime
     if GNU_TIME.exists():
-        peak_kib = int(rss_file.read_text().split()[-1])
-    return elapsed, process.returncode, peak_kib * 1024
+        fields = usage_file.read_text().split()[-3:]
+        peak_kib, user, system = int(fields[0]), float(fields[1]), float(fields[2])
+    return elapsed, process.returncode, peak_kib * 1024, user, system
 
 
 def main() -> int:
@@ -122,13 +124,13 @@ def main() -> int:
         "floor": [str(floor), str(source), str(outputs["floor"]), str(table_bytes)],
     }
 
-    def one_run(name: str) -> tuple[float, int]:
+    def one_run(name: str) -> tuple[float, int, float, float]:
         outputs[name].unlink(missing_ok=True)
         os.sync()  # earlier runs' write-back must not land inside this one
-        elapsed, status, rss = run(commands[name], data / "peak-rss.txt")
+        elapsed, status, rss, user, system = run(commands[name], data / "usage.txt")
         if status != 0:
             raise SystemExit(f"{name} failed with exit status {status}")
-        return elapsed, rss
+        return elapsed, rss, user, system
 
     # Warm-up: the input in the page cache, and a check of the table's size.
     for name in commands:
@@ -138,26 +140,33 @@ def main() -> int:
             raise SystemExit(f"{name} wrote {got} bytes, expected {table_bytes}")
 
     times = {name: [] for name in commands}
+    cpu = {name: ([], []) for name in commands}
     peaks = {name: 0 for name in commands}
     for _ in range(args.runs):
         for name in commands:
-            elapsed, rss = one_run(name)
+            elapsed, rss, user, system = one_run(name)
             times[name].append(elapsed)
+            cpu[name][0].append(user)
+            cpu[name][1].append(system)
             peaks[name] = max(peaks[name], rss)
-    for path in list(outputs.values()) + [data / "peak-rss.txt"]:
+    for path in list(outputs.values()) + [data / "usage.txt"]:
         path.unlink(missing_ok=True)
 
     input_bytes = facts["input_bytes"]
     budget = input_bytes + table_bytes + 16 * MIB
     print(f"input {input_bytes / MIB:.1f} MiB, table {table_bytes / MIB:.1f} MiB, "
-          f"{args.runs} runs each after a warm-up")
-    print(f"{'':10} {'median s':>9} {'min s':>7} {'max s':>7} {'MB/s':>7} {'peak RSS MiB':>13}")
+          f"{args.runs} runs each after a warm-up; load average: "
+          f"{', '.join(f'{load:.2f}' for load in os.getloadavg())}")
+    print(f"{'':10} {'median s':>9} {'min s':>7} {'max s':>7} {'MB/s':>7} {'user s':>7} "
+          f"{'sys s':>7} {'peak RSS MiB':>13}")
     medians = {}
     for name in commands:
         medians[name] = statistics.median(times[name])
         print(f"{name:10} {medians[name]:9.3f} {min(times[name]):7.3f} {max(times[name]):7.3f} "
-              f"{input_bytes / medians[name] / 1e6:7.0f} {peaks[name] / MIB:13.1f}")
-    print(f"ratio dbgparse/floor: {medians['dbgparse'] / medians['floor']:.2f}")
+              f"{input_bytes / medians[name] / 1e6:7.0f} {statistics.median(cpu[name][0]):7.2f} "
+              f"{statistics.median(cpu[name][1]):7.2f} {peaks[name] / MIB:13.1f}")
+    print(f"ratio dbgparse/floor: {medians['dbgparse'] / medians['floor']:.2f} of the medians, "
+          f"{min(times['dbgparse']) / min(times['floor']):.2f} of the best runs")
     print(f"dbgparse peak RSS {peaks['dbgparse'] / MIB:.1f} MiB, budget input + table + 16 MiB "
           f"= {budget / MIB:.1f} MiB: {'within' if peaks['dbgparse'] <= budget else 'OVER'}")
     return 0
