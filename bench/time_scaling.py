@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Runs bench_parse_qb with repetitions and prints, for each generated input,
-the best and the median CPU time, the throughput in GB/s (10^9 bytes) and how
+the best and the median CPU time, the throughput in MB/s (10^6 bytes) and how
 the time grows as the input doubles (2.00 is linear).
 
 The best of several runs is the one least disturbed by whatever else the
@@ -47,7 +47,7 @@ def main() -> int:
             times[run["run_name"]].append(run["cpu_time"])
             input_bytes[run["run_name"]] = run["input_MiB"] * (1 << 20)
 
-    print(f"{'input':28} {'best ms':>8} {'median ms':>9} {'best GB/s':>9} {'median GB/s':>11} "
+    print(f"{'input':28} {'best ms':>8} {'median ms':>9} {'best MB/s':>9} {'median MB/s':>11} "
           f"{'x previous (best, median)':>26}")
     previous = {}
     for name, runs in times.items():
@@ -59,7 +59,7 @@ def main() -> int:
         previous[shape] = (best, median)
         size = input_bytes[name]
         print(f"{name.removeprefix('bm_parse_qb/'):28} {best:8.2f} {median:9.2f} "
-              f"{size / best / 1e6:9.2f} {size / median / 1e6:11.2f} {growth:>26}")
+              f"{size / best / 1e3:9.0f} {size / median / 1e3:11.0f} {growth:>26}")
     return 0
 
 
