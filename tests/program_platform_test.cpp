@@ -5,17 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <random>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "process.h"
+#include "program_fixture.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,88 +21,17 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::banner;
+using test_support::bytes_of;
 using test_support::failure_status;
+using test_support::golden;
+using test_support::read_file;
 using test_support::run_options;
 using test_support::run_program;
 using test_support::run_result;
+using test_support::write_file;
 
-const std::string banner = "Zav's DBG converter\n";
-
-std::string bytes_of(std::u8string_view text) { return {text.begin(), text.end()}; }
-
-std::string read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string golden(const std::string& name) {
-  return read_file(fs::path(DBGPARSE_TEST_DATA) / name);
-}
-
-// What the program prints after its dialogue: on Windows, the prompt of the
-// command processor's PAUSE, which is asked for here; elsewhere nothing, as
-// no one at a terminal is waiting for these runs.
-std::string pause_prompt() {
-#ifdef _WIN32
-  const char* shell = std::getenv("COMSPEC");
-  run_options options;
-  options.arguments = {"/c", "PAUSE"};
-  return run_program(shell != nullptr ? shell : "C:\\Windows\\System32\\cmd.exe", options).output;
-#else
-  return {};
-#endif
-}
-
-class platform_program : public testing::Test {
- protected:
-  void SetUp() override {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / (std::string("dbgparse_") + info->name() + "_" +
-                                           std::to_string(std::random_device{}()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    for (const auto& entry : fs::recursive_directory_iterator(folder_, ignored)) {
-      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-    }
-    fs::remove_all(folder_, ignored);
-  }
-
-  // Runs the program in the test's folder; its output is the dialogue alone,
-  // once the pause's prompt has been checked and taken off the end.
-  run_result run(std::vector<std::string> arguments, std::string standard_input = {}) {
-    run_options options;
-    options.arguments = std::move(arguments);
-    options.standard_input = std::move(standard_input);
-    options.working_directory = folder_;
-    run_result result = run_program(DBGPARSE_EXE, options);
-    const std::string prompt = pause_prompt();
-    EXPECT_TRUE(result.output.ends_with(prompt)) << "no pause at the end of: " << result.output;
-    if (result.output.ends_with(prompt)) {
-      result.output.resize(result.output.size() - prompt.size());
-    }
-    return result;
-  }
-
-  [[nodiscard]] fs::path path(std::u8string_view name) const { return folder_ / name; }
-
-  // File names as UTF-8 bytes.
-  [[nodiscard]] std::set<std::string> files() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_)) {
-      names.insert(bytes_of(entry.path().filename().u8string()));
-    }
-    return names;
-  }
-
-  fs::path folder_;
-};
+class platform_program : public test_support::program_fixture {};
 
 struct name_case {
   std::string script;

@@ -2,16 +2,12 @@
 // prints, its exit status and which files exist afterwards.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "process.h"
+#include "program_fixture.h"
 
 #ifndef _WIN32
 #include <poll.h>
@@ -26,39 +22,20 @@
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::banner;
 using test_support::failure_status;
+using test_support::golden;
+using test_support::read_file;
 using test_support::run_options;
 using test_support::run_program;
 using test_support::run_result;
-
-const std::string banner = "Zav's DBG converter\n";
+using test_support::write_file;
 
 #ifdef _WIN32
 #define SKIP_ON_WINDOWS(reason) GTEST_SKIP() << reason
-
-// What the command processor's PAUSE prints; on Windows every run ends with it.
-std::string pause_prompt() {
-  const char* shell = std::getenv("COMSPEC");
-  run_options options;
-  options.arguments = {"/c", "PAUSE"};
-  return run_program(shell != nullptr ? shell : "C:\\Windows\\System32\\cmd.exe", options).output;
-}
 #else
 #define SKIP_ON_WINDOWS(reason) static_cast<void>(0)
 #endif
-
-std::string read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string golden(const std::string& name) {
-  return read_file(fs::path(DBGPARSE_TEST_DATA) / name);
-}
 
 // A DBG file whose table is far larger than a few kilobytes.
 std::string many_lines(int count) {
@@ -69,53 +46,7 @@ std::string many_lines(int count) {
   return text;
 }
 
-// Each test works in a folder of its own, removed afterwards.
-class program : public testing::Test {
- protected:
-  void SetUp() override {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / (std::string("dbgparse_") + info->name() + "_" +
-                                           std::to_string(std::random_device{}()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(folder_, ignored);
-  }
-
-  run_result run(std::vector<std::string> arguments, std::string standard_input = {}) {
-    run_options options;
-    options.arguments = std::move(arguments);
-    options.standard_input = std::move(standard_input);
-    options.working_directory = folder_;
-#ifdef _WIN32
-    // The pause's prompt must come last; the rest is the program's dialogue.
-    run_result result = run_program(DBGPARSE_EXE, options);
-    const std::string prompt = pause_prompt();
-    EXPECT_TRUE(result.output.ends_with(prompt)) << "no pause at the end of: " << result.output;
-    if (result.output.ends_with(prompt)) {
-      result.output.resize(result.output.size() - prompt.size());
-    }
-    return result;
-#else
-    return run_program(DBGPARSE_EXE, options);
-#endif
-  }
-
-  [[nodiscard]] fs::path path(const std::string& name) const { return folder_ / name; }
-
-  [[nodiscard]] std::set<std::string> files() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_)) {
-      names.insert(entry.path().filename().string());
-    }
-    return names;
-  }
-
-  fs::path folder_;
-};
+class program : public test_support::program_fixture {};
 
 TEST_F(program, converts_in_each_path_mode) {
   struct mode {

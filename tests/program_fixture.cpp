@@ -1,0 +1,79 @@
+#include "program_fixture.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace test_support {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string golden(const std::string& name) {
+  return read_file(fs::path(DBGPARSE_TEST_DATA) / name);
+}
+
+std::string bytes_of(std::u8string_view text) { return {text.begin(), text.end()}; }
+
+std::string pause_prompt() {
+#ifdef _WIN32
+  const char* shell = std::getenv("COMSPEC");
+  run_options options;
+  options.arguments = {"/c", "PAUSE"};
+  return run_program(shell != nullptr ? shell : "C:\\Windows\\System32\\cmd.exe", options).output;
+#else
+  return {};
+#endif
+}
+
+void program_fixture::SetUp() {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  folder_ = fs::temp_directory_path() / (std::string("dbgparse_") + info->name() + "_" +
+                                         std::to_string(std::random_device{}()));
+  fs::remove_all(folder_);
+  fs::create_directories(folder_);
+}
+
+void program_fixture::TearDown() {
+  // Tests take write permission away from files and folders; give it back
+  // so that everything can be removed.
+  std::error_code ignored;
+  fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  for (const auto& entry : fs::recursive_directory_iterator(folder_, ignored)) {
+    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+  }
+  fs::remove_all(folder_, ignored);
+}
+
+run_result program_fixture::run(std::vector<std::string> arguments, std::string standard_input) {
+  run_options options;
+  options.arguments = std::move(arguments);
+  options.standard_input = std::move(standard_input);
+  options.working_directory = folder_;
+  run_result result = run_program(DBGPARSE_EXE, options);
+  const std::string prompt = pause_prompt();
+  EXPECT_TRUE(result.output.ends_with(prompt)) << "no pause at the end of: " << result.output;
+  if (result.output.ends_with(prompt)) {
+    result.output.resize(result.output.size() - prompt.size());
+  }
+  return result;
+}
+
+std::set<std::string> program_fixture::files() const {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder_)) {
+    names.insert(bytes_of(entry.path().filename().u8string()));
+  }
+  return names;
+}
+
+}  // namespace test_support

@@ -1,0 +1,49 @@
+// What the process-level tests share: a scratch folder per test, the program
+// run in it, and small file helpers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "process.h"
+
+namespace test_support {
+
+inline const std::string banner = "Zav's DBG converter\n";
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+// A file of tests/data.
+std::string golden(const std::string& name);
+// UTF-8 text as plain bytes.
+std::string bytes_of(std::u8string_view text);
+
+// What ends every run's output besides the dialogue: on Windows, the prompt
+// of the command processor's PAUSE; elsewhere nothing, as no one at a
+// terminal waits for these runs.
+std::string pause_prompt();
+
+// Each test works in a folder of its own, removed afterwards.
+class program_fixture : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs the program in the test's folder; its output is the dialogue alone,
+  // once the pause's prompt has been checked and taken off the end.
+  run_result run(std::vector<std::string> arguments, std::string standard_input = {});
+
+  [[nodiscard]] std::filesystem::path path(const std::string& name) const { return folder_ / name; }
+  [[nodiscard]] std::filesystem::path path(std::u8string_view name) const { return folder_ / name; }
+  // The folder's file names, as UTF-8 bytes.
+  [[nodiscard]] std::set<std::string> files() const;
+
+  std::filesystem::path folder_;
+};
+
+}  // namespace test_support
