@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs a Windows program under wine: the cross build's emulator for CTest.
 #
-# Wine's server and its session programs normally end with the last Windows
+# Wine's server and its background programs normally end with the last Windows
 # program, and starting them again costs seconds per test. They are started
 # here instead, kept for a while and left to end by themselves once nothing
 # has used them for that long. They get no standard streams of the caller:
