@@ -225,8 +225,8 @@ DBGPARSE_INLINE window_marks mark_window(const unsigned char* p) {
   }
 #else
   for (std::size_t i = 0; i < window_size; ++i) {
-    stops |= std::uint64_t{p[i] <= '\r'} << i;
-    starts |= std::uint64_t{p[i] == '0' && p[i + 1] == 'x'} << i;
+    stops |= static_cast<std::uint64_t>(p[i] <= '\r') << i;
+    starts |= static_cast<std::uint64_t>(p[i] == '0' && p[i + 1] == 'x') << i;
   }
 #endif
   return {stops, starts};

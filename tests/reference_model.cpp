@@ -139,7 +139,7 @@ conversion convert(std::span<const unsigned char> input) {
     }
     out.push_back(0x2B);
     put_value(out, value);
-    value = 0;
+    value = 0;  // NOLINT(clang-analyzer-deadcode.DeadStores): each line starts from 0
 
     const std::size_t remaining = cursor < length ? length - cursor : 0;
     const std::size_t text_length = line_end_offset(input, cursor, remaining);
