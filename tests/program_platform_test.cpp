@@ -26,8 +26,6 @@ using test_support::bytes_of;
 using test_support::failure_status;
 using test_support::golden;
 using test_support::read_file;
-using test_support::run_options;
-using test_support::run_program;
 using test_support::run_result;
 using test_support::write_file;
 
