@@ -4,22 +4,19 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "dbgparse.h"
+#include "golden_files.h"
 
 namespace {
 
 using bytes = std::vector<unsigned char>;
-
-bytes read_file(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+using test_support::golden_names;
+using test_support::golden_test_name;
+using test_support::read_bytes;
 
 bytes to_bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
@@ -34,23 +31,10 @@ class golden_file : public testing::TestWithParam<std::string> {};
 
 TEST_P(golden_file, converts_to_its_table) {
   const std::filesystem::path data(DBGPARSE_TEST_DATA);
-  const bytes input = read_file(data / (GetParam() + ".dbg"));
-  const bytes expected = read_file(data / (GetParam() + ".qb"));
+  const bytes input = read_bytes(data / (GetParam() + ".dbg"));
+  const bytes expected = read_bytes(data / (GetParam() + ".qb"));
   EXPECT_EQ(convert(input), expected);
 }
-
-std::vector<std::string> golden_names() {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(DBGPARSE_TEST_DATA)) {
-    if (entry.path().extension() == ".dbg") {
-      names.push_back(entry.path().stem().string());
-    }
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string golden_test_name(const testing::TestParamInfo<std::string>& name) { return name.param; }
 
 INSTANTIATE_TEST_SUITE_P(data, golden_file, testing::ValuesIn(golden_names()), golden_test_name);
 
@@ -108,7 +92,7 @@ TEST(parse_qb, grows_the_buffer_for_a_table_longer_than_the_input) {
 }
 
 TEST(write_table, gives_the_same_bytes_whatever_the_block_size) {
-  const bytes input = read_file(std::filesystem::path(DBGPARSE_TEST_DATA) / "sample.dbg");
+  const bytes input = read_bytes(std::filesystem::path(DBGPARSE_TEST_DATA) / "sample.dbg");
   const bytes expected = convert(input);
   for (const std::size_t block_size : {std::size_t{1}, std::size_t{1024}, std::size_t{1} << 20}) {
     bytes table;

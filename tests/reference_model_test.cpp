@@ -7,30 +7,27 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "dbgparse.h"
+#include "golden_files.h"
 #include "reference_model.h"
 
 namespace {
 
 using namespace std::string_literals;
 using bytes = std::vector<unsigned char>;
+using test_support::golden_names;
+using test_support::golden_test_name;
+using test_support::read_bytes;
 
 const std::string header = "[Checksums]\r\n";
 
 bytes to_bytes(std::string_view text) { return {text.begin(), text.end()}; }
-
-bytes read_file(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 bytes optimised(const bytes& input) {
   bytes buffer = input;
@@ -75,30 +72,17 @@ void expect_agreement(const bytes& input, const std::string& name) {
 // ---------------------------------------------------------------------------
 // Golden tables
 
-std::vector<std::string> golden_names() {
-  std::vector<std::string> names;
-  for (const auto& file : std::filesystem::directory_iterator(DBGPARSE_TEST_DATA)) {
-    if (file.path().extension() == ".dbg") {
-      names.push_back(file.path().stem().string());
-    }
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(golden_tables, are_present) { EXPECT_GE(golden_names().size(), 10U); }
 
 class golden_table : public testing::TestWithParam<std::string> {};
 
 TEST_P(golden_table, model_and_conversion_both_give_it) {
   const std::filesystem::path data(DBGPARSE_TEST_DATA);
-  const bytes input = read_file(data / (GetParam() + ".dbg"));
-  const bytes expected = read_file(data / (GetParam() + ".qb"));
+  const bytes input = read_bytes(data / (GetParam() + ".dbg"));
+  const bytes expected = read_bytes(data / (GetParam() + ".qb"));
   EXPECT_EQ(reference_model::convert(input).table, expected);
   expect_agreement(input, GetParam());
 }
-
-std::string golden_test_name(const testing::TestParamInfo<std::string>& name) { return name.param; }
 
 INSTANTIATE_TEST_SUITE_P(data, golden_table, testing::ValuesIn(golden_names()), golden_test_name);
 
