@@ -1,4 +1,5 @@
 #include "dbgparse.h"
+#include "qb_layout.h"
 
 #include <algorithm>
 #include <bit>
@@ -42,9 +43,11 @@ constexpr std::size_t value_field_width = 8;
 constexpr std::size_t value_field_end = value_field_offset + value_field_width;
 constexpr std::size_t text_offset = value_field_end + 1;
 
-constexpr std::size_t marker_size = 2;
-constexpr std::size_t value_size = 4;
-constexpr std::size_t head_size = marker_size + value_size;
+using qb::entry_tag;
+using qb::head_size;
+using qb::marker_size;
+using qb::max_text_length;
+using qb::value_size;
 constexpr std::size_t max_entry_size = head_size + max_text_length;
 
 // Short lines are handled a window of 64 bytes at a time: the window from a
@@ -60,9 +63,8 @@ constexpr std::size_t blocks_marked_ahead = 64;
 constexpr std::size_t min_block_size = 1024;
 static_assert(min_block_size >= std::max(max_entry_size, window_entry_size) + marker_size);
 
-constexpr unsigned char first_entry_marker = 0x01;
-constexpr unsigned char entry_marker = 0x00;
-constexpr unsigned char entry_tag = 0x2B;
+using qb::entry_marker;
+using qb::first_entry_marker;
 
 // White space as the C library's formatted input skips it.
 bool is_scanf_space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -621,9 +623,7 @@ out_cursor convert(std::span<const unsigned char> input, writer& out) {
       return cursor;
     }
   }
-  cursor.at[0] = 0x00;
-  cursor.at[1] = 0x00;
-  cursor.at += marker_size;
+  cursor.at = std::copy(qb::end_marker.begin(), qb::end_marker.end(), cursor.at);
   return cursor;
 }
 

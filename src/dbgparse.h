@@ -16,10 +16,12 @@
 #include <span>
 #include <vector>
 
+#include "qb_layout.h"
+
 namespace dbgparse {
 
 // Longest text written to the table; longer texts are cut to this length.
-inline constexpr std::size_t max_text_length = 255;
+inline constexpr std::size_t max_text_length = qb::max_text_length;
 
 // Offset from `start` of the first CR or LF among the first `n` bytes.
 // Returns 0 when none of them is a line end, and when n <= 0, so a line end
