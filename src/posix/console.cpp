@@ -1,0 +1,74 @@
+// The console side on POSIX systems: arguments as given, words from
+// standard input, signals, and a raw-mode key press for the pause.
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "../platform.h"
+#include "signal_cleanup.h"
+
+namespace dbgparse::platform {
+namespace {
+
+// Someone can see the prompt and answer it: both streams are the terminal
+// and we are its foreground job (not started with & or sent to the
+// background, where reading the terminal would stop us).
+bool someone_at_the_terminal() {
+  return ::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0 &&
+         ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
+}
+
+}  // namespace
+
+void prepare_console() {
+  // Past a file size limit, a write should fail and be reported (and the
+  // temporary file removed) rather than end the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+  posix::install_signal_cleanup();
+}
+
+std::vector<std::string> arguments(int argc, char** argv) {
+  return {argv, argv + std::max(argc, 0)};
+}
+
+bool read_word(std::string& word) { return static_cast<bool>(std::cin >> word); }
+
+void pause() {
+  std::fflush(stdout);
+  // A script, a pipe, a log file or a background job has no one to press a
+  // key: never wait there.
+  if (!someone_at_the_terminal()) {
+    return;
+  }
+  termios saved{};
+  if (::tcgetattr(STDIN_FILENO, &saved) != 0) {
+    return;
+  }
+  termios raw = saved;
+  // Ctrl-C is a key like any other here; a signal from elsewhere still puts
+  // the settings back on its way out.
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  posix::restore_terminal_on_signal(STDIN_FILENO, saved);
+  // Raw before the prompt shows, so that a key pressed at once is not echoed.
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  std::fputs("Press any key to continue . . . ", stdout);
+  std::fflush(stdout);
+  char key = 0;
+  while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+  }
+  // A key such as an arrow sends several bytes; drop the rest of them.
+  ::tcflush(STDIN_FILENO, TCIFLUSH);
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  posix::leave_terminal_on_signal();
+  std::fputs("\n", stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace dbgparse::platform

@@ -1,0 +1,52 @@
+// Small helpers around POSIX file descriptors that the platform files share.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <span>
+
+namespace dbgparse::platform::posix {
+
+// open() that retries when a signal interrupts it; descriptors never leak
+// into programs we might start.
+inline int open_retrying(const char* path, int flags, mode_t mode = 0) {
+  int fd = -1;
+  do {
+    fd = ::open(path, flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Writes all of `bytes`, however the system splits the write.
+inline bool write_all(int fd, std::span<const unsigned char> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      return false;
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+inline bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Removes `name` from the folder open as `folder` only while it still names
+// `file`: a name that someone else has meanwhile reused stays. Safe to call
+// from a signal handler.
+inline void remove_if_same(int folder, const char* name, const struct stat& file) {
+  struct stat now {};
+  if (::fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && same_file(now, file)) {
+    ::unlinkat(folder, name, 0);
+  }
+}
+
+}  // namespace dbgparse::platform::posix

@@ -1,0 +1,112 @@
+// Reading the input whole. The size from the file's status is only a first
+// guess: a pipe or a /proc file reports 0, and a file may grow before it is
+// read, so the read goes on to the end of the data whatever it said.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "../platform.h"
+#include "file_io.h"
+
+namespace dbgparse::platform {
+namespace {
+
+// Room added when the data outgrows the buffer: a pipe's worth at first,
+// then half again of what arrived, so growing stays linear overall.
+constexpr std::size_t min_growth = std::size_t{64} << 10;
+
+std::shared_ptr<unsigned char[]> allocate(std::size_t bytes) {
+  // Left uninitialised: the read fills what is used.
+  return std::shared_ptr<unsigned char[]>(
+      new (std::nothrow) unsigned char[std::max<std::size_t>(bytes, 1)]);
+}
+
+// The buffer being filled, and how much of it holds data.
+struct filling {
+  std::shared_ptr<unsigned char[]> memory;
+  std::size_t capacity = 0;
+  std::size_t count = 0;
+};
+
+bool grow(filling& buffer) {
+  const std::size_t growth = std::max(buffer.count / 2, min_growth);
+  if (growth > SIZE_MAX - buffer.capacity) {
+    return false;
+  }
+  std::shared_ptr<unsigned char[]> larger = allocate(buffer.capacity + growth);
+  if (!larger) {
+    return false;
+  }
+  std::copy_n(buffer.memory.get(), buffer.count, larger.get());
+  buffer.memory = std::move(larger);
+  buffer.capacity += growth;
+  return true;
+}
+
+read_result read_to_end(int fd, filling& buffer) {
+  for (;;) {
+    if (buffer.count == buffer.capacity && !grow(buffer)) {
+      return read_result::no_memory;
+    }
+    const ssize_t got =
+        ::read(fd, buffer.memory.get() + buffer.count, buffer.capacity - buffer.count);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return read_result::cannot_open;
+    }
+    if (got == 0) {
+      return read_result::ok;
+    }
+    buffer.count += static_cast<std::size_t>(got);
+  }
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> file_size(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0));
+}
+
+read_result read_input(const std::string& path, std::uint64_t expected_size, input_bytes& input) {
+  const int fd = posix::open_retrying(path.c_str(), O_RDONLY | O_NOCTTY);
+  if (fd < 0) {
+    return read_result::cannot_open;
+  }
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    ::close(fd);
+    return read_result::cannot_open;
+  }
+  // One byte beyond the expected end, so that the read that finds the end
+  // needs no larger buffer.
+  const std::uint64_t guess =
+      std::max(expected_size, static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0)));
+  if (guess >= SIZE_MAX) {
+    ::close(fd);
+    return read_result::no_memory;
+  }
+  filling buffer;
+  buffer.capacity = static_cast<std::size_t>(guess) + 1;
+  buffer.memory = allocate(buffer.capacity);
+  const read_result result = buffer.memory ? read_to_end(fd, buffer) : read_result::no_memory;
+  ::close(fd);
+  if (result == read_result::ok) {
+    input.bytes = std::span<const unsigned char>(buffer.memory.get(), buffer.count);
+    input.owner = std::move(buffer.memory);
+  }
+  return result;
+}
+
+}  // namespace dbgparse::platform

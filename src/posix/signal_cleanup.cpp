@@ -1,0 +1,87 @@
+#include "signal_cleanup.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <csignal>
+#include <cstring>
+
+#include "file_io.h"
+
+namespace dbgparse::platform::posix {
+namespace {
+
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads these atomics");
+
+// Written by the program, read by the handler. Each part is published by
+// storing its descriptor last, and withdrawn by storing -1 first, so the
+// handler never sees a half-written part.
+struct pending_removal {
+  std::atomic<int> folder{-1};
+  char name[NAME_MAX + 1]{};
+  struct stat files[2]{};
+};
+
+struct saved_terminal {
+  std::atomic<int> fd{-1};
+  termios settings{};
+};
+
+struct cleanup_state {
+  pending_removal removal;
+  saved_terminal terminal;
+};
+
+constinit cleanup_state cleanup;  // NOLINT: reachable from a signal handler only this way
+
+extern "C" void end_on_signal(int number) {
+  const int folder = cleanup.removal.folder.load();
+  if (folder >= 0) {
+    for (const struct stat& file : cleanup.removal.files) {
+      remove_if_same(folder, cleanup.removal.name, file);
+    }
+  }
+  const int terminal = cleanup.terminal.fd.load();
+  if (terminal >= 0) {
+    ::tcsetattr(terminal, TCSANOW, &cleanup.terminal.settings);
+  }
+  ::_exit(128 + number);
+}
+
+}  // namespace
+
+void install_signal_cleanup() {
+  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+    struct sigaction current {};
+    if (::sigaction(number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
+      continue;  // e.g. SIGHUP under nohup: stay immune as asked
+    }
+    struct sigaction action {};
+    action.sa_handler = end_on_signal;
+    sigfillset(&action.sa_mask);  // one cleanup at a time
+    ::sigaction(number, &action, nullptr);
+  }
+}
+
+void remove_on_signal(int folder, const char* name, const struct stat& file,
+                      const struct stat& other_file) {
+  cleanup.removal.folder.store(-1);
+  std::strncpy(cleanup.removal.name, name, NAME_MAX);
+  cleanup.removal.files[0] = file;
+  cleanup.removal.files[1] = other_file;
+  cleanup.removal.folder.store(folder);
+}
+
+void keep_on_signal() { cleanup.removal.folder.store(-1); }
+
+void restore_terminal_on_signal(int fd, const termios& settings) {
+  cleanup.terminal.fd.store(-1);
+  cleanup.terminal.settings = settings;
+  cleanup.terminal.fd.store(fd);
+}
+
+void leave_terminal_on_signal() { cleanup.terminal.fd.store(-1); }
+
+}  // namespace dbgparse::platform::posix

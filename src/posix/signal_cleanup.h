@@ -1,0 +1,29 @@
+// What a signal that ends the process must undo: a half-written file is
+// removed and a terminal left in raw mode gets its settings back. The
+// process then exits with 128 + the signal's number, as shells report it.
+//
+// This is the one piece of process-wide state in the program: a signal
+// handler has nowhere else to find it.
+#pragma once
+
+#include <sys/stat.h>
+#include <termios.h>
+
+namespace dbgparse::platform::posix {
+
+// Installs the handlers for SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE,
+// leaving alone a signal that the parent asked us to ignore.
+void install_signal_cleanup();
+
+// A file that is ours alone until the run succeeds: `name` in the folder
+// open as `folder`, while that name still holds `file` (or `other_file`,
+// which lets a caller cover the instant in which two files trade names).
+void remove_on_signal(int folder, const char* name, const struct stat& file,
+                      const struct stat& other_file);
+void keep_on_signal();
+
+// Settings to put back on the terminal `fd` if a signal ends the process.
+void restore_terminal_on_signal(int fd, const termios& settings);
+void leave_terminal_on_signal();
+
+}  // namespace dbgparse::platform::posix
