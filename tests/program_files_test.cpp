@@ -24,7 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_support::banner;
-using test_support::failure_status;
 using test_support::golden;
 using test_support::read_file;
 using test_support::run_options;
