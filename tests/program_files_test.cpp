@@ -227,21 +227,6 @@ TEST_F(hostile_ground, writes_any_name_and_folder_that_takes_the_file) {
   }
 }
 
-// What a terminal shows within a few seconds, until `wanted` appears.
-std::string read_until(int terminal, const std::string& wanted) {
-  std::string seen;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  char chunk[256];
-  while (seen.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    const ssize_t got = ::read(terminal, chunk, sizeof chunk);
-    if (got <= 0) {
-      break;
-    }
-    seen.append(chunk, static_cast<std::size_t>(got));
-  }
-  return seen;
-}
-
 TEST_F(hostile_ground, pauses_only_before_someone_at_the_terminal) {
   write_file(path("names.dbg"), golden("sample.dbg"));
   struct pause_case {
@@ -267,7 +252,8 @@ TEST_F(hostile_ground, pauses_only_before_someone_at_the_terminal) {
     }
     int status = 0;
     if (c.waits) {
-      const std::string shown = read_until(terminal, "Press any key to continue . . . ");
+      const std::string shown =
+          test_support::read_terminal_until(terminal, "Press any key to continue . . . ");
       ASSERT_NE(shown.find("Press any key"), std::string::npos) << c.name << ": " << shown;
       ::kill(child, SIGTERM);
     }

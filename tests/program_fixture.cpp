@@ -5,6 +5,13 @@
 #include <iterator>
 #include <random>
 
+#ifndef _WIN32
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#endif
+
 namespace test_support {
 
 namespace fs = std::filesystem;
@@ -34,6 +41,26 @@ std::string pause_prompt() {
   return {};
 #endif
 }
+
+#ifndef _WIN32
+std::string read_terminal_until(int terminal, const std::string& wanted) {
+  std::string seen;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (seen.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{terminal, POLLIN, 0};
+    if (::poll(&ready, 1, 100) <= 0) {
+      continue;
+    }
+    char chunk[256];
+    const ssize_t got = ::read(terminal, chunk, sizeof chunk);
+    if (got <= 0) {
+      break;
+    }
+    seen.append(chunk, static_cast<std::size_t>(got));
+  }
+  return seen;
+}
+#endif
 
 void program_fixture::SetUp() {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();

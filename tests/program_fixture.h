@@ -28,6 +28,12 @@ std::string bytes_of(std::u8string_view text);
 // terminal waits for these runs.
 std::string pause_prompt();
 
+#ifndef _WIN32
+// What the child wrote to its terminal (a pseudo-terminal's controlling
+// side) until `wanted` appears or a few seconds pass.
+std::string read_terminal_until(int terminal, const std::string& wanted);
+#endif
+
 // Each test works in a folder of its own, removed afterwards.
 class program_fixture : public testing::Test {
  protected:

@@ -10,13 +10,11 @@
 #include "program_fixture.h"
 
 #ifndef _WIN32
-#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #endif
 
 namespace {
@@ -269,26 +267,6 @@ TEST_F(program, writes_a_device_in_place) {
 }
 
 #ifndef _WIN32
-// Reads what the child wrote to its terminal until `wanted` appears or a few
-// seconds pass.
-std::string read_until(int terminal, const std::string& wanted) {
-  std::string seen;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (seen.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-    pollfd ready{terminal, POLLIN, 0};
-    if (::poll(&ready, 1, 100) <= 0) {
-      continue;
-    }
-    char chunk[256];
-    const ssize_t got = ::read(terminal, chunk, sizeof chunk);
-    if (got <= 0) {
-      break;
-    }
-    seen.append(chunk, static_cast<std::size_t>(got));
-  }
-  return seen;
-}
-
 TEST_F(program, waits_for_a_key_at_a_terminal) {
   write_file(path("names.dbg"), golden("sample.dbg"));
   int terminal = -1;
@@ -300,7 +278,8 @@ TEST_F(program, waits_for_a_key_at_a_terminal) {
     }
     ::_exit(127);
   }
-  const std::string shown = read_until(terminal, "Press any key to continue . . . ");
+  const std::string shown =
+      test_support::read_terminal_until(terminal, "Press any key to continue . . . ");
   EXPECT_NE(shown.find("Finished!"), std::string::npos) << shown;
   ASSERT_NE(shown.find("Press any key to continue . . . "), std::string::npos) << shown;
 
@@ -308,7 +287,7 @@ TEST_F(program, waits_for_a_key_at_a_terminal) {
   int status = 0;
   EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0);
   ASSERT_EQ(::write(terminal, "q", 1), 1);
-  const std::string after = read_until(terminal, "\n");
+  const std::string after = test_support::read_terminal_until(terminal, "\n");
   EXPECT_EQ(after.find('q'), std::string::npos) << "the key was echoed: " << after;
   for (int i = 0; i < 100 && ::waitpid(child, &status, WNOHANG) == 0; ++i) {
     ::usleep(50000);
