@@ -1,43 +1,124 @@
-# Installation and packages. `cmake --install` puts the program and, outside
-# Windows, its manual page in place; `cpack` makes a .deb on Linux and, in a
-# Windows build, a .zip that holds dbgparse.exe with the README and license.
+# Installation and packages. `cmake --install` puts the programs and, outside
+# Windows, their manual pages in place; `cpack` makes a .deb on Linux and, in a
+# Windows build, a .zip that holds the programs with the README and license.
+# Included at the end of the top-level CMakeLists.txt, once every target is
+# defined.
 include(GNUInstallDirs)
 
-if(WIN32)
-  # Unpacked, the zip is one folder to drop DBG files into: no bin/ level.
-  install(TARGETS dbgparse RUNTIME DESTINATION .)
-  install(FILES README.md DESTINATION .)
-  install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
-else()
-  install(TARGETS dbgparse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES doc/dbgparse.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  # Debian keeps the license text as the package's copyright file.
-  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
-endif()
+# The project's programs; those that this build defines are installed.
+set(DBGPARSE_PROGRAMS dbgparse qbdump)
+set(programs)
+foreach(program IN LISTS DBGPARSE_PROGRAMS)
+  if(TARGET ${program})
+    list(APPEND programs ${program})
+  endif()
+endforeach()
 
 set(CPACK_PACKAGE_NAME dbgparse)
 set(CPACK_PACKAGE_VENDOR "dbgparse developers")
-set(CPACK_PACKAGE_CONTACT "dbgparse developers")
+set(CPACK_PACKAGE_CONTACT "dbgparse developers <dbgparse@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+# Debian shows each line as it stands: keep them within 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-    "dbgparse turns the checksum list of a DBG file into the compact binary QB checksum table.")
+    "dbgparse turns the checksum list of a DBG file, 32-bit checksums in
+hexadecimal each with a name, into the compact binary QB checksum table that
+other programs load. qbdump shows the entries of such a table as text.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
+  # Unpacked, the zip is one folder to drop DBG files into: no bin/ level.
+  install(TARGETS ${programs} RUNTIME DESTINATION .)
+  install(FILES README.md DESTINATION .)
+  install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
-else()
-  set(CPACK_GENERATOR DEB)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  find_program(DBGPARSE_DPKG_SHLIBDEPS dpkg-shlibdeps)
-  if(DBGPARSE_DPKG_SHLIBDEPS)
-    # The C and C++ runtimes the program links against become dependencies.
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  endif()
+  include(CPack)
+  return()
+endif()
+
+install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# Manual pages and the Debian changelog are installed compressed, as Debian
+# wants them, and reproducibly: no name or time stamp in the gzip header.
+find_program(DBGPARSE_GZIP gzip REQUIRED)
+set(compressed)
+function(dbgparse_gzip source plain)
+  add_custom_command(
+    OUTPUT ${plain}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${plain}
+    COMMAND ${DBGPARSE_GZIP} -9n --force ${plain}
+    DEPENDS ${source}
+    COMMENT "Compressing ${source}"
+    VERBATIM)
+  set(compressed ${compressed} ${plain}.gz PARENT_SCOPE)
+endfunction()
+
+file(GLOB pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/*.1)
+foreach(page IN LISTS pages)
+  get_filename_component(name ${page} NAME)
+  dbgparse_gzip(${page} ${PROJECT_BINARY_DIR}/man/${name})
+  install(FILES ${PROJECT_BINARY_DIR}/man/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+
+# The package's changelog; its latest entry must be for the version built.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(changelog ${PROJECT_SOURCE_DIR}/package/debian/changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
+file(READ ${changelog} latest)
+string(REGEX MATCH "^[^\n]*" latest "${latest}")
+set(expected "dbgparse (${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}) ")
+string(FIND "${latest}" "${expected}" at)
+if(NOT at EQUAL 0)
+  message(FATAL_ERROR "${changelog} begins `${latest}`; add an entry `${expected}...` for this version")
+endif()
+dbgparse_gzip(${changelog} ${PROJECT_BINARY_DIR}/changelog.Debian)
+install(FILES ${PROJECT_BINARY_DIR}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+add_custom_target(dbgparse_compressed_docs ALL DEPENDS ${compressed})
+
+# What lintian is told to let pass, each with its reason, travels in the package.
+install(FILES ${PROJECT_SOURCE_DIR}/package/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME dbgparse)
+
+# Debian's machine-readable copyright file, with the license text of LICENSE.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]+)" holder "${license}")
+string(FIND "${license}" "Permission is hereby granted" terms)
+if(NOT holder OR terms EQUAL -1)
+  message(FATAL_ERROR "LICENSE no longer reads as the MIT license; update ${CMAKE_CURRENT_LIST_FILE}")
+endif()
+set(holder "${CMAKE_MATCH_1}")
+string(SUBSTRING "${license}" ${terms} -1 terms)
+string(STRIP "${terms}" terms)
+string(REPLACE "\n\n" "\n.\n" terms "${terms}")
+string(REPLACE "\n" "\n " terms "${terms}")
+file(
+  WRITE ${PROJECT_BINARY_DIR}/copyright
+  "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: dbgparse
+Upstream-Contact: ${CPACK_PACKAGE_CONTACT}
+
+Files: *
+Copyright: ${holder}
+License: Expat
+ ${terms}
+")
+install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+# Directories in the package are rwxr-xr-x whatever the umask of the build.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+find_program(DBGPARSE_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(DBGPARSE_DPKG_SHLIBDEPS)
+  # The C and C++ runtimes the programs link against become dependencies.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 
 include(CPack)
