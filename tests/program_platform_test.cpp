@@ -16,6 +16,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 #endif
 
 namespace {
@@ -200,6 +203,187 @@ TEST_F(platform_program, refuses_an_output_in_a_missing_folder_given_with_backsl
   EXPECT_EQ(result.output, banner + "Couldn't open nowhere\\out.qb!\n");
   EXPECT_EQ(result.exit_status, failure_status);
   EXPECT_EQ(files(), std::set<std::string>{"names.dbg"});
+}
+
+#endif
+
+#ifdef _WIN32
+
+// What the output is opened as, and what is replaced: the console, standard
+// output, names at the length limits, the access list.
+
+// Gives the test process a console that the programs it starts share; false
+// where none can be had.
+bool share_a_console() {
+  const HANDLE probe = ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+  if (probe != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(probe);
+    return true;
+  }
+  ::FreeConsole();
+  return ::AllocConsole() != 0;
+}
+
+// Whether what is written to the console arrives there; wine's console
+// without a display takes no writes.
+bool console_takes_writes() {
+  const HANDLE console = ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD written = 0;
+  const bool wrote = console != INVALID_HANDLE_VALUE &&
+                     ::WriteFile(console, "\r", 1, &written, nullptr) != 0 && written == 1;
+  ::CloseHandle(console);
+  return wrote;
+}
+
+TEST_F(platform_program, writes_the_console_as_it_is) {
+  if (!share_a_console()) {
+    GTEST_SKIP() << "no console could be had for the program";
+  }
+  const bool writable = console_takes_writes();
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  for (const std::string console : {"CON", "con", "CONOUT$", "\\\\.\\CON", "\\\\.\\CONOUT$"}) {
+    const run_result result = run({"names.dbg", console});
+    EXPECT_EQ(files(), std::set<std::string>{"names.dbg"}) << console << ": a file was made";
+    if (writable) {
+      EXPECT_EQ(result.output, banner + "Finished!\n") << console;
+      EXPECT_EQ(result.exit_status, 0) << console;
+    }
+  }
+  if (!writable) {
+    GTEST_SKIP() << "the console takes no writes here (wine without a display): only checked "
+                    "that no file was made in its place";
+  }
+}
+
+// The program's standard input is the console and its standard output a
+// file; a PAUSE run nonetheless would print its prompt into that file, or
+// wait for a key no one presses.
+TEST_F(platform_program, does_not_pause_when_standard_output_is_no_console) {
+  if (!share_a_console()) {
+    GTEST_SKIP() << "no console could be had for the program";
+  }
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const HANDLE keyboard = ::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                        OPEN_EXISTING, 0, nullptr);
+  const HANDLE log = ::CreateFileW(path(u8"log.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                   &inherit, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(keyboard, INVALID_HANDLE_VALUE);
+  ASSERT_NE(log, INVALID_HANDLE_VALUE);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = keyboard;
+  startup.hStdOutput = log;
+  startup.hStdError = log;
+  PROCESS_INFORMATION child{};
+  std::wstring command = L"\"" + fs::path(DBGPARSE_EXE).wstring() + L"\" names.dbg out.qb";
+  const BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        folder_.c_str(), &startup, &child);
+  ::CloseHandle(keyboard);
+  ::CloseHandle(log);
+  ASSERT_NE(started, 0);
+  const bool ended = ::WaitForSingleObject(child.hProcess, 30000) == WAIT_OBJECT_0;
+  if (!ended) {
+    ::TerminateProcess(child.hProcess, 1);
+  }
+  ::CloseHandle(child.hProcess);
+  ::CloseHandle(child.hThread);
+  EXPECT_TRUE(ended) << "waited for a key";
+  EXPECT_EQ(read_file(path(u8"log.txt")), banner + "Finished!\n");
+}
+
+// The harness's file for the program's standard output, named as it names it.
+fs::path harness_standard_output() {
+  return fs::temp_directory_path() /
+         ("dbgparse_test_" + std::to_string(::GetCurrentProcessId()) + "_stdout");
+}
+
+TEST_F(platform_program, writes_its_own_standard_output_as_it_is) {
+  // Neither replaced nor truncated: the table comes between the messages.
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  const run_result result = run({"names.dbg", bytes_of(harness_standard_output().u8string())});
+  EXPECT_EQ(result.output, banner + golden("sample.qb") + "Finished!\n");
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(files(), std::set<std::string>{"names.dbg"});
+}
+
+TEST_F(platform_program, refuses_an_empty_output_name) {
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  const run_result result = run({"names.dbg", ""});
+  EXPECT_EQ(result.output, banner + "Couldn't open !\n");
+  EXPECT_EQ(result.exit_status, failure_status);
+  EXPECT_EQ(files(), std::set<std::string>{"names.dbg"});
+}
+
+TEST_F(platform_program, writes_outputs_whose_names_reach_the_length_limits) {
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  // A path of MAX_PATH - 1 characters whose last name is short, so that
+  // a temporary name beside it must not be longer.
+  const std::wstring base = fs::absolute(folder_).wstring() + L"\\";
+  const std::wstring short_name = L"\\t.qb";
+  ASSERT_LT(base.size() + short_name.size() + 10, std::size_t{MAX_PATH}) << "too deep a folder";
+  const std::wstring filler(MAX_PATH - 1 - base.size() - short_name.size(), L'd');
+  fs::create_directories(folder_ / filler);
+  struct limit {
+    std::string name;
+    fs::path output;
+    std::ptrdiff_t files_beside;  // the output included
+  };
+  const limit limits[] = {
+      {"a name of 255 characters", L"\\\\?\\" + base + std::wstring(255, L'n'), 3},
+      {"a path of MAX_PATH - 1 characters", base + filler + short_name, 1},
+  };
+  for (const limit& l : limits) {
+    const run_result result = run({"names.dbg", bytes_of(l.output.u8string())});
+    EXPECT_EQ(result.output, banner + "Finished!\n") << l.name;
+    EXPECT_EQ(result.exit_status, 0) << l.name;
+    EXPECT_EQ(read_file(l.output), golden("sample.qb")) << l.name;
+    EXPECT_EQ(std::distance(fs::directory_iterator(l.output.parent_path()), {}), l.files_beside)
+        << l.name << ": a temporary file was left";
+  }
+}
+
+std::wstring access_list_of(const fs::path& file) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return {};
+  }
+  LPWSTR text = nullptr;
+  ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                         DACL_SECURITY_INFORMATION, &text, nullptr);
+  std::wstring result = text != nullptr ? text : L"";
+  ::LocalFree(text);
+  ::LocalFree(descriptor);
+  return result;
+}
+
+TEST_F(platform_program, gives_a_replaced_output_its_access_list_and_attributes) {
+  // The old table is readable by its owner and the system alone; the
+  // folder would let everyone read a new file.
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  write_file(path(u8"out.qb"), "old");
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_NE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                L"D:P(A;;FA;;;OW)(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr),
+            0);
+  const BOOL set = ::SetFileSecurityW(path(u8"out.qb").c_str(), DACL_SECURITY_INFORMATION,
+                                      descriptor);
+  ::LocalFree(descriptor);
+  const std::wstring before = access_list_of(path(u8"out.qb"));
+  if (set == 0 || before.find(L"D:P") != 0) {
+    GTEST_SKIP() << "the file system keeps no access list here";
+  }
+  ASSERT_NE(::SetFileAttributesW(path(u8"out.qb").c_str(), FILE_ATTRIBUTE_HIDDEN), 0);
+  const run_result result = run({"names.dbg", "out.qb"});
+  EXPECT_EQ(result.output, banner + "Finished!\n");
+  EXPECT_EQ(read_file(path(u8"out.qb")), golden("sample.qb"));
+  EXPECT_EQ(access_list_of(path(u8"out.qb")), before);
+  EXPECT_NE(::GetFileAttributesW(path(u8"out.qb").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0U);
 }
 
 #endif
