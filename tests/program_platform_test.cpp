@@ -311,6 +311,30 @@ TEST_F(platform_program, writes_its_own_standard_output_as_it_is) {
   EXPECT_EQ(files(), std::set<std::string>{"names.dbg"});
 }
 
+// Which file a name reaches; 0 when none.
+std::uint64_t file_index(const fs::path& name) {
+  const HANDLE file = ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool known = file != INVALID_HANDLE_VALUE &&
+                     ::GetFileInformationByHandle(file, &information) != 0;
+  ::CloseHandle(file);
+  return known ? (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow : 0;
+}
+
+TEST_F(platform_program, replaces_an_existing_output_by_a_new_file) {
+  // Rewriting the old file in place would lose it if the run failed.
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  write_file(path(u8"out.qb"), "old");
+  const std::uint64_t before = file_index(path(u8"out.qb"));
+  ASSERT_NE(before, 0U);
+  const run_result result = run({"names.dbg", "out.qb"});
+  EXPECT_EQ(result.output, banner + "Finished!\n");
+  EXPECT_EQ(read_file(path(u8"out.qb")), golden("sample.qb"));
+  EXPECT_NE(file_index(path(u8"out.qb")), before);
+  EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}));
+}
+
 TEST_F(platform_program, refuses_an_empty_output_name) {
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
   const run_result result = run({"names.dbg", ""});
