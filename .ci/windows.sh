@@ -32,6 +32,43 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 
 cmake --workflow --preset windows
 
+# Ctrl-C during the write, which wine delivers as the console's Ctrl-C event
+# when the process gets SIGINT: the temporary file goes, the older output
+# stays, and the status is the one of a process ended by Ctrl-C
+# (0xC000013A, of which the low byte, 58, reaches the shell). A run that
+# finished before the signal shows nothing and is tried again.
+check_interrupted_write() {
+  local exe folder pid status attempt
+  exe="$PWD/build/windows/dbgparse.exe"
+  folder=$(mktemp -d)
+  # A line of "0x" alone gives a table 22 times its size: a long write.
+  { printf '[Checksums]\r\n'; yes 0x | head -c 24000000 | tr -d '\n'; printf ' x\r\n'; } \
+    >"$folder/names.dbg"
+  for attempt in 1 2 3; do
+    echo older >"$folder/out.qb"
+    (cd "$folder" && exec wine "$exe" names.dbg out.qb </dev/null >log.txt 2>&1) &
+    pid=$!
+    until compgen -G "$folder/~dbg*.tmp" >/dev/null || ! kill -0 "$pid" 2>/dev/null; do
+      sleep 0.01
+    done
+    kill -INT "$pid" 2>/dev/null || true
+    status=0
+    wait "$pid" || status=$?
+    if [ "$status" -eq 58 ]; then
+      [ "$(cat "$folder/out.qb")" = older ] || { echo "the older output was lost"; return 1; }
+      ! compgen -G "$folder/~dbg*.tmp" >/dev/null || { echo "a temporary file was left"; return 1; }
+      echo "interrupted during the write: temporary file removed, older output kept"
+      rm -rf "$folder"
+      return 0
+    fi
+    [ "$status" -eq 0 ] || { echo "unexpected status $status"; return 1; }
+  done
+  echo "the write always ended before the signal arrived; nothing shown"
+  rm -rf "$folder"
+}
+echo "--- Ctrl-C during the write"
+check_interrupted_write
+
 echo "--- the Windows package"
 (cd build/windows && rm -f dbgparse-*.zip && cpack -G ZIP)
 unzip -l build/windows/dbgparse-*-win64.zip
