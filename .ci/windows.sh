@@ -38,13 +38,13 @@ cmake --workflow --preset windows
 # (0xC000013A, of which the low byte, 58, reaches the shell). A run that
 # finished before the signal shows nothing and is tried again.
 check_interrupted_write() {
-  local exe folder pid status attempt
+  local exe folder pid status
   exe="$PWD/build/windows/dbgparse.exe"
   folder=$(mktemp -d)
   # A line of "0x" alone gives a table 22 times its size: a long write.
   { printf '[Checksums]\r\n'; yes 0x | head -c 24000000 | tr -d '\n'; printf ' x\r\n'; } \
     >"$folder/names.dbg"
-  for attempt in 1 2 3; do
+  for _ in 1 2 3; do
     echo older >"$folder/out.qb"
     (cd "$folder" && exec wine "$exe" names.dbg out.qb </dev/null >log.txt 2>&1) &
     pid=$!
