@@ -262,8 +262,9 @@ void remove_on_close(HANDLE file) {
   ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
-// The console and the process's own standard streams are written as they
-// are, after the messages already printed.
+// An output that is the very file standard output or standard error goes
+// to (`dbgparse a.dbg log.txt > log.txt`) is written through that stream,
+// after the messages already there, not truncated and not replaced.
 std::optional<unique_handle> own_stream(HANDLE output) {
   const std::optional<file_identity> output_identity = identify(output);
   for (const DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
@@ -290,7 +291,7 @@ std::wstring temporary_name(std::mt19937& random) {
   return name;
 }
 
-// A security descriptor of the C library's allocation, freed with LocalFree.
+// A security descriptor that the system allocated, freed with LocalFree.
 using security_descriptor = std::unique_ptr<void, decltype(&::LocalFree)>;
 
 // The replaced file's access list, so that its replacement is readable by
@@ -368,7 +369,6 @@ void prepare_console() {
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   ::SetConsoleCtrlHandler(on_console_interrupt, TRUE);
 }
-
 
 std::vector<std::string> arguments(int argc, char** argv) {
   // The narrow argv holds the ANSI code page's lossy version of each name;
