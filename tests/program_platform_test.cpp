@@ -19,6 +19,9 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+
+#include <chrono>
+#include <thread>
 #endif
 
 namespace {
@@ -333,6 +336,57 @@ TEST_F(platform_program, replaces_an_existing_output_by_a_new_file) {
   EXPECT_EQ(read_file(path(u8"out.qb")), golden("sample.qb"));
   EXPECT_NE(file_index(path(u8"out.qb")), before);
   EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}));
+}
+
+bool has_temporary_file(const fs::path& folder) {
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+    if (entry.path().extension() == ".tmp") {
+      return true;
+    }
+  }
+  return false;
+}
+
+// While the table is written, moves the output aside and plants another
+// file under its name; true when that happened before the table was put in
+// place.
+bool plant_during_the_write(const fs::path& folder) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!has_temporary_file(folder)) {
+    if (std::chrono::steady_clock::now() > give_up) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (::MoveFileW((folder / "out.qb").c_str(), (folder / "moved.qb").c_str()) == 0) {
+    return false;
+  }
+  write_file(folder / "out.qb", "planted");
+  return has_temporary_file(folder);
+}
+
+TEST_F(platform_program, replaces_only_the_file_it_opened) {
+  // A line of "0x" alone gives a table 22 times its size: a long write.
+  std::string input = "[Checksums]\r\n";
+  for (int i = 0; i < (4 << 20); ++i) {
+    input += "0x";
+  }
+  write_file(path(u8"names.dbg"), input + " x\r\n");
+  write_file(path(u8"out.qb"), "old");
+  bool planted_in_time = false;
+  std::thread planter([&] { planted_in_time = plant_during_the_write(folder_); });
+  const run_result result = run({"names.dbg", "out.qb"});
+  planter.join();
+  if (!planted_in_time) {
+    GTEST_SKIP() << "the table was in place before another file could be planted";
+  }
+  EXPECT_EQ(result.output, banner + "Couldn't write out.qb!\n");
+  EXPECT_EQ(result.exit_status, failure_status);
+  // Compared as a whole: a replaced file would be a table too long to print.
+  EXPECT_TRUE(read_file(path(u8"out.qb")) == "planted") << "the planted file was replaced";
+  EXPECT_EQ(read_file(path(u8"moved.qb")), "old");
+  EXPECT_FALSE(has_temporary_file(folder_));
 }
 
 TEST_F(platform_program, refuses_an_empty_output_name) {
