@@ -373,20 +373,34 @@ TEST_F(platform_program, replaces_only_the_file_it_opened) {
     input += "0x";
   }
   write_file(path(u8"names.dbg"), input + " x\r\n");
-  write_file(path(u8"out.qb"), "old");
-  bool planted_in_time = false;
-  std::thread planter([&] { planted_in_time = plant_during_the_write(folder_); });
-  const run_result result = run({"names.dbg", "out.qb"});
-  planter.join();
-  if (!planted_in_time) {
-    GTEST_SKIP() << "the table was in place before another file could be planted";
+  struct output {
+    std::string name;
+    bool existed;
+  };
+  for (const output& o : {output{"an existing output", true}, output{"a new output", false}}) {
+    fs::remove(path(u8"moved.qb"));
+    fs::remove(path(u8"out.qb"));
+    if (o.existed) {
+      write_file(path(u8"out.qb"), "old");
+    }
+    bool planted_in_time = false;
+    std::thread planter([&] { planted_in_time = plant_during_the_write(folder_); });
+    const run_result result = run({"names.dbg", "out.qb"});
+    planter.join();
+    if (!planted_in_time) {
+      GTEST_SKIP() << o.name << ": the table was in place before another file could be planted";
+    }
+    EXPECT_EQ(result.output, banner + "Couldn't write out.qb!\n") << o.name;
+    EXPECT_EQ(result.exit_status, failure_status) << o.name;
+    // Compared as a whole: a replaced file would be a table too long to print.
+    EXPECT_TRUE(read_file(path(u8"out.qb")) == "planted") << o.name << ": replaced";
+    // The file this run made for a new output is marked for removal too,
+    // but wine does not remove one that was renamed since: not checked.
+    if (o.existed) {
+      EXPECT_EQ(read_file(path(u8"moved.qb")), "old") << o.name;
+    }
+    EXPECT_FALSE(has_temporary_file(folder_)) << o.name;
   }
-  EXPECT_EQ(result.output, banner + "Couldn't write out.qb!\n");
-  EXPECT_EQ(result.exit_status, failure_status);
-  // Compared as a whole: a replaced file would be a table too long to print.
-  EXPECT_TRUE(read_file(path(u8"out.qb")) == "planted") << "the planted file was replaced";
-  EXPECT_EQ(read_file(path(u8"moved.qb")), "old");
-  EXPECT_FALSE(has_temporary_file(folder_));
 }
 
 TEST_F(platform_program, refuses_an_empty_output_name) {
