@@ -22,8 +22,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <optional>
 #include <new>
+#include <optional>
 #include <random>
 #include <utility>
 
@@ -218,8 +218,7 @@ struct file_identity {
   DWORD index_low = 0;
   DWORD attributes = 0;
   bool operator==(const file_identity& other) const {
-    return volume == other.volume && index_high == other.index_high &&
-           index_low == other.index_low;
+    return volume == other.volume && index_high == other.index_high && index_low == other.index_low;
   }
 };
 
@@ -235,9 +234,9 @@ std::optional<file_identity> identify(HANDLE file) {
 // True when `path` still names the file `expected`, not a link or another
 // file planted there since it was opened.
 bool still_names(const std::wstring& path, const file_identity& expected) {
-  const unique_handle now = adopt(
-      ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const unique_handle now =
+      adopt(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   const std::optional<file_identity> found = identify(now.get());
   return found && *found == expected;
 }
@@ -523,8 +522,8 @@ bool finish(output_state& out) {
   }
   out.target.reset();
   out.removable.reset();
-  return ::MoveFileExW(out.temp_path.c_str(), out.target_path.c_str(),
-                       MOVEFILE_REPLACE_EXISTING) != 0;
+  return ::MoveFileExW(out.temp_path.c_str(), out.target_path.c_str(), MOVEFILE_REPLACE_EXISTING) !=
+         0;
 }
 
 }  // namespace

@@ -160,7 +160,8 @@ TEST_F(platform_program, writes_in_place_an_output_that_cannot_be_renamed_over) 
   // deleted, so nothing can be renamed over it: it is written in place, as a
   // plain open would, and no temporary file is left.
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
-  write_file(path(u8"out.qb"), "an older table, longer than the new one is " + std::string(400, '.'));
+  write_file(path(u8"out.qb"),
+             "an older table, longer than the new one is " + std::string(400, '.'));
   const HANDLE holder =
       ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -230,8 +231,9 @@ bool share_a_console() {
 // Whether what is written to the console arrives there; wine's console
 // without a display takes no writes.
 bool console_takes_writes() {
-  const HANDLE console = ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE console =
+      ::CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
   DWORD written = 0;
   const bool wrote = console != INVALID_HANDLE_VALUE &&
                      ::WriteFile(console, "\r", 1, &written, nullptr) != 0 && written == 1;
@@ -268,9 +270,9 @@ TEST_F(platform_program, does_not_pause_when_standard_output_is_no_console) {
   }
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  const HANDLE keyboard = ::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                        OPEN_EXISTING, 0, nullptr);
+  const HANDLE keyboard =
+      ::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
   const HANDLE log = ::CreateFileW(path(u8"log.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                    &inherit, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(keyboard, INVALID_HANDLE_VALUE);
@@ -318,8 +320,8 @@ std::uint64_t file_index(const fs::path& name) {
   const HANDLE file = ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   BY_HANDLE_FILE_INFORMATION information{};
-  const bool known = file != INVALID_HANDLE_VALUE &&
-                     ::GetFileInformationByHandle(file, &information) != 0;
+  const bool known =
+      file != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(file, &information) != 0;
   ::CloseHandle(file);
   return known ? (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow : 0;
 }
