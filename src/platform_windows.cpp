@@ -339,6 +339,17 @@ std::mutex interrupt_guard;
 HANDLE unfinished_temporary = nullptr;
 HANDLE unfinished_creation = nullptr;
 
+// The console's code page belongs to the console, not to this process: it
+// is given back on every way out, so that the next program in the window
+// shows text as before.
+UINT console_code_page_before = 0;
+
+void restore_console_code_page() {
+  if (console_code_page_before != 0) {
+    ::SetConsoleOutputCP(console_code_page_before);
+  }
+}
+
 BOOL WINAPI on_console_interrupt(DWORD /*event*/) {
   // Never released: a commit that waits for it must not go on.
   interrupt_guard.lock();
@@ -347,6 +358,7 @@ BOOL WINAPI on_console_interrupt(DWORD /*event*/) {
       remove_on_close(file);
     }
   }
+  restore_console_code_page();
   // The status the system gives a process ended by Ctrl-C.
   ::ExitProcess(STATUS_CONTROL_C_EXIT);
 }
@@ -361,6 +373,10 @@ bool is_console(DWORD which) {
 void prepare_console() {
   // Names outside ASCII are printed as UTF-8 and shown as such; the lines
   // end in a bare LF, as on every other platform.
+  console_code_page_before = ::GetConsoleOutputCP();
+  if (console_code_page_before != 0) {
+    std::atexit(restore_console_code_page);
+  }
   ::SetConsoleOutputCP(CP_UTF8);
   std::fflush(stdout);
   ::_setmode(::_fileno(stdout), _O_BINARY);

@@ -261,6 +261,20 @@ TEST_F(platform_program, writes_the_console_as_it_is) {
   }
 }
 
+TEST_F(platform_program, gives_the_console_its_code_page_back) {
+  constexpr UINT us_english = 437;
+  if (!share_a_console() || ::SetConsoleOutputCP(us_english) == 0 ||
+      ::GetConsoleOutputCP() != us_english) {
+    GTEST_SKIP() << "no console whose code page can be set could be had";
+  }
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"names.dbg", "out.qb"}, std::vector<std::string>{"missing.dbg"}}) {
+    run(arguments);
+    EXPECT_EQ(::GetConsoleOutputCP(), us_english) << arguments[0];
+  }
+}
+
 // The program's standard input is the console and its standard output a
 // file; a PAUSE run nonetheless would print its prompt into that file, or
 // wait for a key no one presses.
