@@ -314,6 +314,33 @@ TEST_F(platform_program, does_not_pause_when_standard_output_is_no_console) {
   EXPECT_EQ(read_file(path(u8"log.txt")), banner + "Finished!\n");
 }
 
+TEST_F(platform_program, writes_a_named_pipe_as_it_is) {
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  const std::string name = "\\\\.\\pipe\\dbgparse_test_" + std::to_string(::GetCurrentProcessId());
+  const HANDLE pipe = ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND,
+                                         PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 1 << 16, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  std::string received;
+  std::thread reader([&] {
+    if (::ConnectNamedPipe(pipe, nullptr) != 0 || ::GetLastError() == ERROR_PIPE_CONNECTED) {
+      char piece[4096];
+      DWORD got = 0;
+      while (::ReadFile(pipe, piece, sizeof(piece), &got, nullptr) != 0 && got > 0) {
+        received.append(piece, got);
+      }
+    }
+  });
+  const run_result result = run({"names.dbg", name});
+  // Should the program not have connected, a client of our own ends the wait.
+  ::CloseHandle(::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  reader.join();
+  ::CloseHandle(pipe);
+  EXPECT_EQ(result.output, banner + "Finished!\n");
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(received, golden("sample.qb"));
+  EXPECT_EQ(files(), std::set<std::string>{"names.dbg"});
+}
+
 // The harness's file for the program's standard output, named as it names it.
 fs::path harness_standard_output() {
   return fs::temp_directory_path() /
