@@ -59,8 +59,11 @@ std::filesystem::path scratch_file(const char* role) {
 
 unique_handle open_inheritable(const std::filesystem::path& path, DWORD access, DWORD creation) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  const HANDLE handle = ::CreateFileW(path.wstring().c_str(), access, FILE_SHARE_READ, &inherit,
-                                      creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Shared for writing, so that the program may open its own standard
+  // output by name.
+  const HANDLE handle =
+      ::CreateFileW(path.wstring().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                    creation, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     throw std::runtime_error("cannot set up the child's standard streams");
   }

@@ -1,6 +1,5 @@
 #include "program_fixture.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -32,14 +31,10 @@ std::string golden(const std::string& name) {
 std::string bytes_of(std::u8string_view text) { return {text.begin(), text.end()}; }
 
 std::string pause_prompt() {
-#ifdef _WIN32
-  const char* shell = std::getenv("COMSPEC");
-  run_options options;
-  options.arguments = {"/c", "PAUSE"};
-  return run_program(shell != nullptr ? shell : "C:\\Windows\\System32\\cmd.exe", options).output;
-#else
+  // Nothing on Windows either: the command processor's PAUSE runs only when
+  // both standard input and standard output are the console, and here they
+  // are files.
   return {};
-#endif
 }
 
 #ifndef _WIN32

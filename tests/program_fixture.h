@@ -23,9 +23,8 @@ std::string golden(const std::string& name);
 // UTF-8 text as plain bytes.
 std::string bytes_of(std::u8string_view text);
 
-// What ends every run's output besides the dialogue: on Windows, the prompt
-// of the command processor's PAUSE; elsewhere nothing, as no one at a
-// terminal waits for these runs.
+// What ends every run's output besides the dialogue: nothing, as no one at
+// a terminal or console waits for these runs.
 std::string pause_prompt();
 
 #ifndef _WIN32
