@@ -103,6 +103,13 @@ TEST_F(hostile_ground, refuses_links_the_kernel_would_not_follow) {
 
 TEST_F(hostile_ground, writes_streams_and_pipes_as_they_are) {
   write_file(path("names.dbg"), golden("sample.dbg"));
+  // A table larger than any pipe's buffer, so that its write must meet the
+  // reader's end.
+  std::string many = "[Checksums]\r\n";
+  for (int i = 0; i < 20000; ++i) {
+    many += "0x0000002A a_name_of_some_length\r\n";
+  }
+  write_file(path("many.dbg"), many);
   const std::string table = golden("sample.qb");
   const std::string said = banner + table + "Finished!\n";
   struct stream_case {
@@ -124,7 +131,7 @@ TEST_F(hostile_ground, writes_streams_and_pipes_as_they_are) {
       {"a FIFO as input", "mkfifo f; cat names.dbg >f & $DBGPARSE f out.qb >/dev/null", "out.qb",
        table},
       {"writing into a closed pipe",
-       "{ $DBGPARSE names.dbg /dev/stdout; echo $? >status; } | head -c 1 >/dev/null", "status",
+       "{ $DBGPARSE many.dbg /dev/stdout; echo $? >status; } | head -c 1 >/dev/null", "status",
        "141\n"},
   };
   for (const stream_case& c : cases) {
