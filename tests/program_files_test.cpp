@@ -173,29 +173,38 @@ TEST_F(hostile_ground, removes_the_temporary_file_on_a_signal) {
   // Each "0x" in a text starts another entry of a long text: a table more
   // than a hundred times the input's size, long enough to be caught halfway.
   std::string nested = "[Checksums]\r\n";
-  for (int i = 0; i < (1 << 19); ++i) {
+  for (int i = 0; i < (1 << 20); ++i) {
     nested += "0x";
   }
   write_file(path("names.dbg"), nested + "\r\n");
   for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    write_file(path("out.qb"), "older");
-    fs::permissions(path("out.qb"), fs::perms::owner_read | fs::perms::owner_write);
-    const pid_t child = start(folder_, {"names.dbg", "out.qb"});
-    std::optional<fs::path> temporary;
-    int status = 0;
-    while (!temporary && ::waitpid(child, &status, WNOHANG) == 0) {
-      temporary = temporary_file_in(folder_);
+    // A busy machine may let a run finish before it is seen halfway: such a
+    // run proves nothing and is tried again.
+    bool caught = false;
+    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+      write_file(path("out.qb"), "older");
+      fs::permissions(path("out.qb"), fs::perms::owner_read | fs::perms::owner_write);
+      const pid_t child = start(folder_, {"names.dbg", "out.qb"});
+      std::optional<fs::path> temporary;
+      int status = 0;
+      while (!temporary && ::waitpid(child, &status, WNOHANG) == 0) {
+        temporary = temporary_file_in(folder_);
+      }
+      if (!temporary) {
+        continue;
+      }
+      caught = true;
+      struct stat mode {};
+      if (::stat(temporary->c_str(), &mode) == 0) {
+        EXPECT_EQ(mode.st_mode & 077, 0U) << "others may read the temporary file";
+      }
+      ::kill(child, number);
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + number) << number;
+      EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"})) << number;
+      EXPECT_EQ(read_file(path("out.qb")), "older") << number;
     }
-    ASSERT_TRUE(temporary) << "the run ended before its temporary file was seen";
-    struct stat mode {};
-    if (::stat(temporary->c_str(), &mode) == 0) {
-      EXPECT_EQ(mode.st_mode & 077, 0U) << "others may read the temporary file";
-    }
-    ::kill(child, number);
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + number) << number;
-    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"})) << number;
-    EXPECT_EQ(read_file(path("out.qb")), "older") << number;
+    EXPECT_TRUE(caught) << "no run was seen halfway in five tries";
   }
 }
 
