@@ -4,10 +4,14 @@
 // when the cursor's runs out.
 #pragma once
 
+#include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "dbgparse.h"
@@ -60,27 +64,52 @@ inline unsigned char* copy_text(const unsigned char* text, std::size_t length, u
 // refill(cursor, count, keep_from) room for at least `count` bytes (a null
 // cursor to stop the conversion), and a last step that takes the rest.
 
-// Gathers the table in a block and hands each full block to the sink.
+// Gathers the table in blocks and hands each full block to the sink, which
+// runs on a thread of its own while the scan fills the next block
+// (block_writer.cpp).
 class block_writer {
  public:
   // Every room the scan asks for at once fits in a block of this size.
   static constexpr std::size_t min_block_size = 1024;
 
   block_writer(const table_sink& sink, std::size_t block_size);
+  block_writer(const block_writer&) = delete;
+  block_writer& operator=(const block_writer&) = delete;
+  ~block_writer();  // stops the writing thread, if one runs, and waits for it
 
-  [[nodiscard]] out_cursor start() { return {block_.data(), block_.data() + block_.size()}; }
+  [[nodiscard]] out_cursor start();
 
-  // Room for at least min_block_size bytes, after handing the full block to
-  // the sink; a null cursor when the sink refused it.
+  // An empty block, after handing the full one over; a null cursor once the
+  // sink has refused a block.
   [[nodiscard]] out_cursor refill(out_cursor cursor, std::size_t count,
                                   const unsigned char* keep_from);
 
-  // Hands what is left to the sink; false when the sink refused it.
+  // Hands the last block over and waits until the sink has taken every
+  // block; false when it refused one.
   [[nodiscard]] bool finish(out_cursor cursor);
 
  private:
+  static constexpr std::size_t block_count = 3;
+
+  [[nodiscard]] unsigned char* block(std::size_t number) const;
+  void hand_over(out_cursor cursor);
+  void write_blocks();  // the writing thread
+  void write_next(std::unique_lock<std::mutex>& lock);
+
   const table_sink& sink_;
-  std::vector<unsigned char> block_;
+  const std::size_t block_size_;
+  std::unique_ptr<unsigned char[]> blocks_;  // a ring of block_count blocks
+  bool on_this_thread_ = false;              // the sink is called by the scan's thread
+  std::thread thread_;
+
+  // Shared with the writing thread, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t handed_ = 0;                       // blocks handed over; the next one is filled
+  std::size_t written_ = 0;                      // blocks the sink has taken
+  std::array<std::size_t, block_count> used_{};  // bytes in each block handed over
+  bool failed_ = false;                          // the sink refused a block, or the scan gave up
+  bool closing_ = false;                         // no more blocks are coming
 };
 
 // Builds the table over the start of its own input: an entry is never longer
