@@ -13,6 +13,7 @@
 #include <random>
 #include <utility>
 
+#include "input_memory.h"
 #include "platform.h"
 
 namespace dbgparse::platform {
@@ -121,8 +122,7 @@ read_result read_input(const std::string& path, std::uint64_t expected_size, inp
   }
   const auto capacity = static_cast<std::size_t>(expected_size);
   // Left uninitialised: the read fills what is used.
-  std::shared_ptr<unsigned char[]> memory(
-      new (std::nothrow) unsigned char[capacity == 0 ? 1 : capacity]);
+  std::shared_ptr<unsigned char[]> memory = allocate_input_memory(capacity);
   if (!memory) {
     ::close(fd);
     return read_result::no_memory;
