@@ -1,14 +1,22 @@
 #!/usr/bin/env python3
-"""Times the whole dbgparse process against the I/O floor, side by side.
+"""Times the whole dbgparse process against the I/O floors, in pairs.
 
-Generates a realistic DBG file (256 MiB by default) under build/, then runs
-dbgparse and io_floor alternately, five times each after one warm-up run of
-each, with standard input from /dev/null. io_floor reads the same file and
-writes as many bytes as dbgparse's table holds. Prints each one's median wall
-time, the ratio dbgparse/floor, each one's CPU time and peak resident memory.
+Generates a realistic DBG file (256 MiB by default) under build/, then runs,
+round after round, dbgparse and the two floors of bench/io_floor: plain (the
+input read into operator-new memory, the table's byte count written in one
+call) and huge pages (the input read into the program's own input memory,
+written in 1 MiB blocks). Each run writes a new output: the old one is
+removed and `sync` run first, outside the timing, so that no earlier run's
+write-back lands inside a later one. Standard input is /dev/null.
 
-Usage: bench/compare.py [--build build/bench] [--size-mib 256] [--runs 5]
-                        [--dbgparse PATH]
+Prints, for each program, the median, best and worst wall time, the median
+user and system CPU time and the peak resident memory; then the median of
+the paired ratios, each dbgparse run over the floor runs of its own round.
+--versus NAME=PATH adds another build of dbgparse (main's, say) to every
+round, and pairs it likewise.
+
+Usage: bench/compare.py [--build build/bench] [--size-mib 256] [--runs 9]
+                        [--dbgparse PATH] [--versus NAME=PATH ...]
 Build first with: cmake --preset bench && cmake --build --preset bench
 """
 
@@ -104,13 +112,18 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", type=Path, default=ROOT / "build" / "bench")
     parser.add_argument("--size-mib", type=int, default=256)
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=9, help="rounds, each runs every program once")
     parser.add_argument("--dbgparse", type=Path, help="the program to time (default: the build's)")
+    parser.add_argument("--versus", action="append", default=[], metavar="NAME=PATH",
+                        help="another build of dbgparse to run in every round")
     args = parser.parse_args()
 
-    dbgparse = args.dbgparse or args.build / "dbgparse"
     floor = args.build / "bench" / "io_floor"
-    for program in (dbgparse, floor):
+    programs = {"dbgparse": args.dbgparse or args.build / "dbgparse"}
+    for extra in args.versus:
+        name, _, path = extra.partition("=")
+        programs[name] = Path(path)
+    for program in list(programs.values()) + [floor]:
         if not os.access(program, os.X_OK):
             print(f"missing {program}: build the bench preset first", file=sys.stderr)
             return 1
@@ -118,11 +131,15 @@ def main() -> int:
     data = ROOT / "build" / "bench-data"
     source, facts = input_file(data, args.size_mib)
     table_bytes = facts["table_bytes"]
-    outputs = {"dbgparse": data / "out-dbgparse.qb", "floor": data / "out-floor.qb"}
-    commands = {
-        "dbgparse": [str(dbgparse), str(source), str(outputs["dbgparse"])],
-        "floor": [str(floor), str(source), str(outputs["floor"]), str(table_bytes)],
-    }
+    input_bytes = facts["input_bytes"]
+    commands = {name: [str(path), str(source)] for name, path in programs.items()}
+    commands["floor"] = [str(floor), str(source)]
+    commands["floor huge"] = [str(floor), "--huge-pages", str(source)]
+    outputs = {name: data / f"out-{index}.qb" for index, name in enumerate(commands)}
+    for name in programs:
+        commands[name].append(str(outputs[name]))
+    for name in ("floor", "floor huge"):
+        commands[name] += [str(outputs[name]), str(table_bytes)]
 
     def one_run(name: str) -> tuple[float, int, float, float]:
         outputs[name].unlink(missing_ok=True)
@@ -139,11 +156,15 @@ def main() -> int:
         if got != table_bytes:
             raise SystemExit(f"{name} wrote {got} bytes, expected {table_bytes}")
 
-    times = {name: [] for name in commands}
-    cpu = {name: ([], []) for name in commands}
-    peaks = {name: 0 for name in commands}
-    for _ in range(args.runs):
-        for name in commands:
+    names = list(commands)
+    times = {name: [] for name in names}
+    cpu = {name: ([], []) for name in names}
+    peaks = {name: 0 for name in names}
+    for round_number in range(args.runs):
+        # Each round starts with another program, so that none always
+        # follows the same one.
+        shift = round_number % len(names)
+        for name in names[shift:] + names[:shift]:
             elapsed, rss, user, system = one_run(name)
             times[name].append(elapsed)
             cpu[name][0].append(user)
@@ -152,23 +173,28 @@ def main() -> int:
     for path in list(outputs.values()) + [data / "usage.txt"]:
         path.unlink(missing_ok=True)
 
-    input_bytes = facts["input_bytes"]
-    budget = input_bytes + table_bytes + 16 * MIB
+    budget = input_bytes + 16 * MIB
     print(f"input {input_bytes / MIB:.1f} MiB, table {table_bytes / MIB:.1f} MiB, "
-          f"{args.runs} runs each after a warm-up; load average: "
+          f"{args.runs} rounds after a warm-up; load average: "
           f"{', '.join(f'{load:.2f}' for load in os.getloadavg())}")
-    print(f"{'':10} {'median s':>9} {'min s':>7} {'max s':>7} {'MB/s':>7} {'user s':>7} "
-          f"{'sys s':>7} {'peak RSS MiB':>13}")
-    medians = {}
-    for name in commands:
-        medians[name] = statistics.median(times[name])
-        print(f"{name:10} {medians[name]:9.3f} {min(times[name]):7.3f} {max(times[name]):7.3f} "
-              f"{input_bytes / medians[name] / 1e6:7.0f} {statistics.median(cpu[name][0]):7.2f} "
+    print(f"{'':12} {'median s':>9} {'min s':>7} {'max s':>7} {'user s':>7} {'sys s':>7} "
+          f"{'peak RSS MiB':>13}")
+    for name in names:
+        print(f"{name:12} {statistics.median(times[name]):9.3f} {min(times[name]):7.3f} "
+              f"{max(times[name]):7.3f} {statistics.median(cpu[name][0]):7.2f} "
               f"{statistics.median(cpu[name][1]):7.2f} {peaks[name] / MIB:13.1f}")
-    print(f"ratio dbgparse/floor: {medians['dbgparse'] / medians['floor']:.2f} of the medians, "
-          f"{min(times['dbgparse']) / min(times['floor']):.2f} of the best runs")
-    print(f"dbgparse peak RSS {peaks['dbgparse'] / MIB:.1f} MiB, budget input + table + 16 MiB "
-          f"= {budget / MIB:.1f} MiB: {'within' if peaks['dbgparse'] <= budget else 'OVER'}")
+    for name in programs:
+        for base in ("floor", "floor huge"):
+            ratios = [mine / theirs for mine, theirs in zip(times[name], times[base])]
+            print(f"{name} / {base}: median of the paired ratios {statistics.median(ratios):.2f} "
+                  f"(from {min(ratios):.2f} to {max(ratios):.2f})")
+    for name in list(programs)[1:]:
+        ratios = [mine / theirs for mine, theirs in zip(times["dbgparse"], times[name])]
+        print(f"dbgparse / {name}: median of the paired ratios {statistics.median(ratios):.2f} "
+              f"(from {min(ratios):.2f} to {max(ratios):.2f})")
+    for name in programs:
+        print(f"{name} peak RSS {peaks[name] / MIB:.1f} MiB, budget input + 16 MiB = "
+              f"{budget / MIB:.1f} MiB: {'within' if peaks[name] <= budget else 'OVER'}")
     return 0
 
 

@@ -3,7 +3,12 @@
 // when it asks for more than the file holds) to an output file that is
 // created or truncated, and nothing else. No conversion can run faster.
 //
-// Usage: io_floor INPUT OUTPUT BYTE_COUNT
+// Plain, the memory comes from operator new and the bytes go out in one
+// write() call. With --huge-pages the memory is the program's own input
+// memory (src/input_memory.h: transparent huge pages where Linux grants
+// them) and the bytes go out in 1 MiB blocks, as the program writes them.
+//
+// Usage: io_floor [--huge-pages] INPUT OUTPUT BYTE_COUNT
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +19,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <new>
+#include <string_view>
+
+#include "input_memory.h"
 
 namespace {
 
@@ -26,11 +33,14 @@ int fail(const char* what, const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fputs("usage: io_floor INPUT OUTPUT BYTE_COUNT\n", stderr);
+  const bool huge_pages = argc == 5 && std::string_view(argv[1]) == "--huge-pages";
+  if (argc != 4 && !huge_pages) {
+    std::fputs("usage: io_floor [--huge-pages] INPUT OUTPUT BYTE_COUNT\n", stderr);
     return 2;
   }
+  argv += huge_pages ? 1 : 0;
   const std::uint64_t count = std::strtoull(argv[3], nullptr, 10);
+  const std::size_t most_per_write = huge_pages ? std::size_t{1} << 20 : SIZE_MAX;
 
   const int in = ::open(argv[1], O_RDONLY | O_CLOEXEC);
   struct stat status {};
@@ -39,8 +49,8 @@ int main(int argc, char** argv) {
   }
   const auto size = static_cast<std::size_t>(std::max<off_t>(status.st_size, 0));
   // Left uninitialised, as a buffer that a read fills.
-  const std::unique_ptr<unsigned char[]> buffer(
-      new (std::nothrow) unsigned char[std::max<std::size_t>(size, 1)]);
+  const std::shared_ptr<unsigned char[]> buffer =
+      huge_pages ? dbgparse::allocate_input_memory(size) : dbgparse::allocate_plain_memory(size);
   if (!buffer) {
     return fail("no memory for", argv[1]);
   }
@@ -70,7 +80,8 @@ int main(int argc, char** argv) {
   std::uint64_t left = count;
   std::size_t at = 0;
   while (left > 0) {
-    const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(left, filled - at));
+    const std::size_t chunk = std::min(
+        static_cast<std::size_t>(std::min<std::uint64_t>(left, filled - at)), most_per_write);
     const ssize_t written = ::write(out, buffer.get() + at, chunk);
     if (written < 0 && errno == EINTR) {
       continue;

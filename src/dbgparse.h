@@ -29,14 +29,19 @@ inline constexpr std::size_t max_text_length = qb::max_text_length;
 // `n` bytes.
 std::size_t find_end(const unsigned char* start, std::int64_t n);
 
-// Receives the table piece by piece, in order. Returns false to stop the
-// conversion early (for instance when writing the piece failed).
+// Receives the table piece by piece, in order, never an empty one. Returns
+// false to stop the conversion early (for instance when writing the piece
+// failed).
 using table_sink = std::function<bool(std::span<const unsigned char>)>;
 
 // Converts `input` in one forward pass and hands the table to `sink` in
-// blocks of at most `block_size` bytes (at least 1 KiB is used). Never fails
-// on malformed input; returns false only when `sink` asked to stop. Time is
-// linear in the input's and the table's size; memory is one block.
+// blocks of at most `block_size` bytes (at least 1 KiB is used). Once the
+// table outgrows one block, the sink is called on a thread that write_table
+// starts and ends, so that writing a block overlaps with making the next:
+// one call at a time, and all of them over when write_table returns. Never
+// fails on malformed input; returns false only when `sink` refused a piece,
+// after which it is not called again. Time is linear in the input's and the
+// table's size; memory is a few blocks.
 bool write_table(std::span<const unsigned char> input, const table_sink& sink,
                  std::size_t block_size = std::size_t{1} << 20);
 

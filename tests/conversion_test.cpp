@@ -130,4 +130,38 @@ TEST(write_table, stops_when_the_sink_refuses) {
   EXPECT_EQ(calls, 1);
 }
 
+// From the second block on the sink runs on a thread of write_table's own; a
+// refusal there ends the conversion just the same, and the blocks before it
+// arrived whole and in order.
+TEST(write_table, stops_when_the_sink_refuses_a_later_block) {
+  const bytes input = read_bytes(std::filesystem::path(DBGPARSE_TEST_DATA) / "sample.dbg");
+  bytes many(input);
+  for (int i = 0; i < 200; ++i) {
+    many.insert(many.end(), input.begin(), input.end());
+  }
+  const bytes expected = convert(many);
+  constexpr std::size_t block_size = 1024;
+  ASSERT_GT(expected.size(), 10 * block_size);
+  for (const int refused : {2, 3, 7}) {
+    bytes table;
+    int calls = 0;
+    const bool completed = dbgparse::write_table(
+        many,
+        [&](std::span<const unsigned char> piece) {
+          if (++calls == refused) {
+            return false;
+          }
+          table.insert(table.end(), piece.begin(), piece.end());
+          return true;
+        },
+        block_size);
+    EXPECT_FALSE(completed);
+    EXPECT_EQ(calls, refused);
+    // A prefix of the table, the refused piece and everything after it left out.
+    ASSERT_GE(table.size(), static_cast<std::size_t>(refused - 1) * block_size / 2);
+    ASSERT_LT(table.size(), expected.size());
+    EXPECT_TRUE(std::equal(table.begin(), table.end(), expected.begin()));
+  }
+}
+
 }  // namespace

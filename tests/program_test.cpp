@@ -148,7 +148,9 @@ TEST_F(program, replaces_an_existing_output_whole) {
 
 TEST_F(program, loses_nothing_when_the_disk_fills_up) {
   SKIP_ON_WINDOWS("a file size limit needs ulimit -f, which Windows lacks");
-  const std::string input = many_lines(5000);
+  // A table of several blocks, the limit in the first or in a later one,
+  // which the writing thread writes while the conversion goes on.
+  const std::string input = many_lines(100000);
   const std::string older_table = "an older table";
   struct layout {
     std::string name;
@@ -162,25 +164,28 @@ TEST_F(program, loses_nothing_when_the_disk_fills_up) {
       {"output is the input", {"names.dbg", "names.dbg"}, false, "names.dbg"},
   };
   for (const layout& l : layouts) {
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    write_file(path("names.dbg"), input);
-    std::set<std::string> expected_files{"names.dbg"};
-    if (l.older_output) {
-      write_file(path("out.qb"), older_table);
-      expected_files.insert("out.qb");
-    }
-    run_options options;
-    options.arguments = l.arguments;
-    options.working_directory = folder_;
-    options.file_size_limit = 8192;
-    const run_result result = run_program(DBGPARSE_EXE, options);
-    EXPECT_EQ(result.output, banner + "Couldn't write " + l.output + "!\n") << l.name;
-    EXPECT_EQ(result.exit_status, failure_status) << l.name;
-    EXPECT_EQ(files(), expected_files) << l.name << ": a temporary file was left";
-    EXPECT_EQ(read_file(path("names.dbg")), input) << l.name;
-    if (l.older_output) {
-      EXPECT_EQ(read_file(path("out.qb")), older_table) << l.name;
+    for (const std::uint64_t limit : {std::uint64_t{8192}, std::uint64_t{2} << 20}) {
+      const std::string name = l.name + ", limit " + std::to_string(limit);
+      fs::remove_all(folder_);
+      fs::create_directories(folder_);
+      write_file(path("names.dbg"), input);
+      std::set<std::string> expected_files{"names.dbg"};
+      if (l.older_output) {
+        write_file(path("out.qb"), older_table);
+        expected_files.insert("out.qb");
+      }
+      run_options options;
+      options.arguments = l.arguments;
+      options.working_directory = folder_;
+      options.file_size_limit = limit;
+      const run_result result = run_program(DBGPARSE_EXE, options);
+      EXPECT_EQ(result.output, banner + "Couldn't write " + l.output + "!\n") << name;
+      EXPECT_EQ(result.exit_status, failure_status) << name;
+      EXPECT_EQ(files(), expected_files) << name << ": a temporary file was left";
+      EXPECT_EQ(read_file(path("names.dbg")), input) << name;
+      if (l.older_output) {
+        EXPECT_EQ(read_file(path("out.qb")), older_table) << name;
+      }
     }
   }
 }

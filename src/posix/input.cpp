@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
 
+#include "../input_memory.h"
 #include "../platform.h"
 #include "file_io.h"
 
@@ -20,12 +20,6 @@ namespace {
 // Room added when the data outgrows the buffer: a pipe's worth at first,
 // then half again of what arrived, so growing stays linear overall.
 constexpr std::size_t min_growth = std::size_t{64} << 10;
-
-std::shared_ptr<unsigned char[]> allocate(std::size_t bytes) {
-  // Left uninitialised: the read fills what is used.
-  return std::shared_ptr<unsigned char[]>(
-      new (std::nothrow) unsigned char[std::max<std::size_t>(bytes, 1)]);
-}
 
 // The buffer being filled, and how much of it holds data.
 struct filling {
@@ -39,7 +33,7 @@ bool grow(filling& buffer) {
   if (growth > SIZE_MAX - buffer.capacity) {
     return false;
   }
-  std::shared_ptr<unsigned char[]> larger = allocate(buffer.capacity + growth);
+  std::shared_ptr<unsigned char[]> larger = allocate_input_memory(buffer.capacity + growth);
   if (!larger) {
     return false;
   }
@@ -99,7 +93,8 @@ read_result read_input(const std::string& path, std::uint64_t expected_size, inp
   }
   filling buffer;
   buffer.capacity = static_cast<std::size_t>(guess) + 1;
-  buffer.memory = allocate(buffer.capacity);
+  // Left uninitialised: the read fills what is used.
+  buffer.memory = allocate_input_memory(buffer.capacity);
   const read_result result = buffer.memory ? read_to_end(fd, buffer) : read_result::no_memory;
   ::close(fd);
   if (result == read_result::ok) {

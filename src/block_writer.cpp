@@ -1,0 +1,115 @@
+// The table streamed to a sink in blocks. The sink runs on a thread of its
+// own, so that writing one block overlaps with filling the next: the scan
+// fills the blocks of a small ring one after another, and the writing thread
+// hands them to the sink in the same order. A block is filled again only
+// once the sink has taken it. The thread starts when the first block is
+// full, so a table that fits in one block needs none, and where no thread
+// can be had the sink is called on the scan's own.
+#include <algorithm>
+#include <span>
+#include <system_error>
+
+#include "table_writers.h"
+
+namespace dbgparse {
+
+block_writer::block_writer(const table_sink& sink, std::size_t block_size)
+    : sink_(sink),
+      block_size_(std::max(block_size, min_block_size)),
+      blocks_(std::make_unique_for_overwrite<unsigned char[]>(block_size_ * block_count)) {}
+
+block_writer::~block_writer() {
+  // Reached with the thread running only when the scan did not finish: the
+  // blocks still waiting are dropped.
+  if (thread_.joinable()) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      failed_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+}
+
+out_cursor block_writer::start() {
+  unsigned char* const begin = block(handed_);
+  return {begin, begin + block_size_};
+}
+
+out_cursor block_writer::refill(out_cursor cursor, std::size_t /*count*/,
+                                const unsigned char* /*keep_from*/) {
+  hand_over(cursor);
+  std::unique_lock<std::mutex> lock(mutex_);
+  // The next block is free once the sink has taken what it held before.
+  changed_.wait(lock, [this] { return failed_ || handed_ - written_ < block_count; });
+  return failed_ ? out_cursor{} : start();
+}
+
+bool block_writer::finish(out_cursor cursor) {
+  if (!thread_.joinable()) {
+    on_this_thread_ = true;  // the last block needs no thread of its own
+  }
+  hand_over(cursor);
+  if (thread_.joinable()) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  return !failed_;
+}
+
+unsigned char* block_writer::block(std::size_t number) const {
+  return blocks_.get() + (number % block_count) * block_size_;
+}
+
+void block_writer::hand_over(out_cursor cursor) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  used_[handed_ % block_count] = static_cast<std::size_t>(cursor.at - block(handed_));
+  ++handed_;
+  if (thread_.joinable()) {
+    lock.unlock();
+    changed_.notify_all();
+    return;
+  }
+  if (!on_this_thread_) {
+    try {
+      thread_ = std::thread([this] { write_blocks(); });
+      return;
+    } catch (const std::system_error&) {
+      on_this_thread_ = true;
+    }
+  }
+  while (!failed_ && written_ < handed_) {
+    write_next(lock);
+  }
+}
+
+void block_writer::write_blocks() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (true) {
+    changed_.wait(lock, [this] { return failed_ || closing_ || written_ < handed_; });
+    if (failed_ || written_ == handed_) {
+      return;
+    }
+    write_next(lock);
+  }
+}
+
+void block_writer::write_next(std::unique_lock<std::mutex>& lock) {
+  const std::span<const unsigned char> bytes(block(written_), used_[written_ % block_count]);
+  lock.unlock();
+  // The sink never gets an empty piece.
+  const bool taken = bytes.empty() || sink_(bytes);
+  lock.lock();
+  if (taken) {
+    ++written_;
+  } else {
+    failed_ = true;
+  }
+  changed_.notify_all();
+}
+
+}  // namespace dbgparse
