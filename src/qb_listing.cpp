@@ -1,0 +1,314 @@
+#include "qb_listing.h"
+
+#include <algorithm>
+#include <array>
+#include <deque>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "dbgparse.h"
+#include "qb_layout.h"
+
+namespace dbgparse::qb {
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+constexpr std::string_view section_header = "[Checksums]\r\n";
+constexpr std::string_view line_end = "\r\n";
+constexpr std::size_t block_size = std::size_t{1} << 20;
+// "0x", 8 digits and the separator come before a line's name.
+constexpr std::size_t name_column = 11;
+// A group of lines for a name holding "0x" stays this small, so that each
+// entry costs a bounded number of small conversions.
+constexpr std::size_t longest_group = 1024;
+// A line after a group, to see whether the group's last inner entry reads on
+// into whatever follows it.
+constexpr std::string_view probe_line = "0x12345678 q\r\n";
+constexpr std::uint32_t probe_value = 0x12345678;
+
+void append(bytes& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
+
+// The name followed by its padding, as a line holds it.
+bytes text_of(const entry& item) {
+  bytes text(item.name.begin(), item.name.end());
+  text.resize(text.size() + item.padding, 0);
+  return text;
+}
+
+std::size_t text_size(const entry& item) { return item.name.size() + item.padding; }
+
+void append_line(bytes& out, const entry& item) {
+  constexpr std::string_view digits = "0123456789abcdef";
+  std::array<unsigned char, name_column> head{'0', 'x'};
+  for (std::size_t k = 0; k < 8; ++k) {
+    head[2 + k] = static_cast<unsigned char>(digits[(item.value >> (28 - 4 * k)) & 0xFU]);
+  }
+  head[name_column - 1] = ' ';
+  out.insert(out.end(), head.begin(), head.end());
+  out.insert(out.end(), item.name.begin(), item.name.end());
+  out.resize(out.size() + item.padding, 0);
+  append(out, line_end);
+}
+
+bool holds_line_end(std::span<const unsigned char> name) {
+  return std::ranges::any_of(name, [](unsigned char c) { return c == '\r' || c == '\n'; });
+}
+
+// A "0x" from the name's second byte on starts an inner entry; one at its
+// very start does not, as the conversion goes on from the second byte.
+bool holds_inner_marker(std::span<const unsigned char> name) {
+  for (std::size_t k = 1; k + 1 < name.size(); ++k) {
+    if (name[k] == '0' && name[k + 1] == 'x') {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool same_entry(const entry& a, const entry& b) {
+  return a.value == b.value && a.padding == b.padding && std::ranges::equal(a.name, b.name);
+}
+
+// What dbgparse makes of listing lines, read back.
+struct conversion {
+  bytes table;
+  std::vector<entry> entries;
+};
+
+conversion convert_lines(std::span<const unsigned char> lines, std::string_view after = {}) {
+  conversion made;
+  append(made.table, section_header);
+  made.table.insert(made.table.end(), lines.begin(), lines.end());
+  append(made.table, after);
+  made.table.resize(dbgparse::parse_qb(made.table, made.table.size()));
+  table_reader reader(made.table);
+  while (const std::optional<entry> item = reader.next()) {
+    made.entries.push_back(*item);
+  }
+  return made;
+}
+
+// True when what follows the lines cannot change the entries they make.
+bool is_closed(std::span<const unsigned char> lines, const conversion& made) {
+  const conversion probed = convert_lines(lines, probe_line);
+  if (probed.entries.size() != made.entries.size() + 1) {
+    return false;
+  }
+  const entry& last = probed.entries.back();
+  return std::equal(made.entries.begin(), made.entries.end(), probed.entries.begin(), same_entry) &&
+         last.value == probe_value && last.padding == 0 && last.name.size() == 1 &&
+         last.name[0] == 'q';
+}
+
+// A line whose own entry is never made: the inner entry of the line before,
+// whose "0x" has `tail` name bytes after it, reads its value field and its
+// name from this line. The name's start overlaps the line's digits, so those
+// digits are the name's; the rest carry the value when the tail lets it
+// through. Nothing when the name does not fit a line's shape.
+std::optional<bytes> line_for_inner_entry(const entry& target, std::size_t tail) {
+  const bytes text = text_of(target);
+  const std::size_t name_start = 7 - tail;  // in the line, past the skipped CR LF
+  const std::size_t overlap = name_column - name_start;
+  if (text.size() < overlap) {
+    return std::nullopt;
+  }
+  bytes line;
+  append_line(line, entry{0, target.value << 8U, {}, 0});
+  line.resize(name_column);
+  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(overlap),
+            line.begin() + static_cast<std::ptrdiff_t>(name_start));
+  const auto is_digit = [](unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+  };
+  if (line[0] != '0' || line[1] != 'x' ||
+      !std::all_of(line.begin() + 2, line.begin() + 10, is_digit) || line[10] != ' ') {
+    return std::nullopt;
+  }
+  line.insert(line.end(), text.begin() + static_cast<std::ptrdiff_t>(overlap), text.end());
+  append(line, line_end);
+  return line;
+}
+
+class listing_writer {
+ public:
+  listing_writer(std::span<const unsigned char> table, const listing_sink& sink,
+                 const warning_sink& warn)
+      : reader_(table), sink_(sink), warn_(warn) {
+    block_.reserve(block_size);
+  }
+
+  listing_outcome run() {
+    append(block_, section_header);
+    while (outcome_.written && has(0)) {
+      list_next();
+    }
+    flush();
+    outcome_.fault = reader_.fault();
+    return outcome_;
+  }
+
+ private:
+  struct group {
+    bytes lines;
+    std::size_t entries = 0;
+  };
+
+  // True when the table has an entry `k` places ahead; reads up to it.
+  bool has(std::size_t k) {
+    while (ahead_.size() <= k) {
+      std::optional<entry> item = reader_.next();
+      if (!item) {
+        return false;
+      }
+      ahead_.push_back(*item);
+      ++outcome_.entries;
+    }
+    return true;
+  }
+
+  void list_next() {
+    const entry& item = ahead_.front();
+    if (holds_line_end(item.name)) {
+      return leave_out("its name holds a CR or LF byte, which would end its line");
+    }
+    if (text_size(item) > max_text_length) {
+      return leave_out("its name with its zero padding is longer than 255 bytes");
+    }
+    if (text_size(item) == 0 && has(1)) {
+      return leave_out("its name is empty, which ends a conversion, but entries follow it");
+    }
+    if (!holds_inner_marker(item.name)) {
+      bytes line;
+      append_line(line, item);
+      return put(line, 1);
+    }
+    if (std::optional<group> lines = plan_group()) {
+      return put(lines->lines, lines->entries);
+    }
+    leave_out("its name holds 0x, and no line makes it together with the entries that follow it");
+  }
+
+  void leave_out(const char* reason) {
+    const entry& item = ahead_.front();
+    warn_(listing_warning{outcome_.entries - ahead_.size() + 1, item.offset, reason});
+    ++outcome_.left_out;
+    ahead_.pop_front();
+  }
+
+  void put(std::span<const unsigned char> lines, std::size_t entries) {
+    if (block_.size() + lines.size() > block_size) {
+      flush();
+    }
+    block_.insert(block_.end(), lines.begin(), lines.end());
+    ahead_.erase(ahead_.begin(), ahead_.begin() + static_cast<std::ptrdiff_t>(entries));
+  }
+
+  void flush() {
+    if (outcome_.written && !block_.empty()) {
+      outcome_.written = sink_(block_);
+    }
+    block_.clear();
+  }
+
+  // How many of the made entries, from the first, are the table's next ones.
+  std::size_t matching(const conversion& made) {
+    std::size_t k = 0;
+    while (k < made.entries.size() && has(k) && same_entry(made.entries[k], ahead_[k])) {
+      ++k;
+    }
+    return k;
+  }
+
+  // Lines for the first entry ahead, whose name holds "0x", and the entries
+  // their conversion makes after it; each step is checked by converting.
+  std::optional<group> plan_group() {
+    group planned;
+    append_line(planned.lines, ahead_.front());
+    bool one_line = true;
+    while (planned.lines.size() <= longest_group) {
+      const conversion made = convert_lines(planned.lines);
+      const std::size_t matched = matching(made);
+      const bool closed = is_closed(planned.lines, made);
+      // Nothing after these entries: the lines may end the listing.
+      const bool table_ends = !has(matched);
+      if (matched == made.entries.size() && (closed || table_ends)) {
+        planned.entries = matched;
+        return planned;
+      }
+      if (closed && one_line && lengthen(planned.lines, made, matched)) {
+        continue;
+      }
+      if (!closed && matched + 1 >= made.entries.size() &&
+          continue_into_next_line(planned.lines, made.entries.size() - 1)) {
+        one_line = false;
+        continue;
+      }
+      return std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+  // A name cut to 255 bytes came from a longer line: the first inner entry
+  // that the table holds longer than the line makes shows the missing bytes.
+  bool lengthen(bytes& line, const conversion& made, std::size_t mismatch) {
+    if (text_size(ahead_.front()) != max_text_length || mismatch == 0 ||
+        mismatch >= made.entries.size() || !has(mismatch)) {
+      return false;
+    }
+    const bytes have = text_of(made.entries[mismatch]);
+    const bytes want = text_of(ahead_[mismatch]);
+    if (made.entries[mismatch].value != ahead_[mismatch].value || want.size() <= have.size() ||
+        !std::equal(have.begin(), have.end(), want.begin())) {
+      return false;
+    }
+    line.resize(line.size() - line_end.size());
+    line.insert(line.end(), want.begin() + static_cast<std::ptrdiff_t>(have.size()), want.end());
+    append(line, line_end);
+    return true;
+  }
+
+  // The inner entry `open` reads on past the lines' end: tries the lines that
+  // could follow, the next entry's own or one shaped for the inner entry.
+  bool continue_into_next_line(bytes& lines, std::size_t open) {
+    if (!has(open)) {
+      return false;
+    }
+    std::vector<bytes> candidates;
+    if (has(open + 1)) {
+      candidates.emplace_back();
+      append_line(candidates.back(), ahead_[open + 1]);
+    }
+    for (std::size_t tail = 0; tail <= 7; ++tail) {
+      if (std::optional<bytes> line = line_for_inner_entry(ahead_[open], tail)) {
+        candidates.push_back(std::move(*line));
+      }
+    }
+    for (const bytes& candidate : candidates) {
+      bytes trial = lines;
+      trial.insert(trial.end(), candidate.begin(), candidate.end());
+      if (matching(convert_lines(trial)) > open) {
+        lines = std::move(trial);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  table_reader reader_;
+  const listing_sink& sink_;
+  const warning_sink& warn_;
+  std::deque<entry> ahead_;
+  bytes block_;
+  listing_outcome outcome_;
+};
+
+}  // namespace
+
+listing_outcome write_listing(std::span<const unsigned char> table, const listing_sink& sink,
+                              const warning_sink& warn) {
+  return listing_writer(table, sink, warn).run();
+}
+
+}  // namespace dbgparse::qb
