@@ -56,15 +56,20 @@ bool holds_line_end(std::span<const unsigned char> name) {
   return std::ranges::any_of(name, [](unsigned char c) { return c == '\r' || c == '\n'; });
 }
 
+// Where the next "0x" at or after `from` starts; the size when there is none.
+std::size_t find_inner_marker(std::span<const unsigned char> text, std::size_t from) {
+  for (std::size_t k = from; k + 1 < text.size(); ++k) {
+    if (text[k] == '0' && text[k + 1] == 'x') {
+      return k;
+    }
+  }
+  return text.size();
+}
+
 // A "0x" from the name's second byte on starts an inner entry; one at its
 // very start does not, as the conversion goes on from the second byte.
 bool holds_inner_marker(std::span<const unsigned char> name) {
-  for (std::size_t k = 1; k + 1 < name.size(); ++k) {
-    if (name[k] == '0' && name[k + 1] == 'x') {
-      return true;
-    }
-  }
-  return false;
+  return find_inner_marker(name, 1) != name.size();
 }
 
 bool same_entry(const entry& a, const entry& b) {
@@ -140,7 +145,10 @@ class listing_writer {
   }
 
   listing_outcome run() {
-    append(block_, section_header);
+    // A file that is no table at all gets no listing, not even the header.
+    if (has(0) || !reader_.fault()) {
+      append(block_, section_header);
+    }
     while (outcome_.written && has(0)) {
       list_next();
     }
@@ -226,7 +234,9 @@ class listing_writer {
   std::optional<group> plan_group() {
     group planned;
     append_line(planned.lines, ahead_.front());
-    bool one_line = true;
+    if (text_size(ahead_.front()) == max_text_length) {
+      restore_cut_line(planned.lines);
+    }
     while (planned.lines.size() <= longest_group) {
       const conversion made = convert_lines(planned.lines);
       const std::size_t matched = matching(made);
@@ -237,36 +247,59 @@ class listing_writer {
         planned.entries = matched;
         return planned;
       }
-      if (closed && one_line && lengthen(planned.lines, made, matched)) {
-        continue;
+      if (closed || matched + 1 < made.entries.size() ||
+          !continue_into_next_line(planned.lines, made.entries.size() - 1)) {
+        return std::nullopt;
       }
-      if (!closed && matched + 1 >= made.entries.size() &&
-          continue_into_next_line(planned.lines, made.entries.size() - 1)) {
-        one_line = false;
-        continue;
-      }
-      return std::nullopt;
     }
     return std::nullopt;
   }
 
-  // A name cut to 255 bytes came from a longer line: the first inner entry
-  // that the table holds longer than the line makes shows the missing bytes.
-  bool lengthen(bytes& line, const conversion& made, std::size_t mismatch) {
-    if (text_size(ahead_.front()) != max_text_length || mismatch == 0 ||
-        mismatch >= made.entries.size() || !has(mismatch)) {
-      return false;
-    }
-    const bytes have = text_of(made.entries[mismatch]);
-    const bytes want = text_of(ahead_[mismatch]);
-    if (made.entries[mismatch].value != ahead_[mismatch].value || want.size() <= have.size() ||
-        !std::equal(have.begin(), have.end(), want.begin())) {
-      return false;
-    }
+  // A name cut to 255 bytes came from a longer line, whose inner entries
+  // follow it in the table with their own names cut later: rebuilds the line
+  // from them. Inner entries start where the conversion finds them, at each
+  // "0x" from 12 bytes past the last one (the inner name's second byte) on.
+  void restore_cut_line(bytes& line) {
     line.resize(line.size() - line_end.size());
-    line.insert(line.end(), want.begin() + static_cast<std::ptrdiff_t>(have.size()), want.end());
+    std::size_t from = name_column + 1;
+    for (std::size_t k = 1; line.size() <= longest_group && has(k); ++k) {
+      const std::size_t at = find_inner_marker(line, from);
+      const std::size_t name_at = at + name_column;
+      if (at == line.size() || (name_at > line.size() && !restore_value_field(line, at, k))) {
+        break;
+      }
+      const bytes want = text_of(ahead_[k]);
+      const std::size_t have = line.size() - name_at;
+      if (have < want.size()) {
+        if (!std::equal(line.begin() + static_cast<std::ptrdiff_t>(name_at), line.end(),
+                        want.begin())) {
+          break;
+        }
+        line.insert(line.end(), want.begin() + static_cast<std::ptrdiff_t>(have), want.end());
+      }
+      from = at + name_column + 1;
+    }
     append(line, line_end);
-    return true;
+  }
+
+  // The cut fell inside the value field of the inner entry `k` at `at`:
+  // completes it as "%08x" and a space would have written it, in either case.
+  bool restore_value_field(bytes& line, std::size_t at, std::size_t k) {
+    for (const bool upper : {false, true}) {
+      bytes field;
+      append_line(field, entry{0, ahead_[k].value, {}, 0});
+      if (upper) {
+        std::transform(field.begin(), field.end(), field.begin(),
+                       [](unsigned char c) { return c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c; });
+      }
+      field.resize(name_column);
+      const auto have = static_cast<std::ptrdiff_t>(line.size() - at);
+      if (std::equal(line.begin() + static_cast<std::ptrdiff_t>(at), line.end(), field.begin())) {
+        line.insert(line.end(), field.begin() + have, field.end());
+        return true;
+      }
+    }
+    return false;
   }
 
   // The inner entry `open` reads on past the lines' end: tries the lines that
@@ -275,7 +308,9 @@ class listing_writer {
     if (!has(open)) {
       return false;
     }
-    std::vector<bytes> candidates;
+    std::vector<bytes> candidates(1);
+    // A line whose first digits carry the value, for an entry without name.
+    append_line(candidates.back(), entry{0, ahead_[open].value << 8U, {}, 0});
     if (has(open + 1)) {
       candidates.emplace_back();
       append_line(candidates.back(), ahead_[open + 1]);
