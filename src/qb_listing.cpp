@@ -84,9 +84,10 @@ struct conversion {
 
 conversion convert_lines(std::span<const unsigned char> lines, std::string_view after = {}) {
   conversion made;
-  append(made.table, section_header);
-  made.table.insert(made.table.end(), lines.begin(), lines.end());
-  append(made.table, after);
+  made.table.resize(section_header.size() + lines.size() + after.size());
+  auto end = std::copy(section_header.begin(), section_header.end(), made.table.begin());
+  end = std::copy(lines.begin(), lines.end(), end);
+  std::copy(after.begin(), after.end(), end);
   made.table.resize(dbgparse::parse_qb(made.table, made.table.size()));
   table_reader reader(made.table);
   while (const std::optional<entry> item = reader.next()) {
@@ -140,9 +141,7 @@ class listing_writer {
  public:
   listing_writer(std::span<const unsigned char> table, const listing_sink& sink,
                  const warning_sink& warn)
-      : reader_(table), sink_(sink), warn_(warn) {
-    block_.reserve(block_size);
-  }
+      : reader_(table), sink_(sink), warn_(warn) {}
 
   listing_outcome run() {
     // A file that is no table at all gets no listing, not even the header.
@@ -188,9 +187,13 @@ class listing_writer {
       return leave_out("its name is empty, which ends a conversion, but entries follow it");
     }
     if (!holds_inner_marker(item.name)) {
-      bytes line;
-      append_line(line, item);
-      return put(line, 1);
+      // The common line, which makes its entry alone: written in place.
+      if (block_.size() + name_column + text_size(item) + line_end.size() > block_size) {
+        flush();
+      }
+      append_line(block_, item);
+      ahead_.pop_front();
+      return;
     }
     if (std::optional<group> lines = plan_group()) {
       return put(lines->lines, lines->entries);
@@ -235,7 +238,7 @@ class listing_writer {
     group planned;
     append_line(planned.lines, ahead_.front());
     if (text_size(ahead_.front()) == max_text_length) {
-      restore_cut_line(planned.lines);
+      restore_cut_line(planned.lines, name_column + 1, 1);
     }
     while (planned.lines.size() <= longest_group) {
       const conversion made = convert_lines(planned.lines);
@@ -257,12 +260,13 @@ class listing_writer {
 
   // A name cut to 255 bytes came from a longer line, whose inner entries
   // follow it in the table with their own names cut later: rebuilds the line
-  // from them. Inner entries start where the conversion finds them, at each
-  // "0x" from 12 bytes past the last one (the inner name's second byte) on.
-  void restore_cut_line(bytes& line) {
+  // from them. The conversion looks for the first of them from `from` (the
+  // name's second byte) and for each later one 12 bytes past the last one's
+  // "0x" (that inner name's second byte); the first is the table's entry
+  // `first` places ahead.
+  void restore_cut_line(bytes& line, std::size_t from, std::size_t first) {
     line.resize(line.size() - line_end.size());
-    std::size_t from = name_column + 1;
-    for (std::size_t k = 1; line.size() <= longest_group && has(k); ++k) {
+    for (std::size_t k = first; line.size() <= longest_group && has(k); ++k) {
       const std::size_t at = find_inner_marker(line, from);
       const std::size_t name_at = at + name_column;
       if (at == line.size() || (name_at > line.size() && !restore_value_field(line, at, k))) {
@@ -317,6 +321,10 @@ class listing_writer {
     }
     for (std::size_t tail = 0; tail <= 7; ++tail) {
       if (std::optional<bytes> line = line_for_inner_entry(ahead_[open], tail)) {
+        if (text_size(ahead_[open]) == max_text_length) {
+          // The inner entry's name, from byte 7 - tail of this line on, was cut.
+          restore_cut_line(*line, 8 - tail, open + 1);
+        }
         candidates.push_back(std::move(*line));
       }
     }
