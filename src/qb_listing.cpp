@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 #include <deque>
 #include <string_view>
 #include <utility>
@@ -18,6 +20,7 @@ using bytes = std::vector<unsigned char>;
 constexpr std::string_view section_header = "[Checksums]\r\n";
 constexpr std::string_view line_end = "\r\n";
 constexpr std::size_t block_size = std::size_t{1} << 20;
+constexpr std::size_t short_name = 32;
 // "0x", 8 digits and the separator come before a line's name.
 constexpr std::size_t name_column = 11;
 // A group of lines for a name holding "0x" stays this small, so that each
@@ -39,17 +42,87 @@ bytes text_of(const entry& item) {
 
 std::size_t text_size(const entry& item) { return item.name.size() + item.padding; }
 
-void append_line(bytes& out, const entry& item) {
+// "0x", the value in 8 lower-case digits and the separator.
+std::array<unsigned char, name_column> line_head(std::uint32_t value) {
   constexpr std::string_view digits = "0123456789abcdef";
   std::array<unsigned char, name_column> head{'0', 'x'};
   for (std::size_t k = 0; k < 8; ++k) {
-    head[2 + k] = static_cast<unsigned char>(digits[(item.value >> (28 - 4 * k)) & 0xFU]);
+    head[2 + k] = static_cast<unsigned char>(digits[(value >> (28 - 4 * k)) & 0xFU]);
   }
   head[name_column - 1] = ' ';
-  out.insert(out.end(), head.begin(), head.end());
-  out.insert(out.end(), item.name.begin(), item.name.end());
-  out.resize(out.size() + item.padding, 0);
-  append(out, line_end);
+  return head;
+}
+
+std::size_t line_size(const entry& item) {
+  return name_column + item.name.size() + item.padding + line_end.size();
+}
+
+// Writes the entry's line at `out`, which has room for line_size(item) bytes.
+unsigned char* put_line(unsigned char* out, const entry& item) {
+  const std::array<unsigned char, name_column> head = line_head(item.value);
+  out = std::copy(head.begin(), head.end(), out);
+  out = std::copy(item.name.begin(), item.name.end(), out);
+  out = std::fill_n(out, item.padding, 0);
+  return std::copy(line_end.begin(), line_end.end(), out);
+}
+
+void append_line(bytes& out, const entry& item) {
+  const std::size_t at = out.size();
+  out.resize(at + line_size(item));
+  put_line(out.data() + at, item);
+}
+
+// False when the name surely holds no CR, LF or "0x": tests eight bytes at a
+// time, so most names need no byte-by-byte look. May say true for names that
+// turn out plain.
+bool may_need_a_look(std::span<const unsigned char> name) {
+  if constexpr (std::endian::native != std::endian::little) {
+    return true;
+  }
+  constexpr std::uint64_t ones = 0x0101010101010101U;
+  constexpr std::uint64_t highs = 0x8080808080808080U;
+  const auto equal_bytes = [](std::uint64_t word, unsigned char c) {
+    const std::uint64_t diff = word ^ (ones * c);
+    return (diff - ones) & ~diff & highs;
+  };
+  std::size_t k = 0;
+  std::uint64_t zero_before = 0;  // a '0' as the last byte of the word before
+  for (; name.size() - k >= sizeof(std::uint64_t); k += sizeof(std::uint64_t)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, name.data() + k, sizeof word);
+    const std::uint64_t zeros = equal_bytes(word, '0');
+    const std::uint64_t pairs = equal_bytes(word, 'x') & ((zeros << 8U) | zero_before);
+    if ((equal_bytes(word, '\r') | equal_bytes(word, '\n') | pairs) != 0) {
+      return true;
+    }
+    zero_before = (zeros >> 56U) & 0x80U;
+  }
+  for (; k < name.size(); ++k) {
+    const unsigned char c = name[k];
+    if (c == '\r' || c == '\n' || (c == 'x' && k > 0 && name[k - 1] == '0')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A line that makes its entry alone, whatever surrounds it: a name that is
+// not empty, fits, has no line end and no "0x" from its second byte on.
+bool is_plain(const entry& item) {
+  const std::span<const unsigned char> name = item.name;
+  if (name.empty() || name.size() + item.padding > max_text_length) {
+    return false;
+  }
+  if (!may_need_a_look(name)) {
+    return true;
+  }
+  for (std::size_t k = 0; k < name.size(); ++k) {
+    const unsigned char c = name[k];
+    if (c == '\r' || c == '\n' || (c == 'x' && k >= 2 && name[k - 1] == '0')) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool holds_line_end(std::span<const unsigned char> name) {
@@ -141,14 +214,32 @@ class listing_writer {
  public:
   listing_writer(std::span<const unsigned char> table, const listing_sink& sink,
                  const warning_sink& warn)
-      : reader_(table), sink_(sink), warn_(warn) {}
+      : reader_(table),
+        table_end_(table.data() + table.size()),
+        sink_(sink),
+        warn_(warn),
+        block_(block_size) {}
 
   listing_outcome run() {
     // A file that is no table at all gets no listing, not even the header.
     if (has(0) || !reader_.fault()) {
-      append(block_, section_header);
+      put(std::span(reinterpret_cast<const unsigned char*>(section_header.data()),
+                    section_header.size()),
+          0);
     }
-    while (outcome_.written && has(0)) {
+    while (outcome_.written) {
+      if (ahead_.empty()) {
+        std::optional<entry> item = reader_.next();
+        if (!item) {
+          break;
+        }
+        ++outcome_.entries;
+        if (is_plain(*item)) {
+          put_plain(*item);
+          continue;
+        }
+        ahead_.push_back(*item);
+      }
       list_next();
     }
     flush();
@@ -187,11 +278,7 @@ class listing_writer {
       return leave_out("its name is empty, which ends a conversion, but entries follow it");
     }
     if (!holds_inner_marker(item.name)) {
-      // The common line, which makes its entry alone: written in place.
-      if (block_.size() + name_column + text_size(item) + line_end.size() > block_size) {
-        flush();
-      }
-      append_line(block_, item);
+      put_plain(item);
       ahead_.pop_front();
       return;
     }
@@ -208,19 +295,45 @@ class listing_writer {
     ahead_.pop_front();
   }
 
-  void put(std::span<const unsigned char> lines, std::size_t entries) {
-    if (block_.size() + lines.size() > block_size) {
+  // The common line, written straight into the block. A short name is
+  // copied as a fixed 32 bytes where the table and the block have them, and
+  // the block's end moves by the name's length only.
+  void put_plain(const entry& item) {
+    if (block_size - used_ < line_size(item) + short_name) {
       flush();
     }
-    block_.insert(block_.end(), lines.begin(), lines.end());
+    unsigned char* out = block_.data() + used_;
+    if (item.name.size() <= short_name && item.padding == 0 &&
+        static_cast<std::size_t>(table_end_ - item.name.data()) >= short_name) {
+      const std::array<unsigned char, name_column> head = line_head(item.value);
+      std::memcpy(out, head.data(), head.size());
+      std::memcpy(out + name_column, item.name.data(), short_name);
+      out += name_column + item.name.size();
+      out = std::copy(line_end.begin(), line_end.end(), out);
+    } else {
+      out = put_line(out, item);
+    }
+    used_ = static_cast<std::size_t>(out - block_.data());
+  }
+
+  void put(std::span<const unsigned char> lines, std::size_t entries) {
+    if (block_size - used_ < lines.size()) {
+      flush();
+    }
+    if (lines.size() > block_size) {
+      outcome_.written = outcome_.written && sink_(lines);
+    } else {
+      used_ = static_cast<std::size_t>(
+          std::copy(lines.begin(), lines.end(), block_.data() + used_) - block_.data());
+    }
     ahead_.erase(ahead_.begin(), ahead_.begin() + static_cast<std::ptrdiff_t>(entries));
   }
 
   void flush() {
-    if (outcome_.written && !block_.empty()) {
-      outcome_.written = sink_(block_);
+    if (outcome_.written && used_ > 0) {
+      outcome_.written = sink_(std::span<const unsigned char>(block_.data(), used_));
     }
-    block_.clear();
+    used_ = 0;
   }
 
   // How many of the made entries, from the first, are the table's next ones.
@@ -340,10 +453,12 @@ class listing_writer {
   }
 
   table_reader reader_;
+  const unsigned char* table_end_;
   const listing_sink& sink_;
   const warning_sink& warn_;
   std::deque<entry> ahead_;
   bytes block_;
+  std::size_t used_ = 0;
   listing_outcome outcome_;
 };
 

@@ -1,12 +1,40 @@
 #include "qb_reader.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <utility>
 
 #include "qb_layout.h"
 
 namespace dbgparse::qb {
 namespace {
+
+// Where the first zero byte at or after `from` is; the size when none is.
+// Eight bytes at a time: names are short, and a call per name costs more.
+std::size_t find_zero(std::span<const unsigned char> bytes, std::size_t from) {
+  constexpr std::uint64_t ones = 0x0101010101010101U;
+  constexpr std::uint64_t highs = 0x8080808080808080U;
+  std::size_t k = from;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; bytes.size() - k >= sizeof(std::uint64_t); k += sizeof(std::uint64_t)) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes.data() + k, sizeof word);
+      // The lowest byte flagged here is the first zero byte; later flags may
+      // be borrows from it.
+      const std::uint64_t zeros = (word - ones) & ~word & highs;
+      if (zeros != 0) {
+        return k + static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
+      }
+    }
+  }
+  for (; k < bytes.size(); ++k) {
+    if (bytes[k] == 0) {
+      return k;
+    }
+  }
+  return bytes.size();
+}
 
 std::uint32_t read_little_endian(std::span<const unsigned char, value_size> bytes) {
   std::uint32_t value = 0;
@@ -60,13 +88,18 @@ std::optional<entry> table_reader::next() {
     return stop(size, "4 value bytes (the entry is cut short)");
   }
   item.value = read_little_endian(table_.subspan(value_at).first<value_size>());
-  const auto name_begin = table_.begin() + static_cast<std::ptrdiff_t>(value_at + value_size);
-  const auto name_end = std::find(name_begin, table_.end(), 0);
-  if (name_end == table_.end()) {
+  const std::size_t name_at = value_at + value_size;
+  const std::size_t name_end = find_zero(table_, name_at);
+  if (name_end == size) {
     return stop(size, "a zero byte ending the name (the table has no end marker)");
   }
-  item.name = {name_begin, name_end};
-  if (!settle_padding(item, static_cast<std::size_t>(name_end - table_.begin()))) {
+  item.name = table_.subspan(name_at, name_end - name_at);
+  // Most names are followed right away by the next entry's marker.
+  if (size - name_end > marker_size && table_[name_end + 1] == entry_tag) {
+    at_ = name_end;
+    return item;
+  }
+  if (!settle_padding(item, name_end)) {
     return std::nullopt;
   }
   return item;
