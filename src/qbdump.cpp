@@ -352,6 +352,10 @@ int run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   platform::prepare_console();
+#ifdef _WIN32
+  // Messages end in LF alone, as the listing's lines keep their CR LF as is.
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+#endif
   const int status = run(platform::arguments(argc, argv));
   if (std::fflush(stdout) != 0 && status != exit_trouble) {
     say_error("standard output: cannot write it");
