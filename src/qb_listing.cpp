@@ -218,7 +218,9 @@ class listing_writer {
         table_end_(table.data() + table.size()),
         sink_(sink),
         warn_(warn),
-        block_(block_size) {}
+        // A small table's listing needs no full block: every line is at most
+        // 7 bytes longer than its entry (plus slack for a group or a copy).
+        block_(std::min(block_size, 2 * table.size() + 1024)) {}
 
   listing_outcome run() {
     // A file that is no table at all gets no listing, not even the header.
@@ -299,7 +301,7 @@ class listing_writer {
   // copied as a fixed 32 bytes where the table and the block have them, and
   // the block's end moves by the name's length only.
   void put_plain(const entry& item) {
-    if (block_size - used_ < line_size(item) + short_name) {
+    if (block_.size() - used_ < line_size(item) + short_name) {
       flush();
     }
     unsigned char* out = block_.data() + used_;
@@ -317,10 +319,10 @@ class listing_writer {
   }
 
   void put(std::span<const unsigned char> lines, std::size_t entries) {
-    if (block_size - used_ < lines.size()) {
+    if (block_.size() - used_ < lines.size()) {
       flush();
     }
-    if (lines.size() > block_size) {
+    if (lines.size() > block_.size()) {
       outcome_.written = outcome_.written && sink_(lines);
     } else {
       used_ = static_cast<std::size_t>(
