@@ -12,3 +12,5 @@ cmake --build --preset bench
 # The program and the floor side by side on a small file; this also checks
 # that the table has the expected length.
 python3 bench/compare.py --size-mib 4 --runs 1
+# qbdump listing a small table against the same floor.
+python3 bench/compare_qbdump.py --size-mib 4 --runs 1

@@ -1,0 +1,78 @@
+// The table reader and the listing on arbitrary bytes: no crash, no read
+// outside the input (the sanitizers watch), entries that tile the table
+// exactly, every fault at an offset inside the file or at its end, and a
+// listing without warnings that converts back to the same bytes. Aborts
+// otherwise. Built as a libFuzzer target, or linked with replay_main.cpp.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "dbgparse.h"
+#include "qb_layout.h"
+#include "qb_listing.h"
+#include "qb_reader.h"
+
+namespace {
+
+[[noreturn]] void fail(const char* what, std::size_t at) {
+  std::fprintf(stderr, "qb reader fuzz: %s (%zu)\n", what, at);
+  std::abort();
+}
+
+// Walks the entries and checks that each starts where the last one ended.
+void check_entries(std::span<const unsigned char> table) {
+  namespace qb = dbgparse::qb;
+  qb::table_reader reader(table);
+  std::size_t expected_offset = 0;
+  while (const std::optional<qb::entry> item = reader.next()) {
+    if (item->offset != expected_offset) {
+      fail("an entry starts elsewhere than where the last one ended", item->offset);
+    }
+    const std::size_t name_at = item->offset + qb::head_size;
+    if (item->name.data() != table.data() + name_at) {
+      fail("a name does not follow its value", name_at);
+    }
+    expected_offset = item->offset + qb::marker_size + item->body_size();
+  }
+  if (reader.fault()) {
+    if (reader.fault()->offset > table.size()) {
+      fail("a fault lies past the end of the table", reader.fault()->offset);
+    }
+    return;
+  }
+  if (expected_offset + qb::end_marker.size() != table.size()) {
+    fail("the entries and the end marker do not make up the table", expected_offset);
+  }
+}
+
+void check_listing(std::span<const unsigned char> table) {
+  std::vector<unsigned char> listing;
+  const dbgparse::qb::listing_outcome outcome = dbgparse::qb::write_listing(
+      table,
+      [&listing](std::span<const unsigned char> piece) {
+        listing.insert(listing.end(), piece.begin(), piece.end());
+        return true;
+      },
+      [](const dbgparse::qb::listing_warning&) {});
+  if (outcome.fault || outcome.left_out > 0) {
+    return;
+  }
+  listing.resize(dbgparse::parse_qb(listing, listing.size()));
+  if (!std::equal(listing.begin(), listing.end(), table.begin(), table.end())) {
+    fail("a listing without warnings converts to another table", listing.size());
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const unsigned char> table(data, size);
+  check_entries(table);
+  check_listing(table);
+  return 0;
+}

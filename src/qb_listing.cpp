@@ -1,0 +1,474 @@
+#include "qb_listing.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <deque>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "dbgparse.h"
+#include "qb_layout.h"
+
+namespace dbgparse::qb {
+namespace {
+
+using bytes = std::vector<unsigned char>;
+
+constexpr std::string_view section_header = "[Checksums]\r\n";
+constexpr std::string_view line_end = "\r\n";
+constexpr std::size_t block_size = std::size_t{1} << 20;
+constexpr std::size_t short_name = 32;
+// "0x", 8 digits and the separator come before a line's name.
+constexpr std::size_t name_column = 11;
+// A group of lines for a name holding "0x" stays this small, so that each
+// entry costs a bounded number of small conversions.
+constexpr std::size_t longest_group = 1024;
+// A line after a group, to see whether the group's last inner entry reads on
+// into whatever follows it.
+constexpr std::string_view probe_line = "0x12345678 q\r\n";
+constexpr std::uint32_t probe_value = 0x12345678;
+
+void append(bytes& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
+
+// The name followed by its padding, as a line holds it.
+bytes text_of(const entry& item) {
+  bytes text(item.name.begin(), item.name.end());
+  text.resize(text.size() + item.padding, 0);
+  return text;
+}
+
+std::size_t text_size(const entry& item) { return item.name.size() + item.padding; }
+
+// "0x", the value in 8 lower-case digits and the separator.
+std::array<unsigned char, name_column> line_head(std::uint32_t value) {
+  constexpr std::string_view digits = "0123456789abcdef";
+  std::array<unsigned char, name_column> head{'0', 'x'};
+  for (std::size_t k = 0; k < 8; ++k) {
+    head[2 + k] = static_cast<unsigned char>(digits[(value >> (28 - 4 * k)) & 0xFU]);
+  }
+  head[name_column - 1] = ' ';
+  return head;
+}
+
+std::size_t line_size(const entry& item) {
+  return name_column + item.name.size() + item.padding + line_end.size();
+}
+
+// Writes the entry's line at `out`, which has room for line_size(item) bytes.
+unsigned char* put_line(unsigned char* out, const entry& item) {
+  const std::array<unsigned char, name_column> head = line_head(item.value);
+  out = std::copy(head.begin(), head.end(), out);
+  out = std::copy(item.name.begin(), item.name.end(), out);
+  out = std::fill_n(out, item.padding, 0);
+  return std::copy(line_end.begin(), line_end.end(), out);
+}
+
+void append_line(bytes& out, const entry& item) {
+  const std::size_t at = out.size();
+  out.resize(at + line_size(item));
+  put_line(out.data() + at, item);
+}
+
+// False when the name surely holds no CR, LF or "0x": tests eight bytes at a
+// time, so most names need no byte-by-byte look. May say true for names that
+// turn out plain.
+bool may_need_a_look(std::span<const unsigned char> name) {
+  if constexpr (std::endian::native != std::endian::little) {
+    return true;
+  }
+  constexpr std::uint64_t ones = 0x0101010101010101U;
+  constexpr std::uint64_t highs = 0x8080808080808080U;
+  const auto equal_bytes = [](std::uint64_t word, unsigned char c) {
+    const std::uint64_t diff = word ^ (ones * c);
+    return (diff - ones) & ~diff & highs;
+  };
+  std::size_t k = 0;
+  std::uint64_t zero_before = 0;  // a '0' as the last byte of the word before
+  for (; name.size() - k >= sizeof(std::uint64_t); k += sizeof(std::uint64_t)) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, name.data() + k, sizeof word);
+    const std::uint64_t zeros = equal_bytes(word, '0');
+    const std::uint64_t pairs = equal_bytes(word, 'x') & ((zeros << 8U) | zero_before);
+    if ((equal_bytes(word, '\r') | equal_bytes(word, '\n') | pairs) != 0) {
+      return true;
+    }
+    zero_before = (zeros >> 56U) & 0x80U;
+  }
+  for (; k < name.size(); ++k) {
+    const unsigned char c = name[k];
+    if (c == '\r' || c == '\n' || (c == 'x' && k > 0 && name[k - 1] == '0')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A line that makes its entry alone, whatever surrounds it: a name that is
+// not empty, fits, has no line end and no "0x" from its second byte on.
+bool is_plain(const entry& item) {
+  const std::span<const unsigned char> name = item.name;
+  if (name.empty() || name.size() + item.padding > max_text_length) {
+    return false;
+  }
+  if (!may_need_a_look(name)) {
+    return true;
+  }
+  for (std::size_t k = 0; k < name.size(); ++k) {
+    const unsigned char c = name[k];
+    if (c == '\r' || c == '\n' || (c == 'x' && k >= 2 && name[k - 1] == '0')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool holds_line_end(std::span<const unsigned char> name) {
+  return std::ranges::any_of(name, [](unsigned char c) { return c == '\r' || c == '\n'; });
+}
+
+// Where the next "0x" at or after `from` starts; the size when there is none.
+std::size_t find_inner_marker(std::span<const unsigned char> text, std::size_t from) {
+  for (std::size_t k = from; k + 1 < text.size(); ++k) {
+    if (text[k] == '0' && text[k + 1] == 'x') {
+      return k;
+    }
+  }
+  return text.size();
+}
+
+// A "0x" from the name's second byte on starts an inner entry; one at its
+// very start does not, as the conversion goes on from the second byte.
+bool holds_inner_marker(std::span<const unsigned char> name) {
+  return find_inner_marker(name, 1) != name.size();
+}
+
+bool same_entry(const entry& a, const entry& b) {
+  return a.value == b.value && a.padding == b.padding && std::ranges::equal(a.name, b.name);
+}
+
+// What dbgparse makes of listing lines, read back.
+struct conversion {
+  bytes table;
+  std::vector<entry> entries;
+};
+
+conversion convert_lines(std::span<const unsigned char> lines, std::string_view after = {}) {
+  conversion made;
+  made.table.resize(section_header.size() + lines.size() + after.size());
+  auto end = std::copy(section_header.begin(), section_header.end(), made.table.begin());
+  end = std::copy(lines.begin(), lines.end(), end);
+  std::copy(after.begin(), after.end(), end);
+  made.table.resize(dbgparse::parse_qb(made.table, made.table.size()));
+  table_reader reader(made.table);
+  while (const std::optional<entry> item = reader.next()) {
+    made.entries.push_back(*item);
+  }
+  return made;
+}
+
+// True when what follows the lines cannot change the entries they make.
+bool is_closed(std::span<const unsigned char> lines, const conversion& made) {
+  const conversion probed = convert_lines(lines, probe_line);
+  if (probed.entries.size() != made.entries.size() + 1) {
+    return false;
+  }
+  const entry& last = probed.entries.back();
+  return std::equal(made.entries.begin(), made.entries.end(), probed.entries.begin(), same_entry) &&
+         last.value == probe_value && last.padding == 0 && last.name.size() == 1 &&
+         last.name[0] == 'q';
+}
+
+// A line whose own entry is never made: the inner entry of the line before,
+// whose "0x" has `tail` name bytes after it, reads its value field and its
+// name from this line. The name's start overlaps the line's digits, so those
+// digits are the name's; the rest carry the value when the tail lets it
+// through. Nothing when the name does not fit a line's shape.
+std::optional<bytes> line_for_inner_entry(const entry& target, std::size_t tail) {
+  const bytes text = text_of(target);
+  const std::size_t name_start = 7 - tail;  // in the line, past the skipped CR LF
+  const std::size_t overlap = name_column - name_start;
+  if (text.size() < overlap) {
+    return std::nullopt;
+  }
+  bytes line;
+  append_line(line, entry{0, target.value << 8U, {}, 0});
+  line.resize(name_column);
+  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(overlap),
+            line.begin() + static_cast<std::ptrdiff_t>(name_start));
+  const auto is_digit = [](unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+  };
+  if (line[0] != '0' || line[1] != 'x' ||
+      !std::all_of(line.begin() + 2, line.begin() + 10, is_digit) || line[10] != ' ') {
+    return std::nullopt;
+  }
+  line.insert(line.end(), text.begin() + static_cast<std::ptrdiff_t>(overlap), text.end());
+  append(line, line_end);
+  return line;
+}
+
+class listing_writer {
+ public:
+  listing_writer(std::span<const unsigned char> table, const listing_sink& sink,
+                 const warning_sink& warn)
+      : reader_(table),
+        table_end_(table.data() + table.size()),
+        sink_(sink),
+        warn_(warn),
+        // A small table's listing needs no full block: every line is at most
+        // 7 bytes longer than its entry (plus slack for a group or a copy).
+        block_(std::min(block_size, 2 * table.size() + 1024)) {}
+
+  listing_outcome run() {
+    // A file that is no table at all gets no listing, not even the header.
+    if (has(0) || !reader_.fault()) {
+      put(std::span(reinterpret_cast<const unsigned char*>(section_header.data()),
+                    section_header.size()),
+          0);
+    }
+    while (outcome_.written) {
+      if (ahead_.empty()) {
+        std::optional<entry> item = reader_.next();
+        if (!item) {
+          break;
+        }
+        ++outcome_.entries;
+        if (is_plain(*item)) {
+          put_plain(*item);
+          continue;
+        }
+        ahead_.push_back(*item);
+      }
+      list_next();
+    }
+    flush();
+    outcome_.fault = reader_.fault();
+    return outcome_;
+  }
+
+ private:
+  struct group {
+    bytes lines;
+    std::size_t entries = 0;
+  };
+
+  // True when the table has an entry `k` places ahead; reads up to it.
+  bool has(std::size_t k) {
+    while (ahead_.size() <= k) {
+      std::optional<entry> item = reader_.next();
+      if (!item) {
+        return false;
+      }
+      ahead_.push_back(*item);
+      ++outcome_.entries;
+    }
+    return true;
+  }
+
+  void list_next() {
+    const entry& item = ahead_.front();
+    if (holds_line_end(item.name)) {
+      return leave_out("its name holds a CR or LF byte, which would end its line");
+    }
+    if (text_size(item) > max_text_length) {
+      return leave_out("its name with its zero padding is longer than 255 bytes");
+    }
+    if (text_size(item) == 0 && has(1)) {
+      return leave_out("its name is empty, which ends a conversion, but entries follow it");
+    }
+    if (!holds_inner_marker(item.name)) {
+      put_plain(item);
+      ahead_.pop_front();
+      return;
+    }
+    if (std::optional<group> lines = plan_group()) {
+      return put(lines->lines, lines->entries);
+    }
+    leave_out("its name holds 0x, and no line makes it together with the entries that follow it");
+  }
+
+  void leave_out(const char* reason) {
+    const entry& item = ahead_.front();
+    warn_(listing_warning{outcome_.entries - ahead_.size() + 1, item.offset, reason});
+    ++outcome_.left_out;
+    ahead_.pop_front();
+  }
+
+  // The common line, written straight into the block. A short name is
+  // copied as a fixed 32 bytes where the table and the block have them, and
+  // the block's end moves by the name's length only.
+  void put_plain(const entry& item) {
+    if (block_.size() - used_ < line_size(item) + short_name) {
+      flush();
+    }
+    unsigned char* out = block_.data() + used_;
+    if (item.name.size() <= short_name && item.padding == 0 &&
+        static_cast<std::size_t>(table_end_ - item.name.data()) >= short_name) {
+      const std::array<unsigned char, name_column> head = line_head(item.value);
+      std::memcpy(out, head.data(), head.size());
+      std::memcpy(out + name_column, item.name.data(), short_name);
+      out += name_column + item.name.size();
+      out = std::copy(line_end.begin(), line_end.end(), out);
+    } else {
+      out = put_line(out, item);
+    }
+    used_ = static_cast<std::size_t>(out - block_.data());
+  }
+
+  void put(std::span<const unsigned char> lines, std::size_t entries) {
+    if (block_.size() - used_ < lines.size()) {
+      flush();
+    }
+    if (lines.size() > block_.size()) {
+      outcome_.written = outcome_.written && sink_(lines);
+    } else {
+      used_ = static_cast<std::size_t>(
+          std::copy(lines.begin(), lines.end(), block_.data() + used_) - block_.data());
+    }
+    ahead_.erase(ahead_.begin(), ahead_.begin() + static_cast<std::ptrdiff_t>(entries));
+  }
+
+  void flush() {
+    if (outcome_.written && used_ > 0) {
+      outcome_.written = sink_(std::span<const unsigned char>(block_.data(), used_));
+    }
+    used_ = 0;
+  }
+
+  // How many of the made entries, from the first, are the table's next ones.
+  std::size_t matching(const conversion& made) {
+    std::size_t k = 0;
+    while (k < made.entries.size() && has(k) && same_entry(made.entries[k], ahead_[k])) {
+      ++k;
+    }
+    return k;
+  }
+
+  // Lines for the first entry ahead, whose name holds "0x", and the entries
+  // their conversion makes after it; each step is checked by converting.
+  std::optional<group> plan_group() {
+    group planned;
+    append_line(planned.lines, ahead_.front());
+    if (text_size(ahead_.front()) == max_text_length) {
+      restore_cut_line(planned.lines, name_column + 1, 1);
+    }
+    while (planned.lines.size() <= longest_group) {
+      const conversion made = convert_lines(planned.lines);
+      const std::size_t matched = matching(made);
+      const bool closed = is_closed(planned.lines, made);
+      // Nothing after these entries: the lines may end the listing.
+      const bool table_ends = !has(matched);
+      if (matched == made.entries.size() && (closed || table_ends)) {
+        planned.entries = matched;
+        return planned;
+      }
+      if (closed || matched + 1 < made.entries.size() ||
+          !continue_into_next_line(planned.lines, made.entries.size() - 1)) {
+        return std::nullopt;
+      }
+    }
+    return std::nullopt;
+  }
+
+  // A name cut to 255 bytes came from a longer line, whose inner entries
+  // follow it in the table with their own names cut later: rebuilds the line
+  // from them. The conversion looks for the first of them from `from` (the
+  // name's second byte) and for each later one 12 bytes past the last one's
+  // "0x" (that inner name's second byte); the first is the table's entry
+  // `first` places ahead.
+  void restore_cut_line(bytes& line, std::size_t from, std::size_t first) {
+    line.resize(line.size() - line_end.size());
+    for (std::size_t k = first; line.size() <= longest_group && has(k); ++k) {
+      const std::size_t at = find_inner_marker(line, from);
+      const std::size_t name_at = at + name_column;
+      if (at == line.size() || (name_at > line.size() && !restore_value_field(line, at, k))) {
+        break;
+      }
+      const bytes want = text_of(ahead_[k]);
+      const std::size_t have = line.size() - name_at;
+      if (have < want.size()) {
+        if (!std::equal(line.begin() + static_cast<std::ptrdiff_t>(name_at), line.end(),
+                        want.begin())) {
+          break;
+        }
+        line.insert(line.end(), want.begin() + static_cast<std::ptrdiff_t>(have), want.end());
+      }
+      from = at + name_column + 1;
+    }
+    append(line, line_end);
+  }
+
+  // The cut fell inside the value field of the inner entry `k` at `at`:
+  // completes it as "%08x" and a space would have written it, in either case.
+  bool restore_value_field(bytes& line, std::size_t at, std::size_t k) {
+    for (const bool upper : {false, true}) {
+      bytes field;
+      append_line(field, entry{0, ahead_[k].value, {}, 0});
+      if (upper) {
+        std::transform(field.begin(), field.end(), field.begin(),
+                       [](unsigned char c) { return c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c; });
+      }
+      field.resize(name_column);
+      const auto have = static_cast<std::ptrdiff_t>(line.size() - at);
+      if (std::equal(line.begin() + static_cast<std::ptrdiff_t>(at), line.end(), field.begin())) {
+        line.insert(line.end(), field.begin() + have, field.end());
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // The inner entry `open` reads on past the lines' end: tries the lines that
+  // could follow, the next entry's own or one shaped for the inner entry.
+  bool continue_into_next_line(bytes& lines, std::size_t open) {
+    if (!has(open)) {
+      return false;
+    }
+    std::vector<bytes> candidates(1);
+    // A line whose first digits carry the value, for an entry without name.
+    append_line(candidates.back(), entry{0, ahead_[open].value << 8U, {}, 0});
+    if (has(open + 1)) {
+      candidates.emplace_back();
+      append_line(candidates.back(), ahead_[open + 1]);
+    }
+    for (std::size_t tail = 0; tail <= 7; ++tail) {
+      if (std::optional<bytes> line = line_for_inner_entry(ahead_[open], tail)) {
+        if (text_size(ahead_[open]) == max_text_length) {
+          // The inner entry's name, from byte 7 - tail of this line on, was cut.
+          restore_cut_line(*line, 8 - tail, open + 1);
+        }
+        candidates.push_back(std::move(*line));
+      }
+    }
+    for (const bytes& candidate : candidates) {
+      bytes trial = lines;
+      trial.insert(trial.end(), candidate.begin(), candidate.end());
+      if (matching(convert_lines(trial)) > open) {
+        lines = std::move(trial);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  table_reader reader_;
+  const unsigned char* table_end_;
+  const listing_sink& sink_;
+  const warning_sink& warn_;
+  std::deque<entry> ahead_;
+  bytes block_;
+  std::size_t used_ = 0;
+  listing_outcome outcome_;
+};
+
+}  // namespace
+
+listing_outcome write_listing(std::span<const unsigned char> table, const listing_sink& sink,
+                              const warning_sink& warn) {
+  return listing_writer(table, sink, warn).run();
+}
+
+}  // namespace dbgparse::qb

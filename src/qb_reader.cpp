@@ -1,0 +1,135 @@
+#include "qb_reader.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <utility>
+
+#include "qb_layout.h"
+
+namespace dbgparse::qb {
+namespace {
+
+// Where the first zero byte at or after `from` is; the size when none is.
+// Eight bytes at a time: names are short, and a call per name costs more.
+std::size_t find_zero(std::span<const unsigned char> bytes, std::size_t from) {
+  constexpr std::uint64_t ones = 0x0101010101010101U;
+  constexpr std::uint64_t highs = 0x8080808080808080U;
+  std::size_t k = from;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; bytes.size() - k >= sizeof(std::uint64_t); k += sizeof(std::uint64_t)) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes.data() + k, sizeof word);
+      // The lowest byte flagged here is the first zero byte; later flags may
+      // be borrows from it.
+      const std::uint64_t zeros = (word - ones) & ~word & highs;
+      if (zeros != 0) {
+        return k + static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
+      }
+    }
+  }
+  for (; k < bytes.size(); ++k) {
+    if (bytes[k] == 0) {
+      return k;
+    }
+  }
+  return bytes.size();
+}
+
+std::uint32_t read_little_endian(std::span<const unsigned char, value_size> bytes) {
+  std::uint32_t value = 0;
+  for (std::size_t k = value_size; k > 0; --k) {
+    value = (value << 8U) | bytes[k - 1];
+  }
+  return value;
+}
+
+}  // namespace
+
+std::size_t entry::body_size() const { return value_size + name.size() + padding; }
+
+std::optional<entry> table_reader::stop(std::size_t offset, std::string expected) {
+  done_ = true;
+  fault_ = qb::fault{offset, std::move(expected)};
+  return std::nullopt;
+}
+
+std::optional<entry> table_reader::next() {
+  if (done_) {
+    return std::nullopt;
+  }
+  const std::size_t size = table_.size();
+  if (!started_) {
+    started_ = true;
+    if (size == 0) {
+      return stop(0, "a table (the file is empty)");
+    }
+    if (table_[0] == end_marker[0] && size >= end_marker.size() && table_[1] == end_marker[1]) {
+      done_ = true;
+      if (size > end_marker.size()) {
+        return stop(end_marker.size(), "the end of the file after the end marker 00 00");
+      }
+      return std::nullopt;
+    }
+    if (table_[0] != first_entry_marker) {
+      return stop(size == 1 ? 1 : 0,
+                  "01 2B (the first entry's marker) or 00 00 (the end marker of an empty table)");
+    }
+    if (size < marker_size || table_[1] != entry_tag) {
+      return stop(1, "2B (the first entry's marker is 01 2B)");
+    }
+  }
+
+  // at_ is at a marker that has been checked.
+  entry item;
+  item.offset = at_;
+  const std::size_t value_at = at_ + marker_size;
+  if (size - value_at < value_size) {
+    return stop(size, "4 value bytes (the entry is cut short)");
+  }
+  item.value = read_little_endian(table_.subspan(value_at).first<value_size>());
+  const std::size_t name_at = value_at + value_size;
+  const std::size_t name_end = find_zero(table_, name_at);
+  if (name_end == size) {
+    return stop(size, "a zero byte ending the name (the table has no end marker)");
+  }
+  item.name = table_.subspan(name_at, name_end - name_at);
+  // Most names are followed right away by the next entry's marker.
+  if (size - name_end > marker_size && table_[name_end + 1] == entry_tag) {
+    at_ = name_end;
+    return item;
+  }
+  if (!settle_padding(item, name_end)) {
+    return std::nullopt;
+  }
+  return item;
+}
+
+bool table_reader::settle_padding(entry& item, std::size_t name_end) {
+  const auto zeros_end = std::find_if(table_.begin() + static_cast<std::ptrdiff_t>(name_end),
+                                      table_.end(), [](unsigned char c) { return c != 0; });
+  const auto after = static_cast<std::size_t>(zeros_end - table_.begin());
+  const std::size_t zeros = after - name_end;
+  if (zeros_end == table_.end()) {
+    if (zeros < end_marker.size()) {
+      stop(after, "00 (the end marker is 00 00)");
+      return false;
+    }
+    item.padding = zeros - end_marker.size();
+    done_ = true;
+    return true;
+  }
+  if (*zeros_end != entry_tag) {
+    stop(after,
+         zeros == 1
+             ? "2B (an entry's marker 00 2B) or 00 (the end marker 00 00)"
+             : "2B (an entry's marker 00 2B), or the end of the file after the end marker 00 00");
+    return false;
+  }
+  // The last zero before the tag is the next marker's first byte.
+  item.padding = zeros - 1;
+  at_ = after - 1;
+  return true;
+}
+
+}  // namespace dbgparse::qb

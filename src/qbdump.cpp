@@ -1,0 +1,365 @@
+// qbdump: reads a QB checksum table back. Lists it as DBG text that dbgparse
+// converts to the same table, finds the names of a checksum or the checksums
+// of a name, or only checks the table. Exit status as grep and cmp have it.
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "platform.h"
+#include "qb_listing.h"
+#include "qb_reader.h"
+
+namespace {
+
+namespace platform = dbgparse::platform;
+namespace qb = dbgparse::qb;
+
+constexpr int exit_success = 0;
+constexpr int exit_nothing_found = 1;
+constexpr int exit_trouble = 2;
+
+constexpr std::string_view usage_text =
+    "Usage: qbdump [--find CHECKSUM]... [--name NAME]... TABLE\n"
+    "       qbdump TABLE [LISTING]\n"
+    "       qbdump --check TABLE\n"
+    "Reads a QB checksum table back. TABLE - reads standard input.\n"
+    "\n"
+    "  TABLE            the table as a DBG listing on standard output\n"
+    "  TABLE LISTING    the listing into the file LISTING\n"
+    "  --find CHECKSUM  the names whose checksum is CHECKSUM (hexadecimal,\n"
+    "                   0x optional), one a line\n"
+    "  --name NAME      the checksums of NAME, one a line, as 0x%08x\n"
+    "  --check          only check the table: \"N entries, M bytes\" or its\n"
+    "                   first fault\n"
+    "  --help           this help\n"
+    "  --version        the version\n"
+    "\n"
+    "Exit status: 0 success (something found), 1 nothing found, 2 trouble.\n"
+    "Entries that no listing can reproduce are left out with a warning.\n";
+
+struct query {
+  bool by_name = false;
+  std::string name;
+  std::uint32_t value = 0;
+};
+
+enum class action { list, look_up, check, help, version };
+
+struct command {
+  action what = action::list;
+  std::vector<query> queries;
+  std::vector<std::string> operands;
+};
+
+void say_error(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "qbdump: %s\n", message.c_str());
+}
+
+int usage_error(const std::string& message) {
+  say_error(message);
+  std::fputs("Try 'qbdump --help' for more information.\n", stderr);
+  return exit_trouble;
+}
+
+bool write_out(std::string_view text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+// A checksum as hexadecimal digits, "0x" optional: 1 to 8 digits, no more.
+std::optional<std::uint32_t> parse_checksum(std::string_view text) {
+  if (text.starts_with("0x") || text.starts_with("0X")) {
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.size() > 8) {
+    return std::nullopt;
+  }
+  std::uint32_t value = 0;
+  const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  if (status != std::errc{} || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// "--find X" and "--find=X" alike; nothing when `arg` is not `option`.
+std::optional<std::string> option_value(const std::vector<std::string>& args, std::size_t& at,
+                                        std::string_view option, bool& missing) {
+  const std::string& arg = args[at];
+  if (arg == option) {
+    if (at + 1 == args.size()) {
+      missing = true;
+      return std::nullopt;
+    }
+    return args[++at];
+  }
+  if (arg.size() > option.size() && arg.starts_with(option) && arg[option.size()] == '=') {
+    return arg.substr(option.size() + 1);
+  }
+  return std::nullopt;
+}
+
+// The command line, or the message for a bad one.
+std::optional<command> parse_command(const std::vector<std::string>& args, std::string& error) {
+  command parsed;
+  bool check = false;
+  bool options_end = false;
+  for (std::size_t at = 1; at < args.size(); ++at) {
+    const std::string& arg = args[at];
+    if (options_end || arg == "-" || !arg.starts_with("-")) {
+      parsed.operands.push_back(arg);
+      continue;
+    }
+    bool missing = false;
+    if (arg == "--") {
+      options_end = true;
+    } else if (arg == "--help") {
+      parsed.what = action::help;
+      return parsed;
+    } else if (arg == "--version") {
+      parsed.what = action::version;
+      return parsed;
+    } else if (arg == "--check") {
+      check = true;
+    } else if (const std::optional<std::string> sum = option_value(args, at, "--find", missing)) {
+      const std::optional<std::uint32_t> value = parse_checksum(*sum);
+      if (!value) {
+        error = "--find: '" + *sum + "' is not a hexadecimal checksum";
+        return std::nullopt;
+      }
+      parsed.queries.push_back(query{false, {}, *value});
+    } else if (const std::optional<std::string> name = option_value(args, at, "--name", missing)) {
+      parsed.queries.push_back(query{true, *name, 0});
+    } else {
+      error = missing ? "option " + arg + " needs a value" : "unknown option " + arg;
+      return std::nullopt;
+    }
+  }
+  if (check && !parsed.queries.empty()) {
+    error = "--check cannot be combined with --find or --name";
+    return std::nullopt;
+  }
+  parsed.what = check ? action::check : parsed.queries.empty() ? action::list : action::look_up;
+  const std::size_t most = parsed.what == action::list ? 2 : 1;
+  if (parsed.operands.empty()) {
+    error = "no table given";
+    return std::nullopt;
+  }
+  if (parsed.operands.size() > most) {
+    error = "unexpected argument " + parsed.operands[most];
+    return std::nullopt;
+  }
+  return parsed;
+}
+
+// Standard input to its end, in binary.
+bool read_standard_input(platform::input_bytes& input) {
+#ifdef _WIN32
+  ::_setmode(::_fileno(stdin), _O_BINARY);
+#endif
+  auto bytes = std::make_shared<std::vector<unsigned char>>();
+  std::array<unsigned char, 1U << 16> chunk{};
+  std::size_t got = 0;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), stdin)) > 0) {
+    bytes->insert(bytes->end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+  }
+  if (std::ferror(stdin) != 0) {
+    return false;
+  }
+  input.bytes = *bytes;
+  input.owner = bytes;
+  return true;
+}
+
+std::string shown_name(const std::string& path) { return path == "-" ? "standard input" : path; }
+
+// The table's bytes, or nothing after saying why not.
+std::optional<platform::input_bytes> read_table(const std::string& path) {
+  platform::input_bytes input;
+  if (path == "-") {
+    if (!read_standard_input(input)) {
+      say_error("standard input: cannot read it");
+      return std::nullopt;
+    }
+    return input;
+  }
+  const std::optional<std::uint64_t> size = platform::file_size(path);
+  if (!size) {
+    say_error(path + ": cannot find it or examine it");
+    return std::nullopt;
+  }
+  switch (platform::read_input(path, *size, input)) {
+    case platform::read_result::ok:
+      return input;
+    case platform::read_result::cannot_open:
+      say_error(path + ": cannot open or read it");
+      return std::nullopt;
+    case platform::read_result::no_memory:
+      say_error(path + ": not enough memory for it");
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+void report_fault(const std::string& table, const qb::fault& fault) {
+  say_error(shown_name(table) + ": byte " + std::to_string(fault.offset) + ": expected " +
+            fault.expected);
+}
+
+int check(const std::string& table, std::span<const unsigned char> bytes) {
+  qb::table_reader reader(bytes);
+  std::size_t entries = 0;
+  while (reader.next()) {
+    ++entries;
+  }
+  if (reader.fault()) {
+    report_fault(table, *reader.fault());
+    return exit_trouble;
+  }
+  const std::string line =
+      std::to_string(entries) + " entries, " + std::to_string(bytes.size()) + " bytes\n";
+  return write_out(line) ? exit_success : exit_trouble;
+}
+
+std::string hex_line(std::uint32_t value) {
+  std::array<char, 16> text{};
+  std::snprintf(text.data(), text.size(), "0x%08x\n", static_cast<unsigned>(value));
+  return text.data();
+}
+
+int look_up(const std::string& table, std::span<const unsigned char> bytes,
+            const std::vector<query>& queries) {
+  std::vector<std::string> found(queries.size());
+  bool any = false;
+  qb::table_reader reader(bytes);
+  while (const std::optional<qb::entry> item = reader.next()) {
+    const std::string_view name(reinterpret_cast<const char*>(item->name.data()),
+                                item->name.size());
+    for (std::size_t k = 0; k < queries.size(); ++k) {
+      const query& q = queries[k];
+      if (q.by_name && name == q.name) {
+        found[k] += hex_line(item->value);
+        any = true;
+      } else if (!q.by_name && item->value == q.value) {
+        found[k].append(name).push_back('\n');
+        any = true;
+      }
+    }
+  }
+  for (const std::string& lines : found) {
+    if (!write_out(lines)) {
+      say_error("standard output: cannot write it");
+      return exit_trouble;
+    }
+  }
+  if (reader.fault()) {
+    report_fault(table, *reader.fault());
+    return exit_trouble;
+  }
+  return any ? exit_success : exit_nothing_found;
+}
+
+int list(const std::string& table, std::span<const unsigned char> bytes,
+         const std::optional<std::string>& listing_path) {
+  const qb::warning_sink warn = [&table](const qb::listing_warning& w) {
+    say_error(shown_name(table) + ": entry " + std::to_string(w.number) + " at byte " +
+              std::to_string(w.offset) + " left out: " + w.reason);
+  };
+  if (!listing_path) {
+    const qb::listing_outcome outcome = qb::write_listing(
+        bytes,
+        [](std::span<const unsigned char> piece) {
+          return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size();
+        },
+        warn);
+    if (!outcome.written || std::fflush(stdout) != 0) {
+      say_error("standard output: cannot write it");
+      return exit_trouble;
+    }
+    if (outcome.fault) {
+      report_fault(table, *outcome.fault);
+      return exit_trouble;
+    }
+    return exit_success;
+  }
+
+  platform::output_file output;
+  if (!output.open(*listing_path)) {
+    say_error(*listing_path + ": cannot open it for writing");
+    return exit_trouble;
+  }
+  const qb::listing_outcome outcome = qb::write_listing(
+      bytes, [&output](std::span<const unsigned char> piece) { return output.write(piece); }, warn);
+  // What could be listed before a fault is kept: it is what the table holds.
+  if (!outcome.written || !output.commit()) {
+    say_error(*listing_path + ": cannot write it");
+    return exit_trouble;
+  }
+  if (outcome.fault) {
+    report_fault(table, *outcome.fault);
+    return exit_trouble;
+  }
+  return exit_success;
+}
+
+int run(const std::vector<std::string>& args) {
+  std::string error;
+  const std::optional<command> parsed = parse_command(args, error);
+  if (!parsed) {
+    return usage_error(error);
+  }
+  if (parsed->what == action::help) {
+    return write_out(usage_text) ? exit_success : exit_trouble;
+  }
+  if (parsed->what == action::version) {
+    return write_out("qbdump " QBDUMP_VERSION "\n") ? exit_success : exit_trouble;
+  }
+  const std::string& table = parsed->operands.front();
+  try {
+    const std::optional<platform::input_bytes> input = read_table(table);
+    if (!input) {
+      return exit_trouble;
+    }
+    switch (parsed->what) {
+      case action::check:
+        return check(table, input->bytes);
+      case action::look_up:
+        return look_up(table, input->bytes, parsed->queries);
+      default:
+        return list(
+            table, input->bytes,
+            parsed->operands.size() > 1 ? std::optional(parsed->operands[1]) : std::nullopt);
+    }
+  } catch (const std::bad_alloc&) {
+    say_error(shown_name(table) + ": not enough memory");
+    return exit_trouble;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  platform::prepare_console();
+#ifdef _WIN32
+  // Messages end in LF alone, as the listing's lines keep their CR LF as is.
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+#endif
+  const int status = run(platform::arguments(argc, argv));
+  if (std::fflush(stdout) != 0 && status != exit_trouble) {
+    say_error("standard output: cannot write it");
+    return exit_trouble;
+  }
+  return status;
+}

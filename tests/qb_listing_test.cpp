@@ -1,0 +1,125 @@
+// Unit tests of the listing: its lines, the round trip through dbgparse for
+// tables made from DBG text (inner "0x" entries, the 255-byte cut, padding),
+// and the entries that no listing reproduces.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dbgparse.h"
+#include "golden_files.h"
+#include "qb_listing.h"
+
+namespace {
+
+using bytes = std::vector<unsigned char>;
+namespace qb = dbgparse::qb;
+
+bytes to_bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+bytes convert(bytes dbg) {
+  dbg.resize(dbgparse::parse_qb(dbg, dbg.size()));
+  return dbg;
+}
+
+struct listed {
+  bytes listing;
+  std::vector<std::size_t> warned;  // entry numbers
+};
+
+listed list(const bytes& table) {
+  listed out;
+  const qb::listing_outcome outcome = qb::write_listing(
+      table,
+      [&out](std::span<const unsigned char> piece) {
+        out.listing.insert(out.listing.end(), piece.begin(), piece.end());
+        return true;
+      },
+      [&out](const qb::listing_warning& w) { out.warned.push_back(w.number); });
+  EXPECT_FALSE(outcome.fault.has_value());
+  return out;
+}
+
+TEST(qb_listing, writes_one_line_per_entry) {
+  using namespace std::string_view_literals;
+  const bytes table = to_bytes("\x01\x2B\x2A\x00\x00\x00one\x00\x2B\xEF\xBE\xAD\xDEtwo\x00\x00"sv);
+  EXPECT_EQ(list(table).listing, to_bytes("[Checksums]\r\n0x0000002a one\r\n0xdeadbeef two\r\n"));
+  EXPECT_EQ(list(to_bytes("\x00\x00"sv)).listing, to_bytes("[Checksums]\r\n"));
+}
+
+// Tables that dbgparse made from these lines come back byte for byte.
+TEST(qb_listing, round_trips_tables_made_from_dbg_text) {
+  using namespace std::string_view_literals;
+  const std::string long_name(300, 'n');
+  // Names cut to 255 bytes whose inner "0x" entries run past the cut: one
+  // starts well before it, one has its value field cut through.
+  const std::string cut_before = std::string(100, 'a') + "0x00001234 " + std::string(300, 'c');
+  const std::string cut_in_field =
+      std::string(248, 'a') + "0x0000abcd " + std::string(280, 'b') + "0x0000000f c";
+  const std::string_view cases[] = {
+      "0x00000001 a0x00000002 b\r\n0x00000003 c\r\n",
+      "0x00000001 a0x0x0x0x0x0x0x0x0x0x0x0x\r\n0x00000003 c\r\n",
+      "0x00000001 ends_in_0x\r\n0x00abcdef more\r\n0x00000003 c\r\n",
+      "0x00000001 ab0x12\r\n0x00000002 c\r\n",
+      "0x00000001 ab0x12345\r\n0x00000002 cdef\r\n",
+      "0x00000001 ab0x      \r\n0x12345678 c\r\n",
+      "0x00000001 ab0x         \r\n0x12345678 c\r\n",
+      "0x00000001 last0x",
+      "0x00000001 zero\0byte\r\n0x00000002 \0\r\n0x00000003 c\r\n"sv,
+      "0x00000001 0xstarts_with_it\r\n",
+      "0x00000001 name\r\n0x00000002 \r\n",
+  };
+  std::vector<std::string> inputs(std::begin(cases), std::end(cases));
+  for (const std::string& name : {long_name, cut_before, cut_in_field}) {
+    inputs.push_back("0x00000001 " + name + "\r\n0x00000002 x\r\n");
+  }
+  for (const std::string& name : test_support::golden_names()) {
+    const bytes golden =
+        test_support::read_bytes(std::filesystem::path(DBGPARSE_TEST_DATA) / (name + ".dbg"));
+    inputs.emplace_back(golden.begin(), golden.end());
+  }
+  for (const std::string& lines : inputs) {
+    const bytes table = convert(to_bytes("[Checksums]\r\n" + lines));
+    const listed got = list(table);
+    EXPECT_TRUE(got.warned.empty()) << lines;
+    EXPECT_EQ(convert(got.listing), table) << lines;
+  }
+}
+
+TEST(qb_listing, leaves_out_what_no_listing_reproduces) {
+  using namespace std::string_view_literals;
+  struct unlistable {
+    std::string name;
+    std::string_view table;
+    std::vector<std::size_t> warned;
+  };
+  const std::string too_long =
+      std::string("\x01\x2B\x01\x00\x00\x00", 6) + std::string(256, 'n') + std::string(2, '\0');
+  const unlistable cases[] = {
+      {"CR and LF in names",
+       "\x01\x2B\x01\x00\x00\x00"
+       "a\rb\x00\x2B\x02\x00\x00\x00"
+       "c\nd\x00\x00"sv,
+       {1, 2}},
+      {"an empty name before the last entry",
+       "\x01\x2B\x01\x00\x00\x00\x00\x2B\x02\x00\x00\x00"
+       "b\x00\x00"sv,
+       {1}},
+      {"a name longer than 255 bytes", too_long, {1}},
+      {"an inner 0x whose entry the table lacks",
+       "\x01\x2B\x01\x00\x00\x00x0x12345678 y\x00\x2B\x02\x00\x00\x00z\x00\x00"sv,
+       {1}},
+  };
+  for (const unlistable& c : cases) {
+    const bytes table = to_bytes(c.table);
+    const listed got = list(table);
+    EXPECT_EQ(got.warned, c.warned) << c.name;
+    // The rest is listed: as many lines as entries that were kept.
+    const bytes again = convert(got.listing);
+    EXPECT_LT(again.size(), table.size()) << c.name;
+  }
+}
+
+}  // namespace
