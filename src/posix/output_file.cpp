@@ -99,7 +99,12 @@ int create_temporary(int folder, const std::string& target_name, mode_t final_mo
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%08llx.tmp",
                   static_cast<unsigned long long>(random() & 0xFFFFFFFFU));
-    temp_name = "." + target_name.substr(0, temp_name_stem_length) + suffix;
+    // Appended piece by piece: GCC 12 wrongly warns (-Wrestrict) about
+    // "." + std::string in optimised builds.
+    std::string name(1, '.');
+    name.append(target_name, 0, temp_name_stem_length);
+    name += suffix;
+    temp_name = std::move(name);
     const int fd =
         ::openat(folder, temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                  final_mode & 0600);
