@@ -6,17 +6,32 @@
 // full, so a table that fits in one block needs none, and where no thread
 // can be had the sink is called on the scan's own.
 #include <algorithm>
+#include <cstdint>
+#include <new>
 #include <span>
 #include <system_error>
 
 #include "table_writers.h"
 
 namespace dbgparse {
+namespace {
+
+// The ring's size in bytes; more than memory can hold throws, as a vector
+// of that size would.
+std::size_t ring_size(std::size_t block_size, std::size_t block_count) {
+  if (block_size > SIZE_MAX / block_count) {
+    throw std::bad_alloc();
+  }
+  return block_size * block_count;
+}
+
+}  // namespace
 
 block_writer::block_writer(const table_sink& sink, std::size_t block_size)
     : sink_(sink),
       block_size_(std::max(block_size, min_block_size)),
-      blocks_(std::make_unique_for_overwrite<unsigned char[]>(block_size_ * block_count)) {}
+      blocks_(
+          std::make_unique_for_overwrite<unsigned char[]>(ring_size(block_size_, block_count))) {}
 
 block_writer::~block_writer() {
   // Reached with the thread running only when the scan did not finish: the

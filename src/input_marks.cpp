@@ -73,7 +73,10 @@ window_marks mark_block(const unsigned char* p) {
 }
 
 bool has_avx2() {
-  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return static_cast<bool>(__builtin_cpu_supports("avx2"));
+  }();
   return has;
 }
 #endif

@@ -50,7 +50,7 @@ std::shared_ptr<unsigned char[]> allocate_huge_page_memory(std::size_t /*bytes*/
 #endif
 
 std::shared_ptr<unsigned char[]> allocate_plain_memory(std::size_t bytes) {
-  unsigned char* const memory = new (std::nothrow) unsigned char[std::max<std::size_t>(bytes, 1)];
+  auto* const memory = new (std::nothrow) unsigned char[std::max<std::size_t>(bytes, 1)];
   if (memory == nullptr) {
     return nullptr;
   }
