@@ -21,14 +21,13 @@ Build first with: cmake --preset bench && cmake --build --preset bench
 """
 
 import argparse
-import json
 import os
 import random
 import statistics
-import subprocess
 import sys
-import time
 from pathlib import Path
+
+from bench_common import cached_file, run
 
 ROOT = Path(__file__).resolve().parent.parent
 GENERATOR_VERSION = 2
@@ -68,46 +67,6 @@ def generate(path: Path, size: int) -> dict:
     return {"version": GENERATOR_VERSION, "input_bytes": written, "table_bytes": table}
 
 
-def input_file(folder: Path, size_mib: int) -> tuple[Path, dict]:
-    folder.mkdir(parents=True, exist_ok=True)
-    path = folder / f"realistic-{size_mib}MiB.dbg"
-    facts_path = path.with_suffix(".json")
-    try:
-        facts = json.loads(facts_path.read_text())
-        if facts.get("version") == GENERATOR_VERSION and path.stat().st_size == facts["input_bytes"]:
-            return path, facts
-    except (OSError, ValueError, KeyError):
-        pass
-    print(f"generating {path} ...", flush=True)
-    facts = generate(path, size_mib * MIB)
-    facts_path.write_text(json.dumps(facts))
-    return path, facts
-
-
-GNU_TIME = Path("/usr/bin/time")
-
-
-def run(command: list[str], usage_file: Path) -> tuple[float, int, int, float, float]:
-    """Runs one process; returns wall seconds, exit status, peak RSS in bytes,
-    and user and system CPU seconds.
-
-    The figures come from GNU time when it is there: a child's ru_maxrss also
-    counts the memory of the process it was forked from, and this script's
-    own is larger than a small run's."""
-    if GNU_TIME.exists():
-        command = [str(GNU_TIME), "-f", "%M %U %S", "-o", str(usage_file)] + command
-    start = time.perf_counter()
-    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
-    _, status, usage = os.wait4(process.pid, 0)
-    elapsed = time.perf_counter() - start
-    process.returncode = os.waitstatus_to_exitcode(status)
-    peak_kib, user, system = usage.ru_maxrss, usage.ru_utime, usage.ru_stime
-    if GNU_TIME.exists():
-        fields = usage_file.read_text().split()[-3:]
-        peak_kib, user, system = int(fields[0]), float(fields[1]), float(fields[2])
-    return elapsed, process.returncode, peak_kib * 1024, user, system
-
-
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", type=Path, default=ROOT / "build" / "bench")
@@ -129,7 +88,8 @@ def main() -> int:
             return 1
 
     data = ROOT / "build" / "bench-data"
-    source, facts = input_file(data, args.size_mib)
+    source, facts = cached_file(data / f"realistic-{args.size_mib}MiB.dbg", GENERATOR_VERSION,
+                                 "input_bytes", lambda path: generate(path, args.size_mib * MIB))
     table_bytes = facts["table_bytes"]
     input_bytes = facts["input_bytes"]
     commands = {name: [str(path), str(source)] for name, path in programs.items()}
