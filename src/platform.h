@@ -38,6 +38,9 @@ enum class read_result { ok, cannot_open, no_memory };
 // shorter gives what it holds. A folder or a read error is cannot_open.
 read_result read_input(const std::string& path, std::uint64_t expected_size, input_bytes& input);
 
+// Reads standard input to its end, in binary, as read_input reads a file.
+read_result read_standard_input(input_bytes& input);
+
 // The output file. A regular file (or a new one) is written to a temporary
 // file beside it and put in its place by commit() only when complete, so a
 // failed run leaves an existing file as it was. Anything else (a device, a

@@ -444,6 +444,18 @@ read_result read_input(const std::string& path, std::uint64_t expected_size, inp
   return result;
 }
 
+read_result read_standard_input(input_bytes& input) {
+  input_buffer memory;
+  std::size_t count = 0;
+  const read_result result =
+      read_to_end(::GetStdHandle(STD_INPUT_HANDLE), std::size_t{1} << 16, memory, count);
+  if (result == read_result::ok) {
+    input.bytes = std::span<const unsigned char>(memory.get(), count);
+    input.owner = std::move(memory);
+  }
+  return result;
+}
+
 namespace {
 
 // Everything an open output holds; the helpers below work on it.

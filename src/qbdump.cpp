@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -164,32 +163,13 @@ std::optional<command> parse_command(const std::vector<std::string>& args, std::
   return parsed;
 }
 
-// Standard input to its end, in binary.
-bool read_standard_input(platform::input_bytes& input) {
-#ifdef _WIN32
-  ::_setmode(::_fileno(stdin), _O_BINARY);
-#endif
-  auto bytes = std::make_shared<std::vector<unsigned char>>();
-  std::array<unsigned char, 1U << 16> chunk{};
-  std::size_t got = 0;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), stdin)) > 0) {
-    bytes->insert(bytes->end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
-  }
-  if (std::ferror(stdin) != 0) {
-    return false;
-  }
-  input.bytes = *bytes;
-  input.owner = bytes;
-  return true;
-}
-
 std::string shown_name(const std::string& path) { return path == "-" ? "standard input" : path; }
 
 // The table's bytes, or nothing after saying why not.
 std::optional<platform::input_bytes> read_table(const std::string& path) {
   platform::input_bytes input;
   if (path == "-") {
-    if (!read_standard_input(input)) {
+    if (platform::read_standard_input(input) != platform::read_result::ok) {
       say_error("standard input: cannot read it");
       return std::nullopt;
     }

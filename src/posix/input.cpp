@@ -73,14 +73,12 @@ std::optional<std::uint64_t> file_size(const std::string& path) {
   return static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0));
 }
 
-read_result read_input(const std::string& path, std::uint64_t expected_size, input_bytes& input) {
-  const int fd = posix::open_retrying(path.c_str(), O_RDONLY | O_NOCTTY);
-  if (fd < 0) {
-    return read_result::cannot_open;
-  }
+namespace {
+
+// Reads `fd` to its end into memory of `expected_size` bytes and more.
+read_result read_descriptor(int fd, std::uint64_t expected_size, input_bytes& input) {
   struct stat status {};
   if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-    ::close(fd);
     return read_result::cannot_open;
   }
   // One byte beyond the expected end, so that the read that finds the end
@@ -88,7 +86,6 @@ read_result read_input(const std::string& path, std::uint64_t expected_size, inp
   const std::uint64_t guess =
       std::max(expected_size, static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0)));
   if (guess >= SIZE_MAX) {
-    ::close(fd);
     return read_result::no_memory;
   }
   filling buffer;
@@ -96,12 +93,27 @@ read_result read_input(const std::string& path, std::uint64_t expected_size, inp
   // Left uninitialised: the read fills what is used.
   buffer.memory = allocate_input_memory(buffer.capacity);
   const read_result result = buffer.memory ? read_to_end(fd, buffer) : read_result::no_memory;
-  ::close(fd);
   if (result == read_result::ok) {
     input.bytes = std::span<const unsigned char>(buffer.memory.get(), buffer.count);
     input.owner = std::move(buffer.memory);
   }
   return result;
+}
+
+}  // namespace
+
+read_result read_input(const std::string& path, std::uint64_t expected_size, input_bytes& input) {
+  const int fd = posix::open_retrying(path.c_str(), O_RDONLY | O_NOCTTY);
+  if (fd < 0) {
+    return read_result::cannot_open;
+  }
+  const read_result result = read_descriptor(fd, expected_size, input);
+  ::close(fd);
+  return result;
+}
+
+read_result read_standard_input(input_bytes& input) {
+  return read_descriptor(STDIN_FILENO, 0, input);
 }
 
 }  // namespace dbgparse::platform
