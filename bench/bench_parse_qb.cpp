@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dbgparse.h"
+#include "conversion.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>

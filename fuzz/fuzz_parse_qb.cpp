@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "../tests/reference_model.h"
-#include "dbgparse.h"
+#include "reference_model.h"
+#include "conversion.h"
 
 namespace {
 

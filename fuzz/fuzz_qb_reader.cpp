@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-#include "dbgparse.h"
+#include "conversion.h"
 #include "qb_layout.h"
 #include "qb_listing.h"
 #include "qb_reader.h"

@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "dbgparse.h"
+#include "conversion.h"
 #include "qb_listing.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <memory>
 
-#include "../input_memory.h"
-#include "../platform.h"
+#include "input_memory.h"
+#include "platform.h"
 #include "file_io.h"
 
 namespace dbgparse::platform {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dbgparse.h"
+#include "conversion.h"
 #include "platform.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // (value_field.h) and its text, and writes the entry through one of the table
 // writers (table_writers.h). Texts that end within 64 bytes, nearly all of
 // them, are measured with marks made ahead (input_marks.h).
-#include "dbgparse.h"
+#include "conversion.h"
 
 #include <algorithm>
 #include <bit>

@@ -16,7 +16,7 @@
 #include <string>
 #include <utility>
 
-#include "../platform.h"
+#include "platform.h"
 #include "file_io.h"
 #include "own_descriptor.h"
 #include "signal_cleanup.h"

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dbgparse.h"
+#include "conversion.h"
 #include "golden_files.h"
 #include "reference_model.h"
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "../platform.h"
+#include "platform.h"
 #include "signal_cleanup.h"
 
 namespace dbgparse::platform {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "dbgparse.h"
+#include "conversion.h"
 #include "qb_layout.h"
 
 namespace dbgparse::qb {

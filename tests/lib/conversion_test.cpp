@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dbgparse.h"
+#include "conversion.h"
 #include "golden_files.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "dbgparse.h"
+#include "conversion.h"
 #include "qb_layout.h"
 
 namespace dbgparse {
