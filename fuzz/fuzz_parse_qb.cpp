@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "reference_model.h"
 #include "conversion.h"
+#include "reference_model.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <memory>
 
+#include "file_io.h"
 #include "input_memory.h"
 #include "platform.h"
-#include "file_io.h"
 
 namespace dbgparse::platform {
 namespace {

@@ -16,9 +16,9 @@
 #include <string>
 #include <utility>
 
-#include "platform.h"
 #include "file_io.h"
 #include "own_descriptor.h"
+#include "platform.h"
 #include "signal_cleanup.h"
 
 namespace dbgparse::platform {
