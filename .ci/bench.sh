@@ -14,3 +14,5 @@ cmake --build --preset bench
 python3 bench/compare.py --size-mib 4 --runs 1
 # qbdump listing a small table against the same floor.
 python3 bench/compare_qbdump.py --size-mib 4 --runs 1
+# Small runs against plain C doing the same I/O.
+python3 bench/start_up.py --pairs 3

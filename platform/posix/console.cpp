@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
 
 #include "platform.h"
 #include "signal_cleanup.h"
@@ -36,7 +36,28 @@ std::vector<std::string> arguments(int argc, char** argv) {
   return {argv, argv + std::max(argc, 0)};
 }
 
-bool read_word(std::string& word) { return static_cast<bool>(std::cin >> word); }
+// As scanf's "%s" reads a word: white space skipped, then every byte up to the
+// next white space, which stays unread. Through stdio rather than iostreams,
+// whose start-up (locales, the standard stream objects) would cost every run,
+// also those that never ask.
+bool read_word(std::string& word) {
+  int byte = std::getchar();
+  while (byte != EOF && std::isspace(byte) != 0) {
+    byte = std::getchar();
+  }
+  if (byte == EOF) {
+    return false;
+  }
+  word.clear();
+  while (byte != EOF && std::isspace(byte) == 0) {
+    word.push_back(static_cast<char>(byte));
+    byte = std::getchar();
+  }
+  if (byte != EOF) {
+    std::ungetc(byte, stdin);
+  }
+  return true;
+}
 
 void pause() {
   std::fflush(stdout);
