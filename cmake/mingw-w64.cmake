@@ -1,10 +1,12 @@
-# Cross-compiles dbgparse.exe for 64-bit Windows with Debian's mingw-w64
+# Cross-compiles the programs for 64-bit Windows with Debian's mingw-w64
 # (package g++-mingw-w64-x86-64-posix) and runs the Windows binaries under
-# wine (package wine64), so CTest can test them on Linux.
+# wine (package wine64), so CTest can test them on Linux. The 32-bit build's
+# toolchain (mingw-w64-i686.cmake) sets its own target first.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(DBGPARSE_MINGW_PREFIX x86_64-w64-mingw32)
+if(NOT DEFINED DBGPARSE_MINGW_PREFIX)
+  set(CMAKE_SYSTEM_PROCESSOR x86_64)
+  set(DBGPARSE_MINGW_PREFIX x86_64-w64-mingw32)
+endif()
 find_program(CMAKE_C_COMPILER NAMES ${DBGPARSE_MINGW_PREFIX}-gcc-posix ${DBGPARSE_MINGW_PREFIX}-gcc
              REQUIRED)
 find_program(CMAKE_CXX_COMPILER NAMES ${DBGPARSE_MINGW_PREFIX}-g++-posix ${DBGPARSE_MINGW_PREFIX}-g++
