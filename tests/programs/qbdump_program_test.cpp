@@ -115,7 +115,10 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
       {{"--bogus", "t.qb"}, "", 2, "qbdump: unknown option --bogus\n" + usage_hint},
       {{"--name"}, "", 2, "qbdump: option --name needs a value\n" + usage_hint},
       {{}, "", 2, "qbdump: no table given\n" + usage_hint},
-      {{"--find", "2a", "t.qb", "x.dbg"}, "", 2, "qbdump: unexpected argument x.dbg\n" + usage_hint},
+      {{"--find", "2a", "t.qb", "x.dbg"},
+       "",
+       2,
+       "qbdump: unexpected argument x.dbg\n" + usage_hint},
   };
   for (const invocation& c : cases) {
     const run_result result = qb(c.arguments, c.standard_input);
