@@ -218,32 +218,45 @@ std::optional<qb::fault> first_fault(std::span<const unsigned char> bytes) {
   return reader.fault();
 }
 
-// Checks each table's structure and counts what a listing would leave out:
-// one line per table, named when there are several.
+// The check's line for one table ("N entries, M bytes" and what a listing
+// would leave out), or nothing after saying what is wrong with it.
+std::optional<std::string> check_line(const std::string& table) {
+  const std::optional<platform::input_bytes> input = read_table(table);
+  if (!input) {
+    return std::nullopt;
+  }
+  const qb::listing_outcome outcome = qb::write_listing(
+      input->bytes, [](std::span<const unsigned char>) { return true; },
+      [](const qb::listing_warning&) {});
+  if (outcome.fault) {
+    report_fault(table, input->bytes, *outcome.fault);
+    return std::nullopt;
+  }
+  std::string line = count_of(outcome.entries, "entry", "entries") + ", " +
+                     std::to_string(input->bytes.size()) + " bytes";
+  if (outcome.left_out > 0) {
+    line += ", " + std::to_string(outcome.left_out) + " that a listing leaves out";
+  }
+  return line;
+}
+
+// Checks each table in turn, one line each, named when there are several;
+// a table that fails does not stop the others.
 int check(const std::vector<std::string>& tables) {
   int status = exit_success;
   for (const std::string& table : tables) {
-    const std::optional<platform::input_bytes> input = read_table(table);
-    if (!input) {
+    std::optional<std::string> line;
+    try {
+      line = check_line(table);
+    } catch (const std::bad_alloc&) {
+      say_error(shown_name(table) + ": not enough memory for it");
+    }
+    if (!line) {
       status = exit_trouble;
       continue;
     }
-    const qb::listing_outcome outcome = qb::write_listing(
-        input->bytes, [](std::span<const unsigned char>) { return true; },
-        [](const qb::listing_warning&) {});
-    if (outcome.fault) {
-      report_fault(table, input->bytes, *outcome.fault);
-      status = exit_trouble;
-      continue;
-    }
-    std::string line = tables.size() > 1 ? shown_name(table) + ": " : std::string();
-    line += count_of(outcome.entries, "entry", "entries") + ", " +
-            std::to_string(input->bytes.size()) + " bytes";
-    if (outcome.left_out > 0) {
-      line += ", " + std::to_string(outcome.left_out) + " that a listing leaves out";
-    }
-    line += '\n';
-    if (!write_out(line)) {
+    const std::string named = tables.size() > 1 ? shown_name(table) + ": " + *line : *line;
+    if (!write_out(named + "\n")) {
       say_error("standard output: cannot write it" + because());
       return exit_trouble;
     }
@@ -357,11 +370,11 @@ int run(const std::vector<std::string>& args) {
   if (parsed->what == action::version) {
     return write_out("qbdump " QBDUMP_VERSION "\n") ? exit_success : exit_trouble;
   }
+  if (parsed->what == action::check) {
+    return check(parsed->operands);
+  }
   const std::string& table = parsed->operands.front();
   try {
-    if (parsed->what == action::check) {
-      return check(parsed->operands);
-    }
     const std::optional<platform::input_bytes> input = read_table(table);
     if (!input) {
       return exit_trouble;
