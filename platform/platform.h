@@ -67,4 +67,13 @@ class output_file {
 // flushed first.
 void pause();
 
+// Standard error passes a message's bytes as they are: on Windows no CR is
+// put before its LF, as on every other platform.
+void write_standard_error_as_bytes();
+
+// The system's own words for why the last call into this layer (or a write
+// to a standard stream) failed, such as "No such file or directory"; ask
+// right after that call. Empty when the system gave no reason.
+std::string failure_reason();
+
 }  // namespace dbgparse::platform

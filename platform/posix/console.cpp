@@ -79,6 +79,9 @@ void pause() {
   posix::restore_terminal_on_signal(STDIN_FILENO, saved);
   // Raw before the prompt shows, so that a key pressed at once is not echoed.
   ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  // Keys typed while the program worked are not the answer: only a key
+  // pressed once the prompt shows ends the pause.
+  ::tcflush(STDIN_FILENO, TCIFLUSH);
   std::fputs("Press any key to continue . . . ", stdout);
   std::fflush(stdout);
   char key = 0;

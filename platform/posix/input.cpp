@@ -78,7 +78,11 @@ namespace {
 // Reads `fd` to its end into memory of `expected_size` bytes and more.
 read_result read_descriptor(int fd, std::uint64_t expected_size, input_bytes& input) {
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+  if (::fstat(fd, &status) != 0) {
+    return read_result::cannot_open;
+  }
+  if (S_ISDIR(status.st_mode)) {
+    errno = EISDIR;  // what a read would have said, for the message
     return read_result::cannot_open;
   }
   // One byte beyond the expected end, so that the read that finds the end
@@ -108,7 +112,9 @@ read_result read_input(const std::string& path, std::uint64_t expected_size, inp
     return read_result::cannot_open;
   }
   const read_result result = read_descriptor(fd, expected_size, input);
+  const int reason = errno;  // the read's, not the close's
   ::close(fd);
+  errno = reason;
   return result;
 }
 

@@ -11,11 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #include "platform.h"
 #include "qb_listing.h"
 #include "qb_reader.h"
@@ -32,16 +27,17 @@ constexpr int exit_trouble = 2;
 constexpr std::string_view usage_text =
     "Usage: qbdump [--find CHECKSUM]... [--name NAME]... TABLE\n"
     "       qbdump TABLE [LISTING]\n"
-    "       qbdump --check TABLE\n"
+    "       qbdump --check TABLE...\n"
     "Reads a QB checksum table back. TABLE - reads standard input.\n"
     "\n"
     "  TABLE            the table as a DBG listing on standard output\n"
-    "  TABLE LISTING    the listing into the file LISTING\n"
+    "  TABLE LISTING    the listing into the file LISTING (- standard output);\n"
+    "                   a failed run leaves LISTING as it was\n"
     "  --find CHECKSUM  the names whose checksum is CHECKSUM (hexadecimal,\n"
     "                   0x optional), one a line\n"
     "  --name NAME      the checksums of NAME, one a line, as 0x%08x\n"
-    "  --check          only check the table: \"N entries, M bytes\" or its\n"
-    "                   first fault\n"
+    "  --check          only check each table's structure: \"N entries, M bytes\"\n"
+    "                   or its first fault\n"
     "  --help           this help\n"
     "  --version        the version\n"
     "\n"
@@ -62,6 +58,10 @@ struct command {
   std::vector<std::string> operands;
 };
 
+// The title line of a DBG file's checksum section: a table that holds it
+// is most likely a DBG file given by mistake.
+constexpr std::string_view dbg_section_title = "[Checksums]";
+
 void say_error(const std::string& message) {
   std::fflush(stdout);
   std::fprintf(stderr, "qbdump: %s\n", message.c_str());
@@ -69,8 +69,18 @@ void say_error(const std::string& message) {
 
 int usage_error(const std::string& message) {
   say_error(message);
-  std::fputs("Try 'qbdump --help' for more information.\n", stderr);
+  say_error("Try 'qbdump --help' for more information.");
   return exit_trouble;
+}
+
+// ": " and the system's reason for the failure just seen, when it gave one.
+std::string because() {
+  const std::string reason = platform::failure_reason();
+  return reason.empty() ? reason : ": " + reason;
+}
+
+std::string count_of(std::size_t count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
 }
 
 bool write_out(std::string_view text) {
@@ -151,7 +161,9 @@ std::optional<command> parse_command(const std::vector<std::string>& args, std::
     return std::nullopt;
   }
   parsed.what = check ? action::check : parsed.queries.empty() ? action::list : action::look_up;
-  const std::size_t most = parsed.what == action::list ? 2 : 1;
+  const std::size_t most = parsed.what == action::list    ? 2
+                           : parsed.what == action::check ? parsed.operands.size()
+                                                          : 1;
   if (parsed.operands.empty()) {
     error = "no table given";
     return std::nullopt;
@@ -167,50 +179,89 @@ std::string shown_name(const std::string& path) { return path == "-" ? "standard
 
 // The table's bytes, or nothing after saying why not.
 std::optional<platform::input_bytes> read_table(const std::string& path) {
+  using platform::read_result;
   platform::input_bytes input;
+  read_result result = read_result::cannot_open;
   if (path == "-") {
-    if (platform::read_standard_input(input) != platform::read_result::ok) {
-      say_error("standard input: cannot read it");
-      return std::nullopt;
-    }
-    return input;
+    result = platform::read_standard_input(input);
+  } else if (const std::optional<std::uint64_t> size = platform::file_size(path)) {
+    result = platform::read_input(path, *size, input);
   }
-  const std::optional<std::uint64_t> size = platform::file_size(path);
-  if (!size) {
-    say_error(path + ": cannot find it or examine it");
-    return std::nullopt;
-  }
-  switch (platform::read_input(path, *size, input)) {
-    case platform::read_result::ok:
+  switch (result) {
+    case read_result::ok:
       return input;
-    case platform::read_result::cannot_open:
-      say_error(path + ": cannot open or read it");
+    case read_result::cannot_open:
+      say_error(shown_name(path) + ": cannot read it" + because());
       return std::nullopt;
-    case platform::read_result::no_memory:
-      say_error(path + ": not enough memory for it");
+    case read_result::no_memory:
+      say_error(shown_name(path) + ": not enough memory for it");
       return std::nullopt;
   }
   return std::nullopt;
 }
 
-void report_fault(const std::string& table, const qb::fault& fault) {
+void report_fault(const std::string& table, std::span<const unsigned char> bytes,
+                  const qb::fault& fault) {
   say_error(shown_name(table) + ": byte " + std::to_string(fault.offset) + ": expected " +
             fault.expected);
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (text.find(dbg_section_title) != std::string_view::npos) {
+    say_error(shown_name(table) + ": it looks like DBG text, not a QB table; " +
+              "dbgparse converts it into one");
+  }
 }
 
-int check(const std::string& table, std::span<const unsigned char> bytes) {
+std::optional<qb::fault> first_fault(std::span<const unsigned char> bytes) {
   qb::table_reader reader(bytes);
-  std::size_t entries = 0;
   while (reader.next()) {
-    ++entries;
   }
-  if (reader.fault()) {
-    report_fault(table, *reader.fault());
-    return exit_trouble;
+  return reader.fault();
+}
+
+// The check's line for one table ("N entries, M bytes" and what a listing
+// would leave out), or nothing after saying what is wrong with it.
+std::optional<std::string> check_line(const std::string& table) {
+  const std::optional<platform::input_bytes> input = read_table(table);
+  if (!input) {
+    return std::nullopt;
   }
-  const std::string line =
-      std::to_string(entries) + " entries, " + std::to_string(bytes.size()) + " bytes\n";
-  return write_out(line) ? exit_success : exit_trouble;
+  const qb::listing_outcome outcome = qb::write_listing(
+      input->bytes, [](std::span<const unsigned char>) { return true; },
+      [](const qb::listing_warning&) {});
+  if (outcome.fault) {
+    report_fault(table, input->bytes, *outcome.fault);
+    return std::nullopt;
+  }
+  std::string line = count_of(outcome.entries, "entry", "entries") + ", " +
+                     std::to_string(input->bytes.size()) + " bytes";
+  if (outcome.left_out > 0) {
+    line += ", " + std::to_string(outcome.left_out) + " that a listing leaves out";
+  }
+  return line;
+}
+
+// Checks each table in turn, one line each, named when there are several;
+// a table that fails does not stop the others.
+int check(const std::vector<std::string>& tables) {
+  int status = exit_success;
+  for (const std::string& table : tables) {
+    std::optional<std::string> line;
+    try {
+      line = check_line(table);
+    } catch (const std::bad_alloc&) {
+      say_error(shown_name(table) + ": not enough memory for it");
+    }
+    if (!line) {
+      status = exit_trouble;
+      continue;
+    }
+    const std::string named = tables.size() > 1 ? shown_name(table) + ": " + *line : *line;
+    if (!write_out(named + "\n")) {
+      say_error("standard output: cannot write it" + because());
+      return exit_trouble;
+    }
+  }
+  return status;
 }
 
 std::string hex_line(std::uint32_t value) {
@@ -240,12 +291,12 @@ int look_up(const std::string& table, std::span<const unsigned char> bytes,
   }
   for (const std::string& lines : found) {
     if (!write_out(lines)) {
-      say_error("standard output: cannot write it");
+      say_error("standard output: cannot write it" + because());
       return exit_trouble;
     }
   }
   if (reader.fault()) {
-    report_fault(table, *reader.fault());
+    report_fault(table, bytes, *reader.fault());
     return exit_trouble;
   }
   return any ? exit_success : exit_nothing_found;
@@ -265,30 +316,43 @@ int list(const std::string& table, std::span<const unsigned char> bytes,
         },
         warn);
     if (!outcome.written || std::fflush(stdout) != 0) {
-      say_error("standard output: cannot write it");
+      say_error("standard output: cannot write it" + because());
       return exit_trouble;
     }
     if (outcome.fault) {
-      report_fault(table, *outcome.fault);
+      // What could be listed before the fault has been shown.
+      report_fault(table, bytes, *outcome.fault);
       return exit_trouble;
     }
     return exit_success;
   }
 
+  // A failed run leaves the listing file as it was, and makes none: a fault
+  // is found before the file is opened (even a file written in place stays
+  // untouched), and the listing takes the file's place only once complete.
+  // What could be listed before a fault goes nowhere; a listing to standard
+  // output shows it.
+  if (const std::optional<qb::fault> fault = first_fault(bytes)) {
+    report_fault(table, bytes, *fault);
+    return exit_trouble;
+  }
   platform::output_file output;
   if (!output.open(*listing_path)) {
-    say_error(*listing_path + ": cannot open it for writing");
+    say_error(*listing_path + ": cannot open it for writing" + because());
     return exit_trouble;
   }
   const qb::listing_outcome outcome = qb::write_listing(
       bytes, [&output](std::span<const unsigned char> piece) { return output.write(piece); }, warn);
-  // What could be listed before a fault is kept: it is what the table holds.
-  if (!outcome.written || !output.commit()) {
-    say_error(*listing_path + ": cannot write it");
-    return exit_trouble;
+  if (!outcome.written) {
+    say_error(*listing_path + ": cannot write it" + because());
+    return exit_trouble;  // not committed: the file is left as it was
   }
   if (outcome.fault) {
-    report_fault(table, *outcome.fault);
+    report_fault(table, bytes, *outcome.fault);
+    return exit_trouble;
+  }
+  if (!output.commit()) {
+    say_error(*listing_path + ": cannot write it" + because());
     return exit_trouble;
   }
   return exit_success;
@@ -306,24 +370,26 @@ int run(const std::vector<std::string>& args) {
   if (parsed->what == action::version) {
     return write_out("qbdump " QBDUMP_VERSION "\n") ? exit_success : exit_trouble;
   }
+  if (parsed->what == action::check) {
+    return check(parsed->operands);
+  }
   const std::string& table = parsed->operands.front();
   try {
     const std::optional<platform::input_bytes> input = read_table(table);
     if (!input) {
       return exit_trouble;
     }
-    switch (parsed->what) {
-      case action::check:
-        return check(table, input->bytes);
-      case action::look_up:
-        return look_up(table, input->bytes, parsed->queries);
-      default:
-        return list(
-            table, input->bytes,
-            parsed->operands.size() > 1 ? std::optional(parsed->operands[1]) : std::nullopt);
+    if (parsed->what == action::look_up) {
+      return look_up(table, input->bytes, parsed->queries);
     }
+    // "-" as the listing is standard output, as in lz4, zstd and xxd.
+    std::optional<std::string> listing_path;
+    if (parsed->operands.size() > 1 && parsed->operands[1] != "-") {
+      listing_path = parsed->operands[1];
+    }
+    return list(table, input->bytes, listing_path);
   } catch (const std::bad_alloc&) {
-    say_error(shown_name(table) + ": not enough memory");
+    say_error(shown_name(table) + ": not enough memory for it");
     return exit_trouble;
   }
 }
@@ -332,13 +398,10 @@ int run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   platform::prepare_console();
-#ifdef _WIN32
-  // Messages end in LF alone, as the listing's lines keep their CR LF as is.
-  ::_setmode(::_fileno(stderr), _O_BINARY);
-#endif
+  platform::write_standard_error_as_bytes();
   const int status = run(platform::arguments(argc, argv));
   if (std::fflush(stdout) != 0 && status != exit_trouble) {
-    say_error("standard output: cannot write it");
+    say_error("standard output: cannot write it" + because());
     return exit_trouble;
   }
   return status;

@@ -307,6 +307,40 @@ TEST_F(program, waits_for_a_key_at_a_terminal) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(read_file(path("names.dbg.qb")), golden("sample.qb"));
 }
+
+TEST_F(program, waits_for_a_key_pressed_after_the_prompt) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  int terminal = -1;
+  const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::chdir(folder_.c_str()) == 0) {
+      ::execl(DBGPARSE_EXE, DBGPARSE_EXE, static_cast<char*>(nullptr));
+    }
+    ::_exit(127);
+  }
+  // Typed ahead, before the program asks: the two answers, then a line the
+  // dialogue never reads, still waiting in the terminal when the pause comes.
+  const std::string typed = "names.dbg\nout.qb\nstray\n";
+  ASSERT_EQ(::write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  const std::string shown =
+      test_support::read_terminal_until(terminal, "Press any key to continue . . . ");
+  ASSERT_NE(shown.find("Press any key to continue . . . "), std::string::npos) << shown;
+  ::usleep(300000);
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the pause took a key typed before it";
+  ASSERT_EQ(::write(terminal, "q", 1), 1);
+  for (int i = 0; i < 100 && ::waitpid(child, &status, WNOHANG) == 0; ++i) {
+    ::usleep(50000);
+  }
+  if (::kill(child, 0) == 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    ADD_FAILURE() << "the program did not end after the key";
+  }
+  ::close(terminal);
+  EXPECT_EQ(read_file(path("out.qb")), golden("sample.qb"));
+}
 #endif
 
 }  // namespace

@@ -5,11 +5,16 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "program_fixture.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -49,7 +54,9 @@ class qbdump : public test_support::program_fixture {
 TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
   write_file(path("t.qb"), table);
   write_file(path("bad.qb"), table.substr(0, table.size() - 1));
-  const std::string usage_hint = "Try 'qbdump --help' for more information.\n";
+  write_file(path("one.qb"), table.substr(0, 9) + std::string(2, '\0'));
+  write_file(path("cr.qb"), std::string("\x01\x2B", 2) + value_bytes(1) + "a\rb" + table.substr(9));
+  const std::string usage_hint = "qbdump: Try 'qbdump --help' for more information.\n";
   struct invocation {
     std::vector<std::string> arguments;
     std::string standard_input;
@@ -68,6 +75,14 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
        "0xdeadbeef\none\n0x0000002a\n"},
       {{"--name", "three", "t.qb"}, "", 1, ""},
       {{"--check", "t.qb"}, "", 0, "2 entries, 20 bytes\n"},
+      {{"--check", "one.qb"}, "", 0, "1 entry, 11 bytes\n"},
+      {{"--check", "cr.qb", "bad.qb", "-"},
+       table,
+       2,
+       "cr.qb: 2 entries, 20 bytes, 1 that a listing leaves out\n"
+       "qbdump: bad.qb: byte 19: expected 00 (the end marker is 00 00)\n"
+       "standard input: 2 entries, 20 bytes\n"},
+      {{"t.qb", "-"}, "", 0, listing},
       {{"--version"}, "", 0, "qbdump " QBDUMP_VERSION "\n"},
       {{"--check", "bad.qb"},
        "",
@@ -83,7 +98,12 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
        "[Checksums]\r\n0x0000002a one\r\nqbdump: bad.qb: byte 19: expected 00 (the end marker is "
        "00 00)\n"},
       {{"-"}, "", 2, "qbdump: standard input: byte 0: expected a table (the file is empty)\n"},
-      {{"missing.qb"}, "", 2, "qbdump: missing.qb: cannot find it or examine it\n"},
+      {{"-"},
+       golden("sample.dbg"),
+       2,
+       "qbdump: standard input: byte 0: expected 01 2B (the first entry's marker) or 00 00 (the "
+       "end marker of an empty table)\nqbdump: standard input: it looks like DBG text, not a QB "
+       "table; dbgparse converts it into one\n"},
       {{"--find", "xyz", "t.qb"},
        "",
        2,
@@ -95,7 +115,10 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
       {{"--bogus", "t.qb"}, "", 2, "qbdump: unknown option --bogus\n" + usage_hint},
       {{"--name"}, "", 2, "qbdump: option --name needs a value\n" + usage_hint},
       {{}, "", 2, "qbdump: no table given\n" + usage_hint},
-      {{"--check", "t.qb", "x.dbg"}, "", 2, "qbdump: unexpected argument x.dbg\n" + usage_hint},
+      {{"--find", "2a", "t.qb", "x.dbg"},
+       "",
+       2,
+       "qbdump: unexpected argument x.dbg\n" + usage_hint},
   };
   for (const invocation& c : cases) {
     const run_result result = qb(c.arguments, c.standard_input);
@@ -106,7 +129,123 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
   const run_result help = qb({"--help"});
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_TRUE(help.output.starts_with("Usage: qbdump")) << help.output;
+  EXPECT_FALSE(fs::exists(path("-")));
 }
+
+TEST_F(qbdump, leaves_the_listing_as_it_was_when_the_run_fails) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  write_file(path("cut.qb"), golden("sample.qb").substr(0, 100));
+  write_file(path("empty.qb"), "");
+  write_file(path("big.qb"), golden("sample.qb"));
+  struct failure {
+    std::string table;
+    std::uint64_t file_size_limit;  // 0: none
+    std::string message_start;
+  };
+  const failure cases[] = {
+      {"names.dbg", 0, "qbdump: names.dbg: byte 0: expected 01 2B"},
+      {"cut.qb", 0, "qbdump: cut.qb: byte 100: expected 4 value bytes"},
+      {"empty.qb", 0, "qbdump: empty.qb: byte 0: expected a table"},
+      {"missing.qb", 0, "qbdump: missing.qb: cannot read it"},
+#ifndef _WIN32
+      {"big.qb", 100, "qbdump: l.dbg: cannot write it"},  // a file size limit: POSIX only
+#endif
+  };
+  for (const failure& c : cases) {
+    for (const bool existing : {true, false}) {
+      if (existing) {
+        write_file(path("l.dbg"), "an older listing");
+      }
+      run_options options;
+      options.arguments = {c.table, "l.dbg"};
+      options.working_directory = folder_;
+      if (c.file_size_limit != 0) {
+        options.file_size_limit = c.file_size_limit;
+      }
+      const run_result result = run_program(QBDUMP_EXE, options);
+      EXPECT_EQ(result.exit_status, 2) << c.table;
+      EXPECT_TRUE(result.output.starts_with(c.message_start)) << c.table << ": " << result.output;
+      if (existing) {
+        EXPECT_EQ(read_file(path("l.dbg")), "an older listing") << c.table;
+        fs::remove(path("l.dbg"));
+      }
+      EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "cut.qb", "empty.qb", "big.qb"}))
+          << c.table;
+    }
+  }
+}
+
+#ifndef _WIN32
+TEST_F(qbdump, leaves_a_listing_it_writes_in_place_untouched_by_a_failed_run) {
+  if (::geteuid() != 0) {
+    GTEST_SKIP() << "a folder closed to the user needs root to set up";
+  }
+  // A listing that the user may write in a folder that the user may not:
+  // no temporary file can go beside it, so it is written in place.
+  constexpr unsigned nobody = 65534;
+  fs::permissions(folder_, fs::perms::all);
+  const fs::path program = path("qbdump");
+  fs::copy_file(QBDUMP_EXE, program);
+  fs::create_directories(path("closed"));
+  write_file(path("closed/l.dbg"), "an older listing");
+  ASSERT_EQ(::chown(path("closed/l.dbg").c_str(), nobody, nobody), 0);
+  write_file(path("cut.qb"), table.substr(0, 12));
+  write_file(path("t.qb"), table);
+  run_options options;
+  options.working_directory = folder_;
+  options.user_id = nobody;
+  options.arguments = {"cut.qb", "closed/l.dbg"};
+  const run_result failed = run_program(program, options);
+  if (failed.exit_status == 126 || failed.exit_status == 127) {
+    GTEST_SKIP() << "user " << nobody << " cannot reach " << folder_;
+  }
+  EXPECT_EQ(failed.exit_status, 2) << failed.output;
+  EXPECT_EQ(read_file(path("closed/l.dbg")), "an older listing");
+  options.arguments = {"t.qb", "closed/l.dbg"};
+  EXPECT_EQ(run_program(program, options).exit_status, 0);
+  EXPECT_EQ(read_file(path("closed/l.dbg")), listing);
+}
+
+TEST_F(qbdump, says_the_system_reason_for_each_failure) {
+  write_file(path("t.qb"), table);
+  fs::create_directories(path("folder"));
+  // An input the size of which no limit of 100 MB of memory can hold.
+  write_file(path("huge.qb"), "");
+  fs::resize_file(path("huge.qb"), std::uint64_t{1} << 30);
+  struct failure {
+    std::string command;  // run by the shell, $QBDUMP the program
+    std::string message;
+  };
+  const failure cases[] = {
+      {"$QBDUMP missing.qb", "qbdump: missing.qb: cannot read it: No such file or directory\n"},
+      {"$QBDUMP folder", "qbdump: folder: cannot read it: Is a directory\n"},
+      {"$QBDUMP --check t.qb folder",
+       "t.qb: 2 entries, 20 bytes\nqbdump: folder: cannot read it: Is a directory\n"},
+      {"$QBDUMP - < folder", "qbdump: standard input: cannot read it: Is a directory\n"},
+      {"$QBDUMP t.qb no/l.dbg",
+       "qbdump: no/l.dbg: cannot open it for writing: No such file or directory\n"},
+      {"$QBDUMP t.qb /dev/full", "qbdump: /dev/full: cannot write it: No space left on device\n"},
+      {"$QBDUMP --find 2a t.qb > /dev/full",
+       "qbdump: standard output: cannot write it: No space left on device\n"},
+      {"ulimit -v 100000 && $QBDUMP - < huge.qb",
+       "qbdump: standard input: not enough memory for it\n"},
+      {"ulimit -v 100000 && $QBDUMP huge.qb", "qbdump: huge.qb: not enough memory for it\n"},
+  };
+  for (const failure& c : cases) {
+#if defined(__SANITIZE_ADDRESS__)
+    if (c.command.starts_with("ulimit -v")) {
+      continue;  // AddressSanitizer's shadow memory alone exceeds the limit
+    }
+#endif
+    run_options options;
+    options.arguments = {"-c", "QBDUMP='" + std::string(QBDUMP_EXE) + "'; " + c.command};
+    options.working_directory = folder_;
+    const run_result result = run_program("/bin/sh", options);
+    EXPECT_EQ(result.exit_status, 2) << c.command;
+    EXPECT_EQ(result.output, c.message) << c.command;
+  }
+}
+#endif
 
 TEST_F(qbdump, writes_the_listing_to_a_file_that_dbgparse_converts_back) {
   for (const std::string name : {"sample", "checksum_line_inside_text", "long_text_cut_to_255",
