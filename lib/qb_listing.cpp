@@ -11,6 +11,7 @@
 #include "conversion.h"
 #include "dbg_line.h"
 #include "qb_layout.h"
+#include "value_field.h"
 
 namespace dbgparse::qb {
 namespace {
@@ -316,23 +317,61 @@ class listing_writer {
     append_line(planned.lines, ahead_.front());
     if (text_size(ahead_.front()) == max_text_length) {
       restore_cut_line(planned.lines, dbg::head_size + 1, 1);
+    } else if (first_inner_entry_differs(planned.lines)) {
+      return std::nullopt;
     }
     while (planned.lines.size() <= longest_group) {
       const conversion made = convert_lines(planned.lines);
       const std::size_t matched = matching(made);
-      const bool closed = is_closed(planned.lines, made);
       // Nothing after these entries: the lines may end the listing.
       const bool table_ends = !has(matched);
-      if (matched == made.entries.size() && (closed || table_ends)) {
+      // Converting with a probe line after them costs as much again, so it
+      // is done only where the answer counts, and once.
+      std::optional<bool> closed;
+      const auto is_closed_now = [&] {
+        if (!closed) {
+          closed = is_closed(planned.lines, made);
+        }
+        return *closed;
+      };
+      if (matched == made.entries.size() && (table_ends || is_closed_now())) {
         planned.entries = matched;
         return planned;
       }
-      if (closed || matched + 1 < made.entries.size() ||
+      if (matched + 1 < made.entries.size() || is_closed_now() ||
           !continue_into_next_line(planned.lines, made.entries.size() - 1)) {
         return std::nullopt;
       }
     }
     return std::nullopt;
+  }
+
+  // True when the conversion of `line`, the first entry's own, surely makes
+  // at least three entries of which the second is not the table's next: no
+  // group can start with the line then. Decided from the line's bytes with
+  // the conversion's own rules, without converting: the line makes its own
+  // entry; its first inner "0x" makes the next, whose text ends at the line's
+  // end when it starts before it; any later "0x" makes a third.
+  bool first_inner_entry_differs(std::span<const unsigned char> line) {
+    const std::size_t text_end = line.size() - line_end.size();
+    const std::size_t at = find_inner_marker(line, dbg::head_size + 1);
+    const std::size_t text = at + dbg::head_size;
+    if (at == line.size() || text >= text_end || find_inner_marker(line, text + 1) == line.size()) {
+      return false;
+    }
+    if (!has(1)) {
+      return true;
+    }
+    // The table holds the text up to its first zero byte as the name and
+    // zero bytes for the rest.
+    const auto made_text = line.begin() + static_cast<std::ptrdiff_t>(text);
+    const auto made_text_end = line.begin() + static_cast<std::ptrdiff_t>(text_end);
+    const auto made_name_end = std::find(made_text, made_text_end, 0);
+    const entry& next = ahead_[1];
+    return read_value_field(line.data() + at + dbg::value_field_offset,
+                            line.data() + line.size()) != next.value ||
+           text_end - text != text_size(next) ||
+           !std::equal(made_text, made_name_end, next.name.begin(), next.name.end());
   }
 
   // A name cut to 255 bytes came from a longer line, whose inner entries
