@@ -35,7 +35,7 @@ void append_entry(std::vector<unsigned char>& table, std::uint32_t value, std::s
 
 std::vector<unsigned char> generate(shape kind, std::size_t entries) {
   std::vector<unsigned char> table;
-  std::mt19937_64 random(20261208);
+  std::mt19937_64 random(20261208);  // NOLINT(cert-msc32-c,cert-msc51-cpp)
   constexpr std::string_view letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_";
   std::string name;
   for (std::size_t k = 0; k < entries; ++k) {
@@ -66,7 +66,7 @@ void bm_listing(benchmark::State& state, shape kind) {
     return true;
   };
   const qb::warning_sink warn = [&left_out](const qb::listing_warning&) { ++left_out; };
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     listed = 0;
     left_out = 0;
     benchmark::DoNotOptimize(qb::write_listing(table, sink, warn));
