@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 cmake --preset bench
 cmake --build --preset bench
 ./build/bench/bench/bench_parse_qb --benchmark_filter='/(2|4)$' --benchmark_min_time=0.01
+./build/bench/bench/bench_listing --benchmark_filter='/50000$' --benchmark_min_time=0.01
 # The program and the floor side by side on a small file; this also checks
 # that the table has the expected length.
 python3 bench/compare.py --size-mib 4 --runs 1

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (preset "fuzz", clang), replays each one's
-# saved corpus through it, then fuzzes each in turn, splitting 90 seconds
+# saved corpus and the golden files of tests/data through it, then fuzzes
+# each in turn, splitting 90 seconds
 # between them (DBGPARSE_FUZZ_SECONDS to change the total):
 #   fuzz_parse_qb    parse_qb against the reference model
 #   fuzz_round_trip  DBG input -> table -> qbdump's listing -> the same table
@@ -17,6 +18,8 @@ declare -A corpus=([fuzz_parse_qb]=fuzz/corpus [fuzz_round_trip]=fuzz/corpus
                    [fuzz_qb_reader]=fuzz/corpus_tables)
 declare -A dictionary=([fuzz_parse_qb]=-dict=fuzz/dbg.dict [fuzz_round_trip]=-dict=fuzz/dbg.dict
                        [fuzz_qb_reader]=)
+# Read by every target besides its own corpus, never written.
+golden=tests/data
 seconds=$((total / ${#targets[@]}))
 
 if ! command -v clang++ >/dev/null; then
@@ -34,15 +37,16 @@ for target in "${targets[@]}"; do
   rm -rf "$work"
   mkdir -p "$work/corpus" "$work/artifacts"
 
-  echo "fuzz: $target: replaying ${corpus[$target]}"
-  "$fuzzer" -runs=0 -artifact_prefix="$work/artifacts/" "${corpus[$target]}"
+  echo "fuzz: $target: replaying ${corpus[$target]} and $golden"
+  "$fuzzer" -runs=0 -artifact_prefix="$work/artifacts/" "${corpus[$target]}" "$golden"
 
   echo "fuzz: $target: fuzzing for ${seconds} s"
   status=0
-  # New inputs go to the scratch folder; the saved corpus is only read.
+  # New inputs go to the scratch folder, the first one named; the saved
+  # corpus and the golden files are only read.
   "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192 \
     ${dictionary[$target]} -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
-    "$work/corpus" "${corpus[$target]}" >"$work/log" 2>&1 || status=$?
+    "$work/corpus" "${corpus[$target]}" "$golden" >"$work/log" 2>&1 || status=$?
 
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
   echo "fuzz: $target: ${executions:-no} executions in ${seconds} s"

@@ -47,18 +47,18 @@ def main() -> int:
             times[run["run_name"]].append(run["cpu_time"])
             input_bytes[run["run_name"]] = run["input_MiB"] * (1 << 20)
 
-    print(f"{'input':28} {'best ms':>8} {'median ms':>9} {'best MB/s':>9} {'median MB/s':>11} "
+    print(f"{'input':32} {'best ms':>8} {'median ms':>9} {'best MB/s':>9} {'median MB/s':>11} "
           f"{'x previous (best, median)':>26}")
     previous = {}
     for name, runs in times.items():
-        shape = name.split("/")[1]
+        shape = name.rsplit("/", 1)[0]  # the shape and the entry point
         best, median = min(runs), statistics.median(runs)
         growth = ""
         if shape in previous:
             growth = f"{best / previous[shape][0]:.2f}, {median / previous[shape][1]:.2f}"
         previous[shape] = (best, median)
         size = input_bytes[name]
-        print(f"{name.removeprefix('bm_parse_qb/'):28} {best:8.2f} {median:9.2f} "
+        print(f"{name.removeprefix('bm_convert/'):32} {best:8.2f} {median:9.2f} "
               f"{size / best / 1e3:9.0f} {size / median / 1e3:11.0f} {growth:>26}")
     return 0
 

@@ -27,7 +27,7 @@ std::size_t ring_size(std::size_t block_size, std::size_t block_count) {
 
 }  // namespace
 
-block_writer::block_writer(const table_sink& sink, std::size_t block_size)
+block_writer::block_writer(const byte_sink& sink, std::size_t block_size)
     : sink_(sink),
       block_size_(std::max(block_size, min_block_size)),
       blocks_(

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "dbg_line.h"
 #include "input_marks.h"
 #include "qb_layout.h"
 #include "table_writers.h"
@@ -17,42 +18,25 @@
 namespace dbgparse {
 namespace {
 
-// The checksum section starts right after the first occurrence of this line.
-constexpr std::string_view section_header{"[Checksums]\r\n"};
-
-// A checksum line: "0x", the value field, one separator byte, the text.
-constexpr std::size_t value_field_offset = 2;
-constexpr std::size_t text_offset = value_field_offset + value_field_width + 1;
-
 // An entry whose text ends within its window is written with the whole
 // window copied after its head, of which only the text's bytes count.
 constexpr std::size_t window_entry_size = qb::head_size + window_size;
-static_assert(std::max(window_entry_size, qb::head_size + max_text_length) <=
+static_assert(std::max(window_entry_size, qb::head_size + qb::max_text_length) <=
               block_writer::min_block_size);
 
 // Index just past the first section header, or the input's size.
 std::size_t find_section_start(std::span<const unsigned char> input) {
   const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
-  const std::size_t at = text.find(section_header);
-  return at == std::string_view::npos ? input.size() : at + section_header.size();
+  const std::size_t at = text.find(dbg::section_header);
+  return at == std::string_view::npos ? input.size() : at + dbg::section_header.size();
 }
 
 // Index of the first "0x" that starts at or after `from`, or the input's size.
 std::size_t find_checksum_line(std::span<const unsigned char> input, std::size_t from) {
-  const std::size_t size = input.size();
-  while (size >= 2 && from < size - 1) {
-    const void* zero = std::memchr(input.data() + from, '0', size - 1 - from);
-    if (zero == nullptr) {
-      break;
-    }
-    const auto at =
-        static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - input.data());
-    if (input[at + 1] == 'x') {
-      return at;
-    }
-    from = at + 1;
-  }
-  return size;
+  const unsigned char* const begin = input.data();
+  const unsigned char* const end = begin + input.size();
+  return static_cast<std::size_t>(dbg::first_line_start(begin + std::min(from, input.size()), end) -
+                                  begin);
 }
 
 // The first CR or LF at or after a given index. Remembers the last one found,
@@ -67,7 +51,8 @@ class line_ends {
     if (!known_ || from < searched_from_ || from > line_end_) {
       const unsigned char* begin = input_.data();
       line_end_ = static_cast<std::size_t>(
-          first_line_end(begin + std::min(from, input_.size()), begin + input_.size()) - begin);
+          dbg::first_line_end(begin + std::min(from, input_.size()), begin + input_.size()) -
+          begin);
       searched_from_ = from;
       known_ = true;
     }
@@ -104,17 +89,16 @@ out_cursor convert(std::span<const unsigned char> input, writer& out) {
 
   std::size_t line = find_checksum_line(input, find_section_start(input));
   while (line < size) {
-    // The text starts 9 bytes after "0x", however many of them the value used.
-    const std::size_t text = line + text_offset;
+    const std::size_t text = line + dbg::head_size;
     // Read before the entry is written, which may be over it.
-    const std::uint32_t value = read_value_field(data + line + value_field_offset, data + size);
+    const std::uint32_t value =
+        read_value_field(data + line + dbg::value_field_offset, data + size);
 
     // Nearly always: the text ends within its window, at a CR or LF with no
     // zero byte (nor any other byte below CR) before it.
     const window_marks window = marks.window(text);
     const auto length = static_cast<std::size_t>(std::countr_zero(window.stops));
-    if (length > 0 && length < window_size &&
-        (data[text + length] == '\r' || data[text + length] == '\n')) {
+    if (length > 0 && length < window_size && dbg::is_line_end(data[text + length])) {
       if (!make_room(cursor, out, window_entry_size, data + text)) {
         return cursor;
       }
@@ -139,7 +123,7 @@ out_cursor convert(std::span<const unsigned char> input, writer& out) {
       cursor.at = put_head(cursor.at, marker, value);
       break;
     }
-    const std::size_t kept = std::min(text_end - text, max_text_length);
+    const std::size_t kept = std::min(text_end - text, qb::max_text_length);
     if (!make_room(cursor, out, qb::head_size + kept, data + text + 1)) {
       return cursor;
     }
@@ -158,16 +142,7 @@ out_cursor convert(std::span<const unsigned char> input, writer& out) {
 
 }  // namespace
 
-std::size_t find_end(const unsigned char* start, std::int64_t n) {
-  if (n <= 0) {
-    return 0;
-  }
-  const unsigned char* end = start + n;
-  const unsigned char* found = first_line_end(start, end);
-  return found == end ? 0 : static_cast<std::size_t>(found - start);
-}
-
-bool write_table(std::span<const unsigned char> input, const table_sink& sink,
+bool write_table(std::span<const unsigned char> input, const byte_sink& sink,
                  std::size_t block_size) {
   block_writer out(sink, block_size);
   const out_cursor end = convert(input, out);

@@ -2,37 +2,22 @@
 //
 // A DBG file is text: anything, then the header line "[Checksums]\r\n", then
 // lines of the form "0x" + 8 hexadecimal positions + one separator byte + a
-// text + a line end. The QB table is a run of entries (marker 01 2B for the
+// text + a line end (dbg_line.h). The QB table is a run of entries (marker 01 2B for the
 // first, 00 2B for the rest, the value as 4 little-endian bytes, the text's
-// bytes) closed by the end marker 00 00.
+// bytes) closed by the end marker 00 00 (qb_layout.h). Texts longer than
+// qb::max_text_length are cut to it.
 //
 // None of these functions touches a file, the console or any global state,
 // and none reads or writes outside the buffers it is given.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <functional>
 #include <span>
 #include <vector>
 
-#include "qb_layout.h"
+#include "byte_sink.h"
 
 namespace dbgparse {
-
-// Longest text written to the table; longer texts are cut to this length.
-inline constexpr std::size_t max_text_length = qb::max_text_length;
-
-// Offset from `start` of the first CR or LF among the first `n` bytes.
-// Returns 0 when none of them is a line end, and when n <= 0, so a line end
-// right at `start` and no line end at all give the same answer. Reads at most
-// `n` bytes.
-std::size_t find_end(const unsigned char* start, std::int64_t n);
-
-// Receives the table piece by piece, in order, never an empty one. Returns
-// false to stop the conversion early (for instance when writing the piece
-// failed).
-using table_sink = std::function<bool(std::span<const unsigned char>)>;
 
 // Converts `input` in one forward pass and hands the table to `sink` in
 // blocks of at most `block_size` bytes (at least 1 KiB is used). Once the
@@ -42,7 +27,7 @@ using table_sink = std::function<bool(std::span<const unsigned char>)>;
 // fails on malformed input; returns false only when `sink` refused a piece,
 // after which it is not called again. Time is linear in the input's and the
 // table's size; memory is a few blocks.
-bool write_table(std::span<const unsigned char> input, const table_sink& sink,
+bool write_table(std::span<const unsigned char> input, const byte_sink& sink,
                  std::size_t block_size = std::size_t{1} << 20);
 
 // Converts the first `length` bytes of `buffer` (all of it when `length` is

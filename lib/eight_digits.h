@@ -3,10 +3,9 @@
 // 8 bytes as one word. "%08x" reads such a field as it is.
 #pragma once
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
 
+#include "byte_words.h"
 #include "vector_support.h"
 
 namespace dbgparse {
@@ -41,17 +40,9 @@ inline bool read_eight_digits(const unsigned char* p, std::uint32_t& value) {
   value = (high << 16) | low;
   return true;
 #else
-  // The 8 bytes as one word, the first byte lowest.
-  std::uint64_t word = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(&word, p, sizeof word);
-  } else {
-    for (std::size_t i = sizeof word; i > 0; --i) {
-      word = (word << 8) | p[i - 1];
-    }
-  }
-  constexpr std::uint64_t ones = 0x0101010101010101U;
-  constexpr std::uint64_t high_bits = ones * 0x80U;
+  using words::high_bits;
+  using words::ones;
+  const std::uint64_t word = words::load(p);
   // For bytes below 0x80, byte + (0x80 - c) has its high bit set exactly
   // when byte >= c, and no byte carries into the next.
   const auto at_least = [](std::uint64_t bytes, unsigned char c) {

@@ -1,9 +1,7 @@
-// The marking of 64-byte blocks in three forms, AVX2, SSE2 and plain, and the
-// search for a line end.
+// The marking of 64-byte blocks in three forms, AVX2, SSE2 and plain.
 #include "input_marks.h"
 
 #include <algorithm>
-#include <bit>
 
 #include "vector_support.h"
 
@@ -102,20 +100,6 @@ void input_marks::mark_from(std::size_t first) {
   marked_from_ = first;
   marked_end_ = std::min(first + blocks_ahead, markable_end_);
   mark_blocks(input_.data() + first * window_size, marked_end_ - marked_from_, stops_, starts_);
-}
-
-const unsigned char* first_line_end(const unsigned char* from, const unsigned char* end) {
-#ifdef DBGPARSE_SSE2
-  for (; end - from >= 16; from += 16) {
-    const __m128i bytes = load16(from);
-    const std::uint64_t found = byte_mask(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')),
-                                                       _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
-    if (found != 0) {
-      return from + std::countr_zero(found);
-    }
-  }
-#endif
-  return std::find_if(from, end, [](unsigned char c) { return c == '\r' || c == '\n'; });
 }
 
 }  // namespace dbgparse

@@ -66,7 +66,4 @@ class input_marks {
   std::uint64_t starts_[blocks_ahead]{};
 };
 
-// The first CR or LF in [from, end), or `end`.
-const unsigned char* first_line_end(const unsigned char* from, const unsigned char* end);
-
 }  // namespace dbgparse

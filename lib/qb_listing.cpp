@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 #include <deque>
 #include <string_view>
@@ -10,19 +9,21 @@
 #include <vector>
 
 #include "conversion.h"
+#include "dbg_line.h"
 #include "qb_layout.h"
+#include "value_field.h"
 
 namespace dbgparse::qb {
 namespace {
 
 using bytes = std::vector<unsigned char>;
 
-constexpr std::string_view section_header = "[Checksums]\r\n";
+using dbg::section_header;
+// How the listing ends and separates its lines' parts.
 constexpr std::string_view line_end = "\r\n";
+constexpr unsigned char separator = ' ';
 constexpr std::size_t block_size = std::size_t{1} << 20;
 constexpr std::size_t short_name = 32;
-// "0x", 8 digits and the separator come before a line's name.
-constexpr std::size_t name_column = 11;
 // A group of lines for a name holding "0x" stays this small, so that each
 // entry costs a bounded number of small conversions.
 constexpr std::size_t longest_group = 1024;
@@ -43,23 +44,25 @@ bytes text_of(const entry& item) {
 std::size_t text_size(const entry& item) { return item.name.size() + item.padding; }
 
 // "0x", the value in 8 lower-case digits and the separator.
-std::array<unsigned char, name_column> line_head(std::uint32_t value) {
+std::array<unsigned char, dbg::head_size> line_head(std::uint32_t value) {
   constexpr std::string_view digits = "0123456789abcdef";
-  std::array<unsigned char, name_column> head{'0', 'x'};
-  for (std::size_t k = 0; k < 8; ++k) {
-    head[2 + k] = static_cast<unsigned char>(digits[(value >> (28 - 4 * k)) & 0xFU]);
+  std::array<unsigned char, dbg::head_size> head{};
+  std::copy(dbg::line_start.begin(), dbg::line_start.end(), head.begin());
+  for (std::size_t k = 0; k < dbg::value_field_width; ++k) {
+    const std::size_t shift = 4 * (dbg::value_field_width - 1 - k);
+    head[dbg::value_field_offset + k] = static_cast<unsigned char>(digits[(value >> shift) & 0xFU]);
   }
-  head[name_column - 1] = ' ';
+  head[dbg::separator_offset] = separator;
   return head;
 }
 
 std::size_t line_size(const entry& item) {
-  return name_column + item.name.size() + item.padding + line_end.size();
+  return dbg::head_size + item.name.size() + item.padding + line_end.size();
 }
 
 // Writes the entry's line at `out`, which has room for line_size(item) bytes.
 unsigned char* put_line(unsigned char* out, const entry& item) {
-  const std::array<unsigned char, name_column> head = line_head(item.value);
+  const std::array<unsigned char, dbg::head_size> head = line_head(item.value);
   out = std::copy(head.begin(), head.end(), out);
   out = std::copy(item.name.begin(), item.name.end(), out);
   out = std::fill_n(out, item.padding, 0);
@@ -72,77 +75,30 @@ void append_line(bytes& out, const entry& item) {
   put_line(out.data() + at, item);
 }
 
-// False when the name surely holds no CR, LF or "0x": tests eight bytes at a
-// time, so most names need no byte-by-byte look. May say true for names that
-// turn out plain.
-bool may_need_a_look(std::span<const unsigned char> name) {
-  if constexpr (std::endian::native != std::endian::little) {
-    return true;
-  }
-  constexpr std::uint64_t ones = 0x0101010101010101U;
-  constexpr std::uint64_t highs = 0x8080808080808080U;
-  const auto equal_bytes = [](std::uint64_t word, unsigned char c) {
-    const std::uint64_t diff = word ^ (ones * c);
-    return (diff - ones) & ~diff & highs;
-  };
-  std::size_t k = 0;
-  std::uint64_t zero_before = 0;  // a '0' as the last byte of the word before
-  for (; name.size() - k >= sizeof(std::uint64_t); k += sizeof(std::uint64_t)) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, name.data() + k, sizeof word);
-    const std::uint64_t zeros = equal_bytes(word, '0');
-    const std::uint64_t pairs = equal_bytes(word, 'x') & ((zeros << 8U) | zero_before);
-    if ((equal_bytes(word, '\r') | equal_bytes(word, '\n') | pairs) != 0) {
-      return true;
-    }
-    zero_before = (zeros >> 56U) & 0x80U;
-  }
-  for (; k < name.size(); ++k) {
-    const unsigned char c = name[k];
-    if (c == '\r' || c == '\n' || (c == 'x' && k > 0 && name[k - 1] == '0')) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// A line that makes its entry alone, whatever surrounds it: a name that is
-// not empty, fits, has no line end and no "0x" from its second byte on.
-bool is_plain(const entry& item) {
-  const std::span<const unsigned char> name = item.name;
-  if (name.empty() || name.size() + item.padding > max_text_length) {
-    return false;
-  }
-  if (!may_need_a_look(name)) {
-    return true;
-  }
-  for (std::size_t k = 0; k < name.size(); ++k) {
-    const unsigned char c = name[k];
-    if (c == '\r' || c == '\n' || (c == 'x' && k >= 2 && name[k - 1] == '0')) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool holds_line_end(std::span<const unsigned char> name) {
-  return std::ranges::any_of(name, [](unsigned char c) { return c == '\r' || c == '\n'; });
+bool holds_line_end(std::span<const unsigned char> text) {
+  const unsigned char* end = text.data() + text.size();
+  return dbg::first_line_end(text.data(), end) != end;
 }
 
 // Where the next "0x" at or after `from` starts; the size when there is none.
 std::size_t find_inner_marker(std::span<const unsigned char> text, std::size_t from) {
-  for (std::size_t k = from; k + 1 < text.size(); ++k) {
-    if (text[k] == '0' && text[k + 1] == 'x') {
-      return k;
-    }
-  }
-  return text.size();
+  const unsigned char* begin = text.data();
+  const unsigned char* end = begin + text.size();
+  return static_cast<std::size_t>(dbg::first_line_start(begin + std::min(from, text.size()), end) -
+                                  begin);
 }
 
 // A "0x" from the name's second byte on starts an inner entry; one at its
 // very start does not, as the conversion goes on from the second byte.
 bool holds_inner_marker(std::span<const unsigned char> name) {
   return find_inner_marker(name, 1) != name.size();
+}
+
+// A line that makes its entry alone, whatever surrounds it: a name that is
+// not empty, fits, has no line end and no "0x" from its second byte on.
+bool is_plain(const entry& item) {
+  return !item.name.empty() && text_size(item) <= max_text_length && !holds_line_end(item.name) &&
+         !holds_inner_marker(item.name);
 }
 
 bool same_entry(const entry& a, const entry& b) {
@@ -181,6 +137,11 @@ bool is_closed(std::span<const unsigned char> lines, const conversion& made) {
          last.name[0] == 'q';
 }
 
+// The most name bytes an inner entry's "0x" can have after it on its line
+// and still read its name from the next line: its value field and separator
+// then cover them, the line end and the next line's first bytes.
+constexpr std::size_t longest_tail = dbg::head_size - dbg::line_start.size() - line_end.size();
+
 // A line whose own entry is never made: the inner entry of the line before,
 // whose "0x" has `tail` name bytes after it, reads its value field and its
 // name from this line. The name's start overlaps the line's digits, so those
@@ -188,21 +149,23 @@ bool is_closed(std::span<const unsigned char> lines, const conversion& made) {
 // through. Nothing when the name does not fit a line's shape.
 std::optional<bytes> line_for_inner_entry(const entry& target, std::size_t tail) {
   const bytes text = text_of(target);
-  const std::size_t name_start = 7 - tail;  // in the line, past the skipped CR LF
-  const std::size_t overlap = name_column - name_start;
+  const std::size_t name_start = longest_tail - tail;  // in the line
+  const std::size_t overlap = dbg::head_size - name_start;
   if (text.size() < overlap) {
     return std::nullopt;
   }
   bytes line;
   append_line(line, entry{0, target.value << 8U, {}, 0});
-  line.resize(name_column);
+  line.resize(dbg::head_size);
   std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(overlap),
             line.begin() + static_cast<std::ptrdiff_t>(name_start));
   const auto is_digit = [](unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
   };
-  if (line[0] != '0' || line[1] != 'x' ||
-      !std::all_of(line.begin() + 2, line.begin() + 10, is_digit) || line[10] != ' ') {
+  const auto field = line.begin() + dbg::value_field_offset;
+  if (!std::equal(dbg::line_start.begin(), dbg::line_start.end(), line.begin()) ||
+      !std::all_of(field, field + dbg::value_field_width, is_digit) ||
+      line[dbg::separator_offset] != separator) {
     return std::nullopt;
   }
   line.insert(line.end(), text.begin() + static_cast<std::ptrdiff_t>(overlap), text.end());
@@ -212,7 +175,7 @@ std::optional<bytes> line_for_inner_entry(const entry& target, std::size_t tail)
 
 class listing_writer {
  public:
-  listing_writer(std::span<const unsigned char> table, const listing_sink& sink,
+  listing_writer(std::span<const unsigned char> table, const byte_sink& sink,
                  const warning_sink& warn)
       : reader_(table),
         table_end_(table.data() + table.size()),
@@ -307,10 +270,10 @@ class listing_writer {
     unsigned char* out = block_.data() + used_;
     if (item.name.size() <= short_name && item.padding == 0 &&
         static_cast<std::size_t>(table_end_ - item.name.data()) >= short_name) {
-      const std::array<unsigned char, name_column> head = line_head(item.value);
+      const std::array<unsigned char, dbg::head_size> head = line_head(item.value);
       std::memcpy(out, head.data(), head.size());
-      std::memcpy(out + name_column, item.name.data(), short_name);
-      out += name_column + item.name.size();
+      std::memcpy(out + head.size(), item.name.data(), short_name);
+      out += head.size() + item.name.size();
       out = std::copy(line_end.begin(), line_end.end(), out);
     } else {
       out = put_line(out, item);
@@ -353,19 +316,29 @@ class listing_writer {
     group planned;
     append_line(planned.lines, ahead_.front());
     if (text_size(ahead_.front()) == max_text_length) {
-      restore_cut_line(planned.lines, name_column + 1, 1);
+      restore_cut_line(planned.lines, dbg::head_size + 1, 1);
+    } else if (first_inner_entry_differs(planned.lines)) {
+      return std::nullopt;
     }
     while (planned.lines.size() <= longest_group) {
       const conversion made = convert_lines(planned.lines);
       const std::size_t matched = matching(made);
-      const bool closed = is_closed(planned.lines, made);
       // Nothing after these entries: the lines may end the listing.
       const bool table_ends = !has(matched);
-      if (matched == made.entries.size() && (closed || table_ends)) {
+      // Converting with a probe line after them costs as much again, so it
+      // is done only where the answer counts, and once.
+      std::optional<bool> closed;
+      const auto is_closed_now = [&] {
+        if (!closed) {
+          closed = is_closed(planned.lines, made);
+        }
+        return *closed;
+      };
+      if (matched == made.entries.size() && (table_ends || is_closed_now())) {
         planned.entries = matched;
         return planned;
       }
-      if (closed || matched + 1 < made.entries.size() ||
+      if (matched + 1 < made.entries.size() || is_closed_now() ||
           !continue_into_next_line(planned.lines, made.entries.size() - 1)) {
         return std::nullopt;
       }
@@ -373,17 +346,45 @@ class listing_writer {
     return std::nullopt;
   }
 
+  // True when the conversion of `line`, the first entry's own, surely makes
+  // at least three entries of which the second is not the table's next: no
+  // group can start with the line then. Decided from the line's bytes with
+  // the conversion's own rules, without converting: the line makes its own
+  // entry; its first inner "0x" makes the next, whose text ends at the line's
+  // end when it starts before it; any later "0x" makes a third.
+  bool first_inner_entry_differs(std::span<const unsigned char> line) {
+    const std::size_t text_end = line.size() - line_end.size();
+    const std::size_t at = find_inner_marker(line, dbg::head_size + 1);
+    const std::size_t text = at + dbg::head_size;
+    if (at == line.size() || text >= text_end || find_inner_marker(line, text + 1) == line.size()) {
+      return false;
+    }
+    if (!has(1)) {
+      return true;
+    }
+    // The table holds the text up to its first zero byte as the name and
+    // zero bytes for the rest.
+    const auto made_text = line.begin() + static_cast<std::ptrdiff_t>(text);
+    const auto made_text_end = line.begin() + static_cast<std::ptrdiff_t>(text_end);
+    const auto made_name_end = std::find(made_text, made_text_end, 0);
+    const entry& next = ahead_[1];
+    return read_value_field(line.data() + at + dbg::value_field_offset,
+                            line.data() + line.size()) != next.value ||
+           text_end - text != text_size(next) ||
+           !std::equal(made_text, made_name_end, next.name.begin(), next.name.end());
+  }
+
   // A name cut to 255 bytes came from a longer line, whose inner entries
   // follow it in the table with their own names cut later: rebuilds the line
   // from them. The conversion looks for the first of them from `from` (the
-  // name's second byte) and for each later one 12 bytes past the last one's
-  // "0x" (that inner name's second byte); the first is the table's entry
+  // name's second byte) and for each later one from that inner name's second
+  // byte; the first is the table's entry
   // `first` places ahead.
   void restore_cut_line(bytes& line, std::size_t from, std::size_t first) {
     line.resize(line.size() - line_end.size());
     for (std::size_t k = first; line.size() <= longest_group && has(k); ++k) {
       const std::size_t at = find_inner_marker(line, from);
-      const std::size_t name_at = at + name_column;
+      const std::size_t name_at = at + dbg::head_size;
       if (at == line.size() || (name_at > line.size() && !restore_value_field(line, at, k))) {
         break;
       }
@@ -396,7 +397,7 @@ class listing_writer {
         }
         line.insert(line.end(), want.begin() + static_cast<std::ptrdiff_t>(have), want.end());
       }
-      from = at + name_column + 1;
+      from = name_at + 1;
     }
     append(line, line_end);
   }
@@ -411,7 +412,7 @@ class listing_writer {
         std::transform(field.begin(), field.end(), field.begin(),
                        [](unsigned char c) { return c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c; });
       }
-      field.resize(name_column);
+      field.resize(dbg::head_size);
       const auto have = static_cast<std::ptrdiff_t>(line.size() - at);
       if (std::equal(line.begin() + static_cast<std::ptrdiff_t>(at), line.end(), field.begin())) {
         line.insert(line.end(), field.begin() + have, field.end());
@@ -434,11 +435,12 @@ class listing_writer {
       candidates.emplace_back();
       append_line(candidates.back(), ahead_[open + 1]);
     }
-    for (std::size_t tail = 0; tail <= 7; ++tail) {
+    for (std::size_t tail = 0; tail <= longest_tail; ++tail) {
       if (std::optional<bytes> line = line_for_inner_entry(ahead_[open], tail)) {
         if (text_size(ahead_[open]) == max_text_length) {
-          // The inner entry's name, from byte 7 - tail of this line on, was cut.
-          restore_cut_line(*line, 8 - tail, open + 1);
+          // The inner entry's name, from this line's byte longest_tail - tail
+          // on, was cut: its inner entries are looked for from its second byte.
+          restore_cut_line(*line, longest_tail - tail + 1, open + 1);
         }
         candidates.push_back(std::move(*line));
       }
@@ -456,7 +458,7 @@ class listing_writer {
 
   table_reader reader_;
   const unsigned char* table_end_;
-  const listing_sink& sink_;
+  const byte_sink& sink_;
   const warning_sink& warn_;
   std::deque<entry> ahead_;
   bytes block_;
@@ -466,7 +468,7 @@ class listing_writer {
 
 }  // namespace
 
-listing_outcome write_listing(std::span<const unsigned char> table, const listing_sink& sink,
+listing_outcome write_listing(std::span<const unsigned char> table, const byte_sink& sink,
                               const warning_sink& warn) {
   return listing_writer(table, sink, warn).run();
 }

@@ -29,6 +29,7 @@
 #include <span>
 #include <string>
 
+#include "byte_sink.h"
 #include "qb_reader.h"
 
 namespace dbgparse::qb {
@@ -39,8 +40,6 @@ struct listing_warning {
   std::string reason;
 };
 
-// Receives the listing piece by piece, in order; false stops the listing.
-using listing_sink = std::function<bool(std::span<const unsigned char>)>;
 using warning_sink = std::function<void(const listing_warning&)>;
 
 struct listing_outcome {
@@ -50,9 +49,10 @@ struct listing_outcome {
   std::size_t left_out = 0;        // entries warned about and not listed
 };
 
-// Lists `table` to `sink` in blocks of at most 1 MiB. Time is linear in the
+// Lists `table` to `sink` in blocks of at most 1 MiB; the sink's false stops
+// the listing. Time is linear in the
 // table's size; each group of lines for names holding "0x" is bounded.
-listing_outcome write_listing(std::span<const unsigned char> table, const listing_sink& sink,
+listing_outcome write_listing(std::span<const unsigned char> table, const byte_sink& sink,
                               const warning_sink& warn);
 
 }  // namespace dbgparse::qb

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <utility>
 
+#include "byte_words.h"
 #include "qb_layout.h"
 
 namespace dbgparse::qb {
@@ -13,19 +13,11 @@ namespace {
 // Where the first zero byte at or after `from` is; the size when none is.
 // Eight bytes at a time: names are short, and a call per name costs more.
 std::size_t find_zero(std::span<const unsigned char> bytes, std::size_t from) {
-  constexpr std::uint64_t ones = 0x0101010101010101U;
-  constexpr std::uint64_t highs = 0x8080808080808080U;
   std::size_t k = from;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; bytes.size() - k >= sizeof(std::uint64_t); k += sizeof(std::uint64_t)) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, bytes.data() + k, sizeof word);
-      // The lowest byte flagged here is the first zero byte; later flags may
-      // be borrows from it.
-      const std::uint64_t zeros = (word - ones) & ~word & highs;
-      if (zeros != 0) {
-        return k + static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
-      }
+  for (; bytes.size() - k >= sizeof(std::uint64_t); k += sizeof(std::uint64_t)) {
+    const std::uint64_t zeros = words::zero_bytes(words::load(bytes.data() + k));
+    if (zeros != 0) {
+      return k + static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
     }
   }
   for (; k < bytes.size(); ++k) {

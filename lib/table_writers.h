@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "conversion.h"
+#include "byte_sink.h"
 #include "qb_layout.h"
 
 namespace dbgparse {
@@ -47,7 +47,7 @@ inline unsigned char* put_head(unsigned char* out, unsigned char marker, std::ui
   return out + qb::head_size;
 }
 
-// Copies `length` bytes of a text (at most max_text_length); from its first
+// Copies `length` bytes of a text (at most qb::max_text_length); from its first
 // zero byte on, the copy holds zero bytes only. `out` may overlap the text
 // provided it does not start after it. Returns the end of the copy.
 inline unsigned char* copy_text(const unsigned char* text, std::size_t length, unsigned char* out) {
@@ -72,7 +72,7 @@ class block_writer {
   // Every room the scan asks for at once fits in a block of this size.
   static constexpr std::size_t min_block_size = 1024;
 
-  block_writer(const table_sink& sink, std::size_t block_size);
+  block_writer(const byte_sink& sink, std::size_t block_size);
   block_writer(const block_writer&) = delete;
   block_writer& operator=(const block_writer&) = delete;
   ~block_writer();  // stops the writing thread, if one runs, and waits for it
@@ -96,7 +96,7 @@ class block_writer {
   void write_blocks();  // the writing thread
   void write_next(std::unique_lock<std::mutex>& lock);
 
-  const table_sink& sink_;
+  const byte_sink& sink_;
   const std::size_t block_size_;
   std::unique_ptr<unsigned char[]> blocks_;  // a ring of block_count blocks
   bool on_this_thread_ = false;              // the sink is called by the scan's thread
@@ -113,8 +113,8 @@ class block_writer {
 };
 
 // Builds the table over the start of its own input: an entry is never longer
-// than the line it comes from plus the 11 bytes of "0x", value field and
-// separator, so the table mostly stays behind the bytes still to be read.
+// than the line it comes from plus its head of "0x", value field and
+// separator (dbg::head_size bytes), so the table mostly stays behind the bytes still to be read.
 // Where it would catch up with them (the first short lines, lines inside
 // texts), entries wait on the side until there is room again. The side is a
 // list of pieces rather than one growing buffer: a table many times longer

@@ -25,7 +25,7 @@ std::uint32_t scan_value_field(const unsigned char* p, const unsigned char* end)
   while (p != end && is_scanf_space(*p)) {
     ++p;
   }
-  std::size_t width = value_field_width;
+  std::size_t width = dbg::value_field_width;
   bool negative = false;
   if (p != end && (*p == '+' || *p == '-')) {
     negative = *p == '-';

@@ -5,11 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dbg_line.h"
 #include "eight_digits.h"
 
 namespace dbgparse {
-
-inline constexpr std::size_t value_field_width = 8;
 
 // The rule itself, one byte at a time: white space skipped and not counted,
 // then at most 8 positions of an optional sign, an optional 0x/0X prefix and
@@ -21,7 +20,8 @@ std::uint32_t scan_value_field(const unsigned char* p, const unsigned char* end)
 // which read_eight_digits converts at once; the rule reads the rest.
 inline std::uint32_t read_value_field(const unsigned char* p, const unsigned char* end) {
   std::uint32_t value = 0;
-  if (end - p < static_cast<std::ptrdiff_t>(value_field_width) || !read_eight_digits(p, value)) {
+  if (end - p < static_cast<std::ptrdiff_t>(dbg::value_field_width) ||
+      !read_eight_digits(p, value)) {
     value = scan_value_field(p, end);
   }
   return value;

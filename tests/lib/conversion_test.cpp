@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "conversion.h"
+#include "dbg_line.h"
 #include "golden_files.h"
 
 namespace {
@@ -38,22 +39,29 @@ TEST_P(golden_file, converts_to_its_table) {
 
 INSTANTIATE_TEST_SUITE_P(data, golden_file, testing::ValuesIn(golden_names()), golden_test_name);
 
-TEST(find_end, finds_the_first_cr_or_lf_within_n_bytes) {
+TEST(first_line_end, finds_the_first_cr_or_lf_within_n_bytes) {
   struct example {
     std::string_view text;
-    std::int64_t n;
-    std::size_t expected;
+    std::size_t n;
+    std::size_t expected;  // n when none of the n bytes is a line end
   };
   const example examples[] = {
-      {"abc\r\n", 5, 3}, {"abc\n\r", 5, 3},
-      {"ab\rc\n", 5, 2}, {"\r\nabc", 5, 0},
-      {"abc\r\n", 3, 0}, {"abc\r\n", 4, 3},
-      {"abc", 3, 0},     {"abc\r", 0, 0},
-      {"abc\r", -1, 0},  {std::string_view("a\0b\n", 4), 4, 3},
+      {"abc\r\n", 5, 3},
+      {"abc\n\r", 5, 3},
+      {"ab\rc\n", 5, 2},
+      {"\r\nabc", 5, 0},
+      {"abc\r\n", 3, 3},
+      {"abc\r\n", 4, 3},
+      {"abc", 3, 3},
+      {"abc\r", 0, 0},
+      {std::string_view("a\0b\n", 4), 4, 3},
+      {std::string_view("0123456789abcdef0123\n", 21), 21, 20},
   };
   for (const example& e : examples) {
     const bytes text = to_bytes(e.text);
-    EXPECT_EQ(dbgparse::find_end(text.data(), e.n), e.expected) << testing::PrintToString(e.text);
+    EXPECT_EQ(dbgparse::dbg::first_line_end(text.data(), text.data() + e.n) - text.data(),
+              static_cast<std::ptrdiff_t>(e.expected))
+        << testing::PrintToString(e.text);
   }
 }
 

@@ -23,10 +23,6 @@ std::string golden(const std::string& name);
 // UTF-8 text as plain bytes.
 std::string bytes_of(std::u8string_view text);
 
-// What ends every run's output besides the dialogue: nothing, as no one at
-// a terminal or console waits for these runs.
-std::string pause_prompt();
-
 #ifndef _WIN32
 // What the child wrote to its terminal (a pseudo-terminal's controlling
 // side) until `wanted` appears or a few seconds pass.
@@ -39,8 +35,9 @@ class program_fixture : public testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Runs the program in the test's folder; its output is the dialogue alone,
-  // once the pause's prompt has been checked and taken off the end.
+  // Runs the program in the test's folder with files as its standard
+  // streams, so it never pauses and its output is the dialogue alone; the
+  // pause before someone at a terminal has tests of its own.
   run_result run(std::vector<std::string> arguments, std::string standard_input = {});
 
   [[nodiscard]] std::filesystem::path path(const std::string& name) const { return folder_ / name; }

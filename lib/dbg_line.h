@@ -1,0 +1,33 @@
+// The shape of a DBG checksum list, shared by the conversion, which reads
+// lists, and the listing, which writes them.
+//
+// A list is text: anything, then the section header, then checksum lines:
+// "0x", a value field of 8 positions, one separator byte, a text, a line end
+// (CR or LF). The 11 bytes before the text are the line's head.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace dbgparse::dbg {
+
+// The checksum section starts right after the first occurrence of this line.
+inline constexpr std::string_view section_header = "[Checksums]\r\n";
+
+inline constexpr std::string_view line_start = "0x";
+inline constexpr std::size_t value_field_offset = line_start.size();
+inline constexpr std::size_t value_field_width = 8;
+inline constexpr std::size_t separator_offset = value_field_offset + value_field_width;
+// The text starts here however many of the value field's positions the value
+// used.
+inline constexpr std::size_t head_size = separator_offset + 1;
+
+inline bool is_line_end(unsigned char c) { return c == '\r' || c == '\n'; }
+
+// The first CR or LF in [from, end), or `end`.
+const unsigned char* first_line_end(const unsigned char* from, const unsigned char* end);
+
+// The first "0x" that starts in [from, end) and ends before `end`, or `end`.
+const unsigned char* first_line_start(const unsigned char* from, const unsigned char* end);
+
+}  // namespace dbgparse::dbg
