@@ -13,6 +13,9 @@ namespace dbgparse::dbg {
 
 // The checksum section starts right after the first occurrence of this line.
 inline constexpr std::string_view section_header = "[Checksums]\r\n";
+// The header without its line end, as a file with other line ends holds it.
+inline constexpr std::string_view section_title =
+    section_header.substr(0, section_header.find('\r'));
 
 inline constexpr std::string_view line_start = "0x";
 inline constexpr std::size_t value_field_offset = line_start.size();

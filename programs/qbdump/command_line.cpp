@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dbg_line.h"
 #include "platform.h"
 #include "qb_listing.h"
 #include "qb_reader.h"
@@ -57,10 +58,6 @@ struct command {
   std::vector<query> queries;
   std::vector<std::string> operands;
 };
-
-// The title line of a DBG file's checksum section: a table that holds it
-// is most likely a DBG file given by mistake.
-constexpr std::string_view dbg_section_title = "[Checksums]";
 
 void say_error(const std::string& message) {
   std::fflush(stdout);
@@ -205,7 +202,7 @@ void report_fault(const std::string& table, std::span<const unsigned char> bytes
   say_error(shown_name(table) + ": byte " + std::to_string(fault.offset) + ": expected " +
             fault.expected);
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  if (text.find(dbg_section_title) != std::string_view::npos) {
+  if (text.find(dbgparse::dbg::section_title) != std::string_view::npos) {
     say_error(shown_name(table) + ": it looks like DBG text, not a QB table; " +
               "dbgparse converts it into one");
   }
