@@ -9,7 +9,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "process.h"
+#include "child_process.h"
 
 namespace test_support {
 namespace {
