@@ -1,0 +1,101 @@
+#include "win32_support.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace dbgparse::platform::windows {
+namespace {
+
+constexpr std::size_t max_final_path = 32768;
+
+std::wstring to_wide(const std::string& text, UINT code_page, DWORD flags) {
+  const int length = static_cast<int>(text.size());
+  const int count = ::MultiByteToWideChar(code_page, flags, text.data(), length, nullptr, 0);
+  if (count <= 0) {
+    return {};
+  }
+  std::wstring wide(static_cast<std::size_t>(count), L'\0');
+  ::MultiByteToWideChar(code_page, flags, text.data(), length, wide.data(), count);
+  return wide;
+}
+
+}  // namespace
+
+std::wstring widen(const std::string& text) {
+  if (text.empty() || text.size() > INT_MAX) {
+    return {};
+  }
+  std::wstring wide = to_wide(text, CP_UTF8, MB_ERR_INVALID_CHARS);
+  return wide.empty() ? to_wide(text, CP_ACP, 0) : wide;
+}
+
+std::string narrow(const std::wstring& wide) {
+  if (wide.empty() || wide.size() > INT_MAX) {
+    return {};
+  }
+  const int length = static_cast<int>(wide.size());
+  const int count =
+      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  if (count <= 0) {
+    return {};
+  }
+  std::string text(static_cast<std::size_t>(count), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, text.data(), count, nullptr, nullptr);
+  return text;
+}
+
+bool write_all(HANDLE file, std::span<const unsigned char> bytes) {
+  while (!bytes.empty()) {
+    const auto piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), max_io_chunk));
+    DWORD written = 0;
+    if (::WriteFile(file, bytes.data(), piece, &written, nullptr) == 0 || written == 0) {
+      return false;
+    }
+    bytes = bytes.subspan(written);
+  }
+  return true;
+}
+
+unique_handle open_existing(const std::wstring& path, DWORD access) {
+  return adopt(::CreateFileW(path.c_str(), access, share_all, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+unique_handle reopen(HANDLE file, DWORD access) {
+  return adopt(::ReOpenFile(file, access, share_all, 0));
+}
+
+std::optional<file_identity> identify(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (file == nullptr || ::GetFileInformationByHandle(file, &information) == 0) {
+    return std::nullopt;
+  }
+  return file_identity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                       information.nFileIndexLow, information.dwFileAttributes};
+}
+
+bool still_names(const std::wstring& path, const file_identity& expected) {
+  const unique_handle now =
+      adopt(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const std::optional<file_identity> found = identify(now.get());
+  return found && *found == expected;
+}
+
+std::wstring final_path(HANDLE file) {
+  std::wstring path(max_final_path, L'\0');
+  const DWORD length = ::GetFinalPathNameByHandleW(file, path.data(), max_final_path,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= max_final_path) {
+    return {};
+  }
+  path.resize(length);
+  return path;
+}
+
+void remove_on_close(HANDLE file) {
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
+}
+
+}  // namespace dbgparse::platform::windows
