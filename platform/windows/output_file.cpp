@@ -199,11 +199,11 @@ bool output_file::open(const std::string& path) {
   // The output is opened as given first, as a plain open for writing would,
   // which refuses a read-only file, a folder or a file locked by another
   // program; only then is it replaced, and only the very file opened here.
-  out.target = wide.empty()
-                   ? nullptr
-                   : windows::adopt(::CreateFileW(wide.c_str(), GENERIC_WRITE, windows::share_all,
-                                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                                  nullptr));
+  out.target =
+      wide.empty()
+          ? nullptr
+          : windows::adopt(::CreateFileW(wide.c_str(), GENERIC_WRITE, windows::share_all, nullptr,
+                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!out.target) {
     return false;
   }
