@@ -17,9 +17,6 @@
 namespace dbgparse {
 namespace {
 
-// The checksum section starts right after the first occurrence of this line.
-constexpr std::string_view section_header{"[Checksums]\r\n"};
-
 // A checksum line: "0x", the value field, one separator byte, the text.
 constexpr std::size_t value_field_offset = 2;
 constexpr std::size_t text_offset = value_field_offset + value_field_width + 1;

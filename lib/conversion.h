@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "qb_layout.h"
@@ -22,6 +23,11 @@ namespace dbgparse {
 
 // Longest text written to the table; longer texts are cut to this length.
 inline constexpr std::size_t max_text_length = qb::max_text_length;
+
+// The line after whose first occurrence the checksum section starts. No
+// table can hold it: a table's texts hold no CR or LF, and the marker before
+// each value breaks any line that would run through the value's bytes.
+inline constexpr std::string_view section_header{"[Checksums]\r\n"};
 
 // Offset from `start` of the first CR or LF among the first `n` bytes.
 // Returns 0 when none of them is a line end, and when n <= 0, so a line end

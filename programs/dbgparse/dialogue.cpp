@@ -16,6 +16,11 @@ namespace platform = dbgparse::platform;
 constexpr int exit_success = 0;
 constexpr int exit_failure = -1;  // arrives as 255 on POSIX, 0xFFFFFFFF on Windows
 
+// How far into an existing output the DBG header is looked for. Two DBG
+// files dropped on the program at once arrive as input and output; the
+// second is refused, not replaced by the first one's table.
+constexpr std::size_t dbg_header_window = std::size_t{64} << 10;
+
 struct paths {
   std::string input;
   std::string output;
@@ -75,7 +80,9 @@ int convert(const paths& files) {
 
   // Opened only once the input is read whole, so the output may be the input.
   platform::output_file output;
-  if (!output.open(files.output)) {
+  if (platform::other_file_holds(files.output, files.input, dbgparse::section_header,
+                                 dbg_header_window) ||
+      !output.open(files.output)) {
     return fail("Couldn't open " + files.output + "!");
   }
   const bool written = dbgparse::write_table(

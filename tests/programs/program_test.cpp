@@ -123,6 +123,43 @@ TEST_F(program, reports_each_failure_with_its_message) {
   }
 }
 
+// Two DBG files dropped on the program arrive as input and output: the
+// second is refused before anything is converted, and only it.
+TEST_F(program, refuses_an_output_that_is_another_dbg_file) {
+  constexpr std::size_t window = std::size_t{64} << 10;
+  const std::string header = "[Checksums]\r\n";
+  struct output {
+    std::string name;
+    std::string bytes;  // of other.dbg before the run
+    bool refused;
+  };
+  const output outputs[] = {
+      {"a second DBG file", golden("sample.dbg"), true},
+      {"its header ending at 64 KiB", std::string(window - header.size(), 'x') + header, true},
+      {"its header ending past 64 KiB", std::string(window - header.size() + 1, 'x') + header,
+       false},
+      {"a header ending in LF alone", "[Checksums]\n0x0000002A a\r\n", false},
+      {"a table", golden("sample.qb"), false},
+  };
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  for (const output& o : outputs) {
+    for (const bool asked : {false, true}) {
+      const std::string label = o.name + (asked ? ", typed" : ", as arguments");
+      write_file(path("other.dbg"), o.bytes);
+      const run_result result =
+          asked ? run({}, "names.dbg other.dbg\n") : run({"names.dbg", "other.dbg", "third.dbg"});
+      const std::string dialogue =
+          asked ? "Enter the filename: \nEnter the file to save as: \n" : "";
+      EXPECT_EQ(result.output,
+                banner + dialogue + (o.refused ? "Couldn't open other.dbg!\n" : "Finished!\n"))
+          << label;
+      EXPECT_EQ(result.exit_status, o.refused ? failure_status : 0) << label;
+      EXPECT_EQ(read_file(path("other.dbg")), o.refused ? o.bytes : golden("sample.qb")) << label;
+      EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "other.dbg"})) << label;
+    }
+  }
+}
+
 TEST_F(program, converts_an_empty_input_to_the_end_marker) {
   write_file(path("empty.dbg"), "");
   const run_result result = run({"empty.dbg"});
