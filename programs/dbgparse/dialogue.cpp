@@ -63,6 +63,24 @@ std::optional<paths> settle_paths(const std::vector<std::string>& args) {
   return paths{args[1], args[2]};
 }
 
+enum class write_outcome { written, cannot_open, cannot_write };
+
+// Writes the table of `input` to the output. Whatever a failed run made (a
+// temporary file, a new output) is gone once this returns, before the pause.
+write_outcome write_output(const paths& files, std::span<const unsigned char> input) {
+  if (platform::other_file_holds(files.output, files.input, dbgparse::section_header,
+                                 dbg_header_window)) {
+    return write_outcome::cannot_open;
+  }
+  platform::output_file output;
+  if (!output.open(files.output)) {
+    return write_outcome::cannot_open;
+  }
+  const bool written = dbgparse::write_table(
+      input, [&output](std::span<const unsigned char> piece) { return output.write(piece); });
+  return written && output.commit() ? write_outcome::written : write_outcome::cannot_write;
+}
+
 int convert(const paths& files) {
   const std::optional<std::uint64_t> size = platform::file_size(files.input);
   if (!size) {
@@ -77,18 +95,15 @@ int convert(const paths& files) {
     case platform::read_result::no_memory:
       return fail("Not enough memory for " + files.input + "!");
   }
-
-  // Opened only once the input is read whole, so the output may be the input.
-  platform::output_file output;
-  if (platform::other_file_holds(files.output, files.input, dbgparse::section_header,
-                                 dbg_header_window) ||
-      !output.open(files.output)) {
-    return fail("Couldn't open " + files.output + "!");
-  }
-  const bool written = dbgparse::write_table(
-      input.bytes, [&output](std::span<const unsigned char> piece) { return output.write(piece); });
-  if (!written || !output.commit()) {
-    return fail("Couldn't write " + files.output + "!");
+  // The output is opened only once the input is read whole, so the output
+  // may be the input.
+  switch (write_output(files, input.bytes)) {
+    case write_outcome::written:
+      break;
+    case write_outcome::cannot_open:
+      return fail("Couldn't open " + files.output + "!");
+    case write_outcome::cannot_write:
+      return fail("Couldn't write " + files.output + "!");
   }
   say("Finished!");
   platform::pause();

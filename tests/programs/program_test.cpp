@@ -11,6 +11,7 @@
 
 #ifndef _WIN32
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -343,6 +344,44 @@ TEST_F(program, waits_for_a_key_at_a_terminal) {
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(read_file(path("names.dbg.qb")), golden("sample.qb"));
+}
+
+// A failed run leaves nothing behind during the pause, which can last as
+// long as no one is at the keyboard.
+TEST_F(program, discards_what_a_failed_run_made_before_pausing) {
+  write_file(path("names.dbg"), many_lines(100000));
+  for (const bool existing : {false, true}) {
+    const std::string name = existing ? "an existing output" : "a new output";
+    fs::remove(path("out.qb"));
+    std::set<std::string> expected{"names.dbg"};
+    if (existing) {
+      write_file(path("out.qb"), "older");
+      expected.insert("out.qb");
+    }
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The write fails at the file size limit, well into the table.
+      const rlimit limit{8192, 8192};
+      if (::chdir(folder_.c_str()) == 0 && ::setrlimit(RLIMIT_FSIZE, &limit) == 0) {
+        ::execl(DBGPARSE_EXE, DBGPARSE_EXE, "names.dbg", "out.qb", static_cast<char*>(nullptr));
+      }
+      ::_exit(127);
+    }
+    const std::string shown =
+        test_support::read_terminal_until(terminal, "Press any key to continue . . . ");
+    EXPECT_NE(shown.find("Couldn't write out.qb!"), std::string::npos) << name << ": " << shown;
+    EXPECT_EQ(files(), expected) << name << ": left during the pause";
+    if (shown.find("Press any key") == std::string::npos) {
+      ::kill(child, SIGKILL);  // no pause: nothing to press a key for
+    }
+    EXPECT_EQ(::write(terminal, "q", 1), 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(terminal);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == failure_status) << name;
+  }
 }
 #endif
 
