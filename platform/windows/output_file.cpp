@@ -75,8 +75,14 @@ unique_handle create_temporary(const std::wstring& folder, HANDLE replaced,
     unique_handle file =
         windows::adopt(::CreateFileW(temp_path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                      &security, CREATE_NEW, attributes, nullptr));
-    if (file || ::GetLastError() != ERROR_FILE_EXISTS) {
+    if (file) {
+      // Removed by the system however the process ends, a hard kill
+      // included, unless the mark is taken off as it takes its place.
+      remove_on_close(file.get());
       return file;
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS) {
+      return nullptr;
     }
   }
   return nullptr;
@@ -160,22 +166,29 @@ void discard(output_state& out) {
   }
 }
 
-// Closes the table's file and, for a replacement, renames it over the
-// output, but only while the output's name still reaches the file opened at
-// the start. Our own handles to the output go first: a file that is open
-// cannot be renamed over.
+// Closes the table's file and, for a replacement, gives it the output's
+// name, but only while that name still reaches the file opened at the
+// start. The marks that would remove our files come off only now. Our own
+// handles to the output go first: a file that is open cannot be renamed over.
 bool finish(output_state& out) {
-  const bool closed = ::CloseHandle(out.file.release()) != 0;
-  if (out.temp_path.empty() || !closed) {
-    return closed;
+  // A new output marked for removal could not be opened by its name.
+  if (out.created && out.removable && !remove_on_close(out.removable.get(), false)) {
+    return false;
+  }
+  if (out.temp_path.empty()) {
+    return ::CloseHandle(out.file.release()) != 0;
   }
   if (!windows::still_names(out.target_path, out.target_identity)) {
     return false;
   }
   out.target.reset();
   out.removable.reset();
-  return ::MoveFileExW(out.temp_path.c_str(), out.target_path.c_str(), MOVEFILE_REPLACE_EXISTING) !=
-         0;
+  if (!remove_on_close(out.file.get(), false) ||
+      !windows::rename_open_file(out.file.get(), out.target_path)) {
+    return false;
+  }
+  out.temp_path.clear();  // now the output's own name
+  return ::CloseHandle(out.file.release()) != 0;
 }
 
 }  // namespace
@@ -231,6 +244,9 @@ bool output_file::open(const std::string& path) {
   if (!prepare_replacement(out)) {
     discard(out);
     return false;
+  }
+  if (out.created && out.removable) {
+    remove_on_close(out.removable.get());
   }
   windows::remove_on_console_event(out.temp_path.empty() ? nullptr : out.file.get(),
                                    out.created ? out.removable.get() : nullptr);

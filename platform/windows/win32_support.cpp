@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
 
 namespace dbgparse::platform::windows {
 namespace {
@@ -93,9 +97,30 @@ std::wstring final_path(HANDLE file) {
   return path;
 }
 
-void remove_on_close(HANDLE file) {
-  FILE_DISPOSITION_INFO disposition{TRUE};
-  ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
+bool remove_on_close(HANDLE file, bool remove) {
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(remove)};
+  return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof(disposition)) != 0;
+}
+
+bool rename_open_file(HANDLE file, const std::wstring& path) {
+  // The system takes the name as it stands, in the native form: \??\ for
+  // the \\?\ that final paths begin with.
+  const std::wstring_view win32_prefix = L"\\\\?\\";
+  if (!path.starts_with(win32_prefix)) {
+    return false;
+  }
+  const std::wstring native = L"\\??\\" + path.substr(win32_prefix.size());
+  const std::size_t name_bytes = native.size() * sizeof(wchar_t);
+  const std::size_t size = offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(wchar_t);
+  // Storage aligned as the structure's handle member needs.
+  std::vector<std::uint64_t> storage((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+  auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(storage.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(name_bytes);
+  std::copy(native.begin(), native.end(), rename->FileName);
+  return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(size)) != 0;
 }
 
 }  // namespace dbgparse::platform::windows

@@ -66,8 +66,13 @@ bool still_names(const std::wstring& path, const file_identity& expected);
 // resolved), in the \\?\ form that no MAX_PATH limits.
 std::wstring final_path(HANDLE file);
 
-// Marks an open file to be removed when its last handle closes; the handle
-// needs the DELETE right.
-void remove_on_close(HANDLE file);
+// Marks an open file to be removed when its last handle closes, however the
+// process ends, or takes that mark off again (`remove` false); the handle
+// needs the DELETE right. False when the system refused.
+bool remove_on_close(HANDLE file, bool remove = true);
+
+// Gives the open file `file` the name `path` (a final path, \\?\ form),
+// replacing the file of that name. The handle needs the DELETE right.
+bool rename_open_file(HANDLE file, const std::wstring& path);
 
 }  // namespace dbgparse::platform::windows

@@ -445,6 +445,67 @@ TEST_F(platform_program, replaces_only_the_file_it_opened) {
   }
 }
 
+// Starts the program in `folder` with its standard streams on NUL, without
+// waiting for it.
+PROCESS_INFORMATION start_program(const fs::path& folder, const std::wstring& arguments) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const HANDLE nul =
+      ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+  PROCESS_INFORMATION child{};
+  std::wstring command = L"\"" + fs::path(DBGPARSE_EXE).wstring() + L"\" " + arguments;
+  const BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        folder.c_str(), &startup, &child);
+  ::CloseHandle(nul);
+  EXPECT_NE(started, 0);
+  return child;
+}
+
+TEST_F(platform_program, a_hard_kill_leaves_no_temporary_file_and_no_new_output) {
+  std::string input = "[Checksums]\r\n";
+  for (int i = 0; i < (4 << 20); ++i) {
+    input += "0x";
+  }
+  int killed = 0;
+  for (const bool existing : {true, false}) {
+    const std::string name = existing ? "an existing output" : "a new output";
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    write_file(path(u8"names.dbg"), input + " x\r\n");
+    if (existing) {
+      write_file(path(u8"out.qb"), "old");
+    }
+    const PROCESS_INFORMATION child = start_program(folder_, L"names.dbg out.qb");
+    while (!has_temporary_file(folder_) &&
+           ::WaitForSingleObject(child.hProcess, 1) == WAIT_TIMEOUT) {
+    }
+    // As Task Manager's End task and taskkill /F end a process.
+    const bool in_time = ::TerminateProcess(child.hProcess, 1) != 0;
+    ::WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD status = 0;
+    ::GetExitCodeProcess(child.hProcess, &status);
+    ::CloseHandle(child.hProcess);
+    ::CloseHandle(child.hThread);
+    if (!in_time || status != 1) {
+      continue;  // it had ended by itself
+    }
+    ++killed;
+    EXPECT_FALSE(has_temporary_file(folder_)) << name;
+    if (existing) {
+      EXPECT_EQ(read_file(path(u8"out.qb")), "old") << name;
+    } else {
+      EXPECT_FALSE(fs::exists(path(u8"out.qb"))) << name << ": left as a new output";
+    }
+  }
+  if (killed == 0) {
+    GTEST_SKIP() << "the program always ended before it could be killed";
+  }
+}
+
 TEST_F(platform_program, writes_outputs_whose_names_reach_the_length_limits) {
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
   // A path of MAX_PATH - 1 characters whose last name is short, so that
