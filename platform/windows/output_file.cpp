@@ -217,17 +217,25 @@ bool output_file::open(const std::string& path) {
           ? nullptr
           : windows::adopt(::CreateFileW(wide.c_str(), GENERIC_WRITE, windows::share_all, nullptr,
                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!out.target) {
-    return false;
-  }
-  const bool created = ::GetLastError() != ERROR_ALREADY_EXISTS;
+  const DWORD open_error = ::GetLastError();
   // Messages printed so far come before anything written to the console or
   // to standard output itself.
   std::fflush(stdout);
-  if (std::optional<unique_handle> stream = windows::own_stream(out.target.get())) {
+  std::optional<unique_handle> stream;
+  if (out.target) {
+    stream = windows::own_stream(out.target.get());
+  } else if (open_error == ERROR_SHARING_VIOLATION) {
+    stream = windows::own_stream_named(wide);
+  }
+  if (stream) {
     out.file = std::move(*stream);
+    out.target.reset();
     return true;
   }
+  if (!out.target) {
+    return false;
+  }
+  const bool created = open_error != ERROR_ALREADY_EXISTS;
   if (::GetFileType(out.target.get()) != FILE_TYPE_DISK) {
     // A device (NUL, the console) or a pipe: written as it is.
     out.file = std::move(out.target);

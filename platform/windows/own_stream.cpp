@@ -17,4 +17,11 @@ std::optional<unique_handle> own_stream(HANDLE output) {
   return std::nullopt;
 }
 
+std::optional<unique_handle> own_stream_named(const std::wstring& path) {
+  const unique_handle named =
+      adopt(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return named ? own_stream(named.get()) : std::nullopt;
+}
+
 }  // namespace dbgparse::platform::windows

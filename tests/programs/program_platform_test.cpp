@@ -17,6 +17,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #endif
@@ -349,11 +350,20 @@ fs::path harness_standard_output() {
 
 TEST_F(platform_program, writes_its_own_standard_output_as_it_is) {
   // Neither replaced nor truncated: the table comes between the messages.
+  // The harness opens that file as cmd.exe does for `>`, letting no one
+  // else write it.
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
-  const run_result result = run({"names.dbg", bytes_of(harness_standard_output().u8string())});
-  EXPECT_EQ(result.output, banner + golden("sample.qb") + "Finished!\n");
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(files(), std::set<std::string>{"names.dbg"});
+  const std::string exact = bytes_of(harness_standard_output().u8string());
+  std::string other_case = exact;
+  std::transform(other_case.begin(), other_case.end(), other_case.begin(), [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  });
+  for (const std::string& output : {exact, other_case}) {
+    const run_result result = run({"names.dbg", output});
+    EXPECT_EQ(result.output, banner + golden("sample.qb") + "Finished!\n") << output;
+    EXPECT_EQ(result.exit_status, 0) << output;
+    EXPECT_EQ(files(), std::set<std::string>{"names.dbg"}) << output;
+  }
 }
 
 // Which file a name reaches; 0 when none.
