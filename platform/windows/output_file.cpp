@@ -56,10 +56,27 @@ std::optional<security_descriptor> access_list_of(HANDLE file) {
   return security_descriptor(descriptor, &::LocalFree);
 }
 
+// How the file system here renames: tried on the fresh temporary file,
+// which is renamed with POSIX semantics to another free name beside it.
+windows::rename_semantics renaming_in(const std::wstring& folder, HANDLE temp,
+                                      std::wstring& temp_path, std::mt19937& random) {
+  const std::wstring other = windows::final_path(temp);
+  const std::size_t folder_end = other.rfind(L'\\');
+  if (folder_end == std::wstring::npos) {
+    return windows::rename_semantics::windows;
+  }
+  const std::wstring probe = other.substr(0, folder_end + 1) + temporary_name(random);
+  if (!windows::rename_open_file(temp, probe, windows::rename_semantics::posix)) {
+    return windows::rename_semantics::windows;
+  }
+  temp_path = folder + probe.substr(folder_end + 1);
+  return windows::rename_semantics::posix;
+}
+
 // Creates a new file in `folder` with the access list and the attributes of
-// the file it is to replace.
-unique_handle create_temporary(const std::wstring& folder, HANDLE replaced,
-                               std::wstring& temp_path) {
+// the file it is to replace, and finds how it can be renamed over it.
+unique_handle create_temporary(const std::wstring& folder, HANDLE replaced, std::wstring& temp_path,
+                               windows::rename_semantics& semantics) {
   const std::optional<security_descriptor> access = access_list_of(replaced);
   const std::optional<file_identity> identity = identify(replaced);
   if (!access || !identity) {
@@ -76,6 +93,7 @@ unique_handle create_temporary(const std::wstring& folder, HANDLE replaced,
         windows::adopt(::CreateFileW(temp_path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                      &security, CREATE_NEW, attributes, nullptr));
     if (file) {
+      semantics = renaming_in(folder, file.get(), temp_path, random);
       // Removed by the system however the process ends, a hard kill
       // included, unless the mark is taken off as it takes its place.
       remove_on_close(file.get());
@@ -96,7 +114,8 @@ struct output_state {
   file_identity target_identity;
   std::wstring target_path;  // the output's final name, when it is to be replaced
   std::wstring temp_path;    // empty when writing in place
-  bool created = false;      // the output did not exist before this run
+  windows::rename_semantics renaming = windows::rename_semantics::windows;
+  bool created = false;  // the output did not exist before this run
   bool failed = false;
   bool committed = false;
 };
@@ -118,9 +137,38 @@ bool truncate_in_place(output_state& out) {
   return true;
 }
 
+// Whether another program has the file open for reading, as viewers,
+// editors and scanners do: the probe lets no one else read it, and none of
+// our own handles to it may read.
+bool held_by_another(HANDLE target) {
+  const unique_handle probe =
+      windows::adopt(::ReOpenFile(target, FILE_READ_DATA, FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+  return !probe && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// A rename refused because some program has the output open for a moment
+// (a virus scanner, the search indexer) is tried again a few times.
+constexpr int rename_tries = 10;
+constexpr DWORD rename_retry_milliseconds = 50;
+
+bool rename_with_retries(output_state& out) {
+  for (int attempt = 1;; ++attempt) {
+    if (windows::rename_open_file(out.file.get(), out.target_path, out.renaming)) {
+      return true;
+    }
+    const DWORD error = ::GetLastError();
+    if (attempt == rename_tries ||
+        (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+      return false;
+    }
+    ::Sleep(rename_retry_milliseconds);
+  }
+}
+
 // The table goes to a temporary file beside the output when one can be made
-// there and the output may be renamed over; otherwise in place. Decided
-// before anything is converted.
+// there and the output may be renamed over (by POSIX semantics when another
+// program holds it open); otherwise in place. Decided before anything is
+// converted.
 bool prepare_replacement(output_state& out) {
   out.removable = reopen(out.target.get(), DELETE);
   const std::optional<file_identity> identity = identify(out.target.get());
@@ -133,7 +181,11 @@ bool prepare_replacement(output_state& out) {
   out.target_identity = *identity;
   if (out.removable) {
     out.file = create_temporary(out.target_path.substr(0, folder_end + 1), out.target.get(),
-                                out.temp_path);
+                                out.temp_path, out.renaming);
+  }
+  if (out.file && out.renaming == windows::rename_semantics::windows &&
+      held_by_another(out.target.get())) {
+    out.file.reset();  // marked for removal: gone with its handle
   }
   if (!out.file) {
     out.temp_path.clear();
@@ -183,8 +235,7 @@ bool finish(output_state& out) {
   }
   out.target.reset();
   out.removable.reset();
-  if (!remove_on_close(out.file.get(), false) ||
-      !windows::rename_open_file(out.file.get(), out.target_path)) {
+  if (!remove_on_close(out.file.get(), false) || !rename_with_retries(out)) {
     return false;
   }
   out.temp_path.clear();  // now the output's own name

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -11,6 +12,11 @@ namespace dbgparse::platform::windows {
 namespace {
 
 constexpr std::size_t max_final_path = 32768;
+
+// As Windows 10's headers define them; older headers lack them.
+constexpr DWORD rename_flag_replace_if_exists = 0x1;
+constexpr DWORD rename_flag_posix_semantics = 0x2;
+constexpr auto file_rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
 
 std::wstring to_wide(const std::string& text, UINT code_page, DWORD flags) {
   const int length = static_cast<int>(text.size());
@@ -103,7 +109,7 @@ bool remove_on_close(HANDLE file, bool remove) {
                                       sizeof(disposition)) != 0;
 }
 
-bool rename_open_file(HANDLE file, const std::wstring& path) {
+bool rename_open_file(HANDLE file, const std::wstring& path, rename_semantics semantics) {
   // The system takes the name as it stands, in the native form: \??\ for
   // the \\?\ that final paths begin with.
   const std::wstring_view win32_prefix = L"\\\\?\\";
@@ -116,11 +122,17 @@ bool rename_open_file(HANDLE file, const std::wstring& path) {
   // Storage aligned as the structure's handle member needs.
   std::vector<std::uint64_t> storage((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
   auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(storage.data());
-  rename->ReplaceIfExists = TRUE;
+  // The flags of the extended form share their place with ReplaceIfExists.
+  const DWORD flags = semantics == rename_semantics::posix
+                          ? rename_flag_replace_if_exists | rename_flag_posix_semantics
+                          : rename_flag_replace_if_exists;
+  std::memcpy(storage.data(), &flags, sizeof(flags));
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(name_bytes);
   std::copy(native.begin(), native.end(), rename->FileName);
-  return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(size)) != 0;
+  const FILE_INFO_BY_HANDLE_CLASS kind =
+      semantics == rename_semantics::posix ? file_rename_info_ex : FileRenameInfo;
+  return ::SetFileInformationByHandle(file, kind, rename, static_cast<DWORD>(size)) != 0;
 }
 
 }  // namespace dbgparse::platform::windows

@@ -72,7 +72,11 @@ std::wstring final_path(HANDLE file);
 bool remove_on_close(HANDLE file, bool remove = true);
 
 // Gives the open file `file` the name `path` (a final path, \\?\ form),
-// replacing the file of that name. The handle needs the DELETE right.
-bool rename_open_file(HANDLE file, const std::wstring& path);
+// replacing the file of that name. The handle needs the DELETE right. With
+// POSIX semantics (Windows 10 1809 and later, on NTFS) the file replaced may
+// be open in another program that lets it be deleted; without, it may not
+// be open at all.
+enum class rename_semantics { windows, posix };
+bool rename_open_file(HANDLE file, const std::wstring& path, rename_semantics semantics);
 
 }  // namespace dbgparse::platform::windows
