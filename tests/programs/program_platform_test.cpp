@@ -82,6 +82,36 @@ TEST_F(platform_program, converts_files_named_outside_ascii) {
   }
 }
 
+// Explorer's "Copy as path" and a file dragged into the console window give
+// a path in double quotes, which no Windows file name holds; POSIX keeps
+// them, as they may be part of a name there.
+TEST_F(platform_program, takes_typed_paths_in_double_quotes) {
+  struct answer {
+    std::string typed;
+    std::string input;
+    std::string output;
+  };
+#ifdef _WIN32
+  const answer answers[] = {
+      {"\"my names.dbg\" \"my table.qb\"\n", "my names.dbg", "my table.qb"},
+      {"\"names.dbg\"\r\n  \"table.qb\" left over\r\n", "names.dbg", "table.qb"},
+      {"names.dbg \"a table.qb", "names.dbg", "a table.qb"},
+  };
+#else
+  const answer answers[] = {{"\"names.dbg\" table\"s.qb\n", "\"names.dbg\"", "table\"s.qb"}};
+#endif
+  for (const answer& a : answers) {
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    write_file(folder_ / a.input, golden("sample.dbg"));
+    const run_result result = run({}, a.typed);
+    EXPECT_EQ(result.output,
+              banner + "Enter the filename: \nEnter the file to save as: \nFinished!\n")
+        << a.typed;
+    EXPECT_EQ(read_file(folder_ / a.output), golden("sample.qb")) << a.typed;
+  }
+}
+
 TEST_F(platform_program, names_a_missing_file_outside_ascii_in_utf8) {
   for (const name_case& n : non_ascii_names) {
     const std::string input = bytes_of(n.input);
