@@ -171,6 +171,10 @@ bool rename_with_retries(output_state& out) {
 // converted.
 bool prepare_replacement(output_state& out) {
   out.removable = reopen(out.target.get(), DELETE);
+  if (out.created && out.removable) {
+    // Removed however the process ends, until it holds the table.
+    remove_on_close(out.removable.get());
+  }
   const std::optional<file_identity> identity = identify(out.target.get());
   out.target_path = windows::final_path(out.target.get());
   const std::size_t folder_end = out.target_path.rfind(L'\\');
@@ -303,9 +307,6 @@ bool output_file::open(const std::string& path) {
   if (!prepare_replacement(out)) {
     discard(out);
     return false;
-  }
-  if (out.created && out.removable) {
-    remove_on_close(out.removable.get());
   }
   windows::remove_on_console_event(out.temp_path.empty() ? nullptr : out.file.get(),
                                    out.created ? out.removable.get() : nullptr);
