@@ -4,9 +4,6 @@
 // First: the other Windows headers need what <windows.h> defines.
 #include "win32_support.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <new>
@@ -70,12 +67,14 @@ read_result read_to_end(HANDLE file, std::size_t capacity, input_buffer& memory,
 }  // namespace
 
 std::optional<std::uint64_t> file_size(const std::string& path) {
+  // Through Win32 rather than the C runtime's stat, which refuses paths in
+  // the \\?\ form and stops at MAX_PATH.
   const std::wstring wide = windows::widen(path);
-  struct _stat64 status {};
-  if (wide.empty() || ::_wstat64(wide.c_str(), &status) != 0) {
+  WIN32_FILE_ATTRIBUTE_DATA status{};
+  if (wide.empty() || ::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &status) == 0) {
     return std::nullopt;
   }
-  return static_cast<std::uint64_t>(std::max<__int64>(status.st_size, 0));
+  return (std::uint64_t{status.nFileSizeHigh} << 32) | status.nFileSizeLow;
 }
 
 read_result read_input(const std::string& path, std::uint64_t expected_size, input_bytes& input) {

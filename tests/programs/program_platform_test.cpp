@@ -570,9 +570,12 @@ TEST_F(platform_program, writes_outputs_whose_names_reach_the_length_limits) {
   const limit limits[] = {
       {"a name of 255 characters", L"\\\\?\\" + base + std::wstring(255, L'n'), 3},
       {"a path of MAX_PATH - 1 characters", base + filler + short_name, 1},
+      {"a path past MAX_PATH", base + filler + L"\\" + std::wstring(20, L'p') + L".qb", 2},
   };
+  // The input by a \\?\ path, which the C runtime's stat refuses.
+  const std::string input = bytes_of(fs::path(L"\\\\?\\" + base + L"names.dbg").u8string());
   for (const limit& l : limits) {
-    const run_result result = run({"names.dbg", bytes_of(l.output.u8string())});
+    const run_result result = run({input, bytes_of(l.output.u8string())});
     EXPECT_EQ(result.output, banner + "Finished!\n") << l.name;
     EXPECT_EQ(result.exit_status, 0) << l.name;
     EXPECT_EQ(read_file(l.output), golden("sample.qb")) << l.name;
