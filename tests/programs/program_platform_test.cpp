@@ -553,6 +553,35 @@ TEST_F(platform_program, a_hard_kill_leaves_no_temporary_file_and_no_new_output)
   }
 }
 
+// The bytes of one of the program's resources; empty when it has none.
+std::string resource_of(const fs::path& program, LPCWSTR type) {
+  const HMODULE image = ::LoadLibraryExW(program.c_str(), nullptr,
+                                         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  const HRSRC found =
+      image == nullptr ? nullptr : ::FindResourceW(image, MAKEINTRESOURCEW(1), type);
+  const HGLOBAL loaded = found == nullptr ? nullptr : ::LoadResource(image, found);
+  std::string bytes;
+  if (loaded != nullptr) {
+    bytes.assign(static_cast<const char*>(::LockResource(loaded)), ::SizeofResource(image, found));
+  }
+  if (image != nullptr) {
+    ::FreeLibrary(image);
+  }
+  return bytes;
+}
+
+TEST_F(platform_program, declares_long_paths_and_its_version) {
+  const std::string manifest = resource_of(DBGPARSE_EXE, MAKEINTRESOURCEW(24));
+  for (const std::string declared : {"true</longPathAware>", "supportedOS", "asInvoker"}) {
+    EXPECT_NE(manifest.find(declared), std::string::npos) << declared << " in " << manifest;
+  }
+  const std::string version = resource_of(DBGPARSE_EXE, MAKEINTRESOURCEW(16));
+  for (const std::u16string_view key : {u"FileDescription", u"FileVersion", u"ProductVersion"}) {
+    const std::string utf16(reinterpret_cast<const char*>(key.data()), key.size() * 2);
+    EXPECT_NE(version.find(utf16), std::string::npos) << "no version information";
+  }
+}
+
 TEST_F(platform_program, writes_outputs_whose_names_reach_the_length_limits) {
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
   // A path of MAX_PATH - 1 characters whose last name is short, so that
