@@ -17,6 +17,13 @@ constexpr std::size_t max_final_path = 32768;
 constexpr DWORD rename_flag_replace_if_exists = 0x1;
 constexpr DWORD rename_flag_posix_semantics = 0x2;
 constexpr auto file_rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+constexpr auto file_id_info_class = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+// FILE_ID_INFO, which older headers lack.
+struct file_id_info {
+  std::uint64_t volume;
+  std::array<unsigned char, 16> id;
+};
 
 std::wstring to_wide(const std::string& text, UINT code_page, DWORD flags) {
   const int length = static_cast<int>(text.size());
@@ -80,8 +87,19 @@ std::optional<file_identity> identify(HANDLE file) {
   if (file == nullptr || ::GetFileInformationByHandle(file, &information) == 0) {
     return std::nullopt;
   }
-  return file_identity{information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                       information.nFileIndexLow, information.dwFileAttributes};
+  file_identity identity;
+  identity.attributes = information.dwFileAttributes;
+  file_id_info id{};
+  if (::GetFileInformationByHandleEx(file, file_id_info_class, &id, sizeof(id)) != 0) {
+    identity.volume = id.volume;
+    identity.id = id.id;
+  } else {
+    identity.volume = information.dwVolumeSerialNumber;
+    const std::uint64_t index =
+        (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+    std::memcpy(identity.id.data(), &index, sizeof(index));
+  }
+  return identity;
 }
 
 bool still_names(const std::wstring& path, const file_identity& expected) {

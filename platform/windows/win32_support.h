@@ -10,6 +10,8 @@
 #endif
 #include <windows.h>
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -45,14 +47,15 @@ unique_handle open_existing(const std::wstring& path, DWORD access);
 // refused (by the file's permissions, or by another program's share mode).
 unique_handle reopen(HANDLE file, DWORD access);
 
-// Which file a handle reaches, whatever name it was opened by.
+// Which file a handle reaches, whatever name it was opened by: the volume
+// and the 128-bit file ID where the system gives one (Windows 8 and later;
+// on ReFS the 64-bit file index is not unique), else the 64-bit index.
 struct file_identity {
-  DWORD volume = 0;
-  DWORD index_high = 0;
-  DWORD index_low = 0;
+  std::uint64_t volume = 0;
+  std::array<unsigned char, 16> id{};
   DWORD attributes = 0;
   bool operator==(const file_identity& other) const {
-    return volume == other.volume && index_high == other.index_high && index_low == other.index_low;
+    return volume == other.volume && id == other.id;
   }
 };
 
