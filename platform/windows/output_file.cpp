@@ -10,6 +10,7 @@
 #include "win32_support.h"
 
 #include <aclapi.h>
+#include <winioctl.h>
 
 #include <cstdio>
 #include <random>
@@ -56,6 +57,30 @@ std::optional<security_descriptor> access_list_of(HANDLE file) {
   return security_descriptor(descriptor, &::LocalFree);
 }
 
+// What else of the replaced file its replacement keeps, where the system
+// lets it: compression, and the owner (which only a user with the restore
+// privilege may give away). Failing that, the file is as a new one would be.
+void keep_compression_and_owner(HANDLE temp, HANDLE replaced, DWORD replaced_attributes) {
+  if ((replaced_attributes & FILE_ATTRIBUTE_COMPRESSED) != 0) {
+    USHORT format = COMPRESSION_FORMAT_DEFAULT;
+    DWORD returned = 0;
+    ::DeviceIoControl(temp, FSCTL_SET_COMPRESSION, &format, sizeof(format), nullptr, 0, &returned,
+                      nullptr);
+  }
+  const unique_handle readable = reopen(replaced, READ_CONTROL);
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (readable && ::GetSecurityInfo(readable.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                    &owner, nullptr, nullptr, nullptr, &descriptor) == 0) {
+    const security_descriptor held(descriptor, &::LocalFree);
+    const unique_handle ownable = reopen(temp, WRITE_OWNER);
+    if (ownable) {
+      ::SetSecurityInfo(ownable.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner, nullptr,
+                        nullptr, nullptr);
+    }
+  }
+}
+
 // How the file system here renames: tried on the fresh temporary file,
 // which is renamed with POSIX semantics to another free name beside it.
 windows::rename_semantics renaming_in(const std::wstring& folder, HANDLE temp,
@@ -83,16 +108,18 @@ unique_handle create_temporary(const std::wstring& folder, HANDLE replaced, std:
     return nullptr;
   }
   SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), access->get(), FALSE};
-  constexpr DWORD kept_attributes =
-      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  // Encryption is asked for at creation, as only a new file can be given it.
+  constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_ENCRYPTED;
   const DWORD attributes = (identity->attributes & kept_attributes) | FILE_ATTRIBUTE_NORMAL;
   std::mt19937 random(std::random_device{}());
   for (int attempt = 0; attempt < max_temp_name_tries; ++attempt) {
     temp_path = folder + temporary_name(random);
     unique_handle file =
-        windows::adopt(::CreateFileW(temp_path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                                     &security, CREATE_NEW, attributes, nullptr));
+        windows::adopt(::CreateFileW(temp_path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                     FILE_SHARE_READ, &security, CREATE_NEW, attributes, nullptr));
     if (file) {
+      keep_compression_and_owner(file.get(), replaced, identity->attributes);
       semantics = renaming_in(folder, file.get(), temp_path, random);
       // Removed by the system however the process ends, a hard kill
       // included, unless the mark is taken off as it takes its place.
