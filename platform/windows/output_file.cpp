@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <random>
+#include <string_view>
 #include <utility>
 
 #include "console_events.h"
@@ -164,6 +165,21 @@ bool truncate_in_place(output_state& out) {
   return true;
 }
 
+// Whether the path names an alternate data stream of a file (t.qb:extra):
+// its last name holds a colon other than a drive's. A stream shares its
+// file's name and ID, so a temporary file renamed into its place would
+// replace the whole file; it is written in place instead.
+bool names_a_stream(const std::wstring& path) {
+  const std::size_t folder_end = path.find_last_of(L"\\/");
+  std::wstring_view name(path);
+  if (folder_end != std::wstring::npos) {
+    name.remove_prefix(folder_end + 1);
+  } else if (name.size() >= 2 && name[1] == L':') {
+    name.remove_prefix(2);  // a drive's own folder: C:t.qb
+  }
+  return name.find(L':') != std::wstring_view::npos;
+}
+
 // Whether another program has the file open for reading, as viewers,
 // editors and scanners do: the probe lets no one else read it, and none of
 // our own handles to it may read.
@@ -196,11 +212,14 @@ bool rename_with_retries(output_state& out) {
 // there and the output may be renamed over (by POSIX semantics when another
 // program holds it open); otherwise in place. Decided before anything is
 // converted.
-bool prepare_replacement(output_state& out) {
+bool prepare_replacement(output_state& out, const std::wstring& path) {
   out.removable = reopen(out.target.get(), DELETE);
   if (out.created && out.removable) {
     // Removed however the process ends, until it holds the table.
     remove_on_close(out.removable.get());
+  }
+  if (names_a_stream(path)) {
+    return truncate_in_place(out);
   }
   const std::optional<file_identity> identity = identify(out.target.get());
   out.target_path = windows::final_path(out.target.get());
@@ -331,7 +350,7 @@ bool output_file::open(const std::string& path) {
   }
   const std::unique_lock events = windows::hold_console_events();
   out.created = created;
-  if (!prepare_replacement(out)) {
+  if (!prepare_replacement(out, wide)) {
     discard(out);
     return false;
   }

@@ -212,6 +212,35 @@ TEST_F(platform_program, writes_an_output_that_another_program_holds_open) {
   }
 }
 
+// A stream of a file shares the file's name and ID: replacing it by a
+// renamed file would replace the whole file, so it is written in place.
+TEST_F(platform_program, writes_an_alternate_data_stream_in_place) {
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  for (const bool existing : {false, true}) {
+    fs::remove(path(u8"t.qb"));
+    if (existing) {
+      write_file(path(u8"t.qb"), "the file's own contents");
+    }
+    const run_result result = run({"names.dbg", "t.qb:extra"});
+    EXPECT_EQ(result.output, banner + "Finished!\n");
+    if (existing) {
+      EXPECT_EQ(read_file(path(u8"t.qb")), "the file's own contents") << "the file was replaced";
+    }
+    const HANDLE stream = ::CreateFileW(path(u8"t.qb:extra").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (stream == INVALID_HANDLE_VALUE || fs::exists(path(u8"t.qb:extra"))) {
+      if (stream != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(stream);
+      }
+      GTEST_SKIP() << "no alternate data streams here (wine keeps none): " << result.output;
+    }
+    ::CloseHandle(stream);
+    EXPECT_EQ(read_file(path(u8"t.qb:extra")), golden("sample.qb"));
+    EXPECT_EQ(read_file(path(u8"t.qb")), existing ? "the file's own contents" : "");
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "t.qb"}));
+  }
+}
+
 bool is_reparse_point(const fs::path& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
