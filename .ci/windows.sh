@@ -42,4 +42,19 @@ for page in doc/*.1; do
     echo "the zip lacks $program" >&2
     exit 1
   fi
+  # Version information, as Explorer's Details tab shows it.
+  if ! unzip -p "${zip[@]}" "*/$program" | strings -el | grep -x FileDescription >/dev/null; then
+    echo "$program has no version information" >&2
+    exit 1
+  fi
+done
+for file in README.txt LICENSE.txt sample.dbg; do
+  grep -q "/$file\$" <<<"$contents" || { echo "the zip lacks $file" >&2; exit 1; }
+done
+# Plain text that Notepad shows line by line: every line ends in CR LF.
+for text in README.txt LICENSE.txt; do
+  if unzip -p "${zip[@]}" "*/$text" | grep -v $'\r$' >/dev/null; then
+    echo "$text has a line that does not end in CR LF" >&2
+    exit 1
+  fi
 done

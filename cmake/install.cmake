@@ -44,9 +44,22 @@ if(WIN32)
   endforeach()
 
   # Unpacked, the zip is one folder to drop DBG files into: no bin/ level.
+  # Its texts have CR LF line ends, so that any Notepad shows their lines.
   install(TARGETS ${programs} RUNTIME DESTINATION .)
-  install(FILES README.md DESTINATION .)
-  install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+  file(READ ${PROJECT_SOURCE_DIR}/package/windows/README.txt readme)
+  string(REPLACE "@VERSION@" "${PROJECT_VERSION}" readme "${readme}")
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${PROJECT_SOURCE_DIR}/package/windows/README.txt ${PROJECT_SOURCE_DIR}/LICENSE)
+  foreach(text IN ITEMS readme license)
+    string(REPLACE "\r\n" "\n" ${text} "${${text}}")
+    string(REPLACE "\n" "\r\n" ${text} "${${text}}")
+  endforeach()
+  file(WRITE ${PROJECT_BINARY_DIR}/zip/README.txt "${readme}")
+  file(WRITE ${PROJECT_BINARY_DIR}/zip/LICENSE.txt "${license}")
+  install(FILES ${PROJECT_BINARY_DIR}/zip/README.txt ${PROJECT_BINARY_DIR}/zip/LICENSE.txt
+          DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/examples/sample.dbg DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
