@@ -28,10 +28,38 @@ set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
+  # Each program carries a manifest (long paths, the Windows versions it is
+  # made for) and version information.
+  set(DBGPARSE_RC_DESCRIPTION_dbgparse "${PROJECT_DESCRIPTION}")
+  set(DBGPARSE_RC_DESCRIPTION_qbdump "Shows the entries of a QB checksum table")
+  set(DBGPARSE_RC_MANIFEST "${PROJECT_SOURCE_DIR}/platform/windows/program.manifest")
+  foreach(program IN LISTS programs)
+    set(DBGPARSE_RC_NAME ${program})
+    set(DBGPARSE_RC_DESCRIPTION "${DBGPARSE_RC_DESCRIPTION_${program}}")
+    configure_file(${PROJECT_SOURCE_DIR}/platform/windows/program.rc.in
+                   ${PROJECT_BINARY_DIR}/resources/${program}.rc @ONLY)
+    target_sources(${program} PRIVATE ${PROJECT_BINARY_DIR}/resources/${program}.rc)
+    set_property(SOURCE ${PROJECT_BINARY_DIR}/resources/${program}.rc TARGET_DIRECTORY ${program}
+                 APPEND PROPERTY OBJECT_DEPENDS ${DBGPARSE_RC_MANIFEST})
+  endforeach()
+
   # Unpacked, the zip is one folder to drop DBG files into: no bin/ level.
+  # Its texts have CR LF line ends, so that any Notepad shows their lines.
   install(TARGETS ${programs} RUNTIME DESTINATION .)
-  install(FILES README.md DESTINATION .)
-  install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+  file(READ ${PROJECT_SOURCE_DIR}/package/windows/README.txt readme)
+  string(REPLACE "@VERSION@" "${PROJECT_VERSION}" readme "${readme}")
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${PROJECT_SOURCE_DIR}/package/windows/README.txt ${PROJECT_SOURCE_DIR}/LICENSE)
+  foreach(text IN ITEMS readme license)
+    string(REPLACE "\r\n" "\n" ${text} "${${text}}")
+    string(REPLACE "\n" "\r\n" ${text} "${${text}}")
+  endforeach()
+  file(WRITE ${PROJECT_BINARY_DIR}/zip/README.txt "${readme}")
+  file(WRITE ${PROJECT_BINARY_DIR}/zip/LICENSE.txt "${license}")
+  install(FILES ${PROJECT_BINARY_DIR}/zip/README.txt ${PROJECT_BINARY_DIR}/zip/LICENSE.txt
+          DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/examples/sample.dbg DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)

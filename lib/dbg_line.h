@@ -12,6 +12,8 @@
 namespace dbgparse::dbg {
 
 // The checksum section starts right after the first occurrence of this line.
+// No table can hold it: a table's texts hold no CR or LF, and the marker
+// before each value breaks any line that would run through the value's bytes.
 inline constexpr std::string_view section_header = "[Checksums]\r\n";
 // The header without its line end, as a file with other line ends holds it.
 inline constexpr std::string_view section_title =

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dbgparse::platform {
@@ -40,6 +41,13 @@ read_result read_input(const std::string& path, std::uint64_t expected_size, inp
 
 // Reads standard input to its end, in binary, as read_input reads a file.
 read_result read_standard_input(input_bytes& input);
+
+// Whether `path` names an existing regular file, other than the one `input`
+// names, whose first `window` bytes hold `text`. False whenever that cannot
+// be told (no such file, a device, a file we may not read): only a file
+// known to hold it answers true.
+bool other_file_holds(const std::string& path, const std::string& input, std::string_view text,
+                      std::size_t window);
 
 // The output file. A regular file (or a new one) is written to a temporary
 // file beside it and put in its place by commit() only when complete, so a

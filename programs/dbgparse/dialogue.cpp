@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "conversion.h"
+#include "dbg_line.h"
 #include "platform.h"
 
 namespace {
@@ -15,6 +16,11 @@ namespace platform = dbgparse::platform;
 
 constexpr int exit_success = 0;
 constexpr int exit_failure = -1;  // arrives as 255 on POSIX, 0xFFFFFFFF on Windows
+
+// How far into an existing output the DBG header is looked for. Two DBG
+// files dropped on the program at once arrive as input and output; the
+// second is refused, not replaced by the first one's table.
+constexpr std::size_t dbg_header_window = std::size_t{64} << 10;
 
 struct paths {
   std::string input;
@@ -58,6 +64,24 @@ std::optional<paths> settle_paths(const std::vector<std::string>& args) {
   return paths{args[1], args[2]};
 }
 
+enum class write_outcome { written, cannot_open, cannot_write };
+
+// Writes the table of `input` to the output. Whatever a failed run made (a
+// temporary file, a new output) is gone once this returns, before the pause.
+write_outcome write_output(const paths& files, std::span<const unsigned char> input) {
+  if (platform::other_file_holds(files.output, files.input, dbgparse::dbg::section_header,
+                                 dbg_header_window)) {
+    return write_outcome::cannot_open;
+  }
+  platform::output_file output;
+  if (!output.open(files.output)) {
+    return write_outcome::cannot_open;
+  }
+  const bool written = dbgparse::write_table(
+      input, [&output](std::span<const unsigned char> piece) { return output.write(piece); });
+  return written && output.commit() ? write_outcome::written : write_outcome::cannot_write;
+}
+
 int convert(const paths& files) {
   const std::optional<std::uint64_t> size = platform::file_size(files.input);
   if (!size) {
@@ -72,16 +96,15 @@ int convert(const paths& files) {
     case platform::read_result::no_memory:
       return fail("Not enough memory for " + files.input + "!");
   }
-
-  // Opened only once the input is read whole, so the output may be the input.
-  platform::output_file output;
-  if (!output.open(files.output)) {
-    return fail("Couldn't open " + files.output + "!");
-  }
-  const bool written = dbgparse::write_table(
-      input.bytes, [&output](std::span<const unsigned char> piece) { return output.write(piece); });
-  if (!written || !output.commit()) {
-    return fail("Couldn't write " + files.output + "!");
+  // The output is opened only once the input is read whole, so the output
+  // may be the input.
+  switch (write_output(files, input.bytes)) {
+    case write_outcome::written:
+      break;
+    case write_outcome::cannot_open:
+      return fail("Couldn't open " + files.output + "!");
+    case write_outcome::cannot_write:
+      return fail("Couldn't write " + files.output + "!");
   }
   say("Finished!");
   platform::pause();

@@ -17,6 +17,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #endif
@@ -78,6 +79,36 @@ TEST_F(platform_program, converts_files_named_outside_ascii) {
           << label;
       EXPECT_EQ(files(), (std::set<std::string>{source, m.written})) << label;
     }
+  }
+}
+
+// Explorer's "Copy as path" and a file dragged into the console window give
+// a path in double quotes, which no Windows file name holds; POSIX keeps
+// them, as they may be part of a name there.
+TEST_F(platform_program, takes_typed_paths_in_double_quotes) {
+  struct answer {
+    std::string typed;
+    std::string input;
+    std::string output;
+  };
+#ifdef _WIN32
+  const answer answers[] = {
+      {"\"my names.dbg\" \"my table.qb\"\n", "my names.dbg", "my table.qb"},
+      {"\"names.dbg\"\r\n  \"table.qb\" left over\r\n", "names.dbg", "table.qb"},
+      {"names.dbg \"a table.qb", "names.dbg", "a table.qb"},
+  };
+#else
+  const answer answers[] = {{"\"names.dbg\" table\"s.qb\n", "\"names.dbg\"", "table\"s.qb"}};
+#endif
+  for (const answer& a : answers) {
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    write_file(folder_ / a.input, golden("sample.dbg"));
+    const run_result result = run({}, a.typed);
+    EXPECT_EQ(result.output,
+              banner + "Enter the filename: \nEnter the file to save as: \nFinished!\n")
+        << a.typed;
+    EXPECT_EQ(read_file(folder_ / a.output), golden("sample.qb")) << a.typed;
   }
 }
 
@@ -163,23 +194,59 @@ TEST_F(platform_program, replaces_the_input_under_another_spelling_of_its_name) 
   }
 }
 
-TEST_F(platform_program, writes_in_place_an_output_that_cannot_be_renamed_over) {
-  // Another program holds the old output open, letting it be written but not
-  // deleted, so nothing can be renamed over it: it is written in place, as a
-  // plain open would, and no temporary file is left.
+TEST_F(platform_program, writes_an_output_that_another_program_holds_open) {
+  // Another program holds the old output open. Letting it be written but not
+  // deleted, nothing can be renamed over it: it is written in place, as a
+  // plain open would. Letting it be deleted too, it is replaced where the
+  // system can do so while it is open, else written in place. Either way
+  // the table arrives and no temporary file is left.
+  const std::string older = "an older table, longer than the new one is " + std::string(400, '.');
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
-  write_file(path(u8"out.qb"),
-             "an older table, longer than the new one is " + std::string(400, '.'));
-  const HANDLE holder =
-      ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-  const run_result result = run({"names.dbg", "out.qb"});
-  ::CloseHandle(holder);
-  EXPECT_EQ(result.output, banner + "Finished!\n");
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(read_file(path(u8"out.qb")), golden("sample.qb"));
-  EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"})) << "a temporary file was left";
+  for (const DWORD share : {DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE},
+                            DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}}) {
+    const std::string label =
+        (share & FILE_SHARE_DELETE) != 0 ? "delete shared" : "not delete shared";
+    write_file(path(u8"out.qb"), older);
+    const HANDLE holder = ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, share, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const run_result result = run({"names.dbg", "out.qb"});
+    ::CloseHandle(holder);
+    EXPECT_EQ(result.output, banner + "Finished!\n") << label;
+    EXPECT_EQ(result.exit_status, 0) << label;
+    EXPECT_EQ(read_file(path(u8"out.qb")), golden("sample.qb")) << label;
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}))
+        << label << ": a temporary file was left";
+  }
+}
+
+// A stream of a file shares the file's name and ID: replacing it by a
+// renamed file would replace the whole file, so it is written in place.
+TEST_F(platform_program, writes_an_alternate_data_stream_in_place) {
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  for (const bool existing : {true, false}) {
+    fs::remove(path(u8"t.qb"));
+    if (existing) {
+      write_file(path(u8"t.qb"), "the file's own contents");
+    }
+    const run_result result = run({"names.dbg", "t.qb:extra"});
+    EXPECT_EQ(result.output, banner + "Finished!\n");
+    if (existing) {
+      EXPECT_EQ(read_file(path(u8"t.qb")), "the file's own contents") << "the file was replaced";
+    }
+    const HANDLE stream = ::CreateFileW(path(u8"t.qb:extra").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (stream == INVALID_HANDLE_VALUE || fs::exists(path(u8"t.qb:extra"))) {
+      if (stream != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(stream);
+      }
+      GTEST_SKIP() << "no alternate data streams here (wine keeps none): " << result.output;
+    }
+    ::CloseHandle(stream);
+    EXPECT_EQ(read_file(path(u8"t.qb:extra")), golden("sample.qb"));
+    EXPECT_EQ(read_file(path(u8"t.qb")), existing ? "the file's own contents" : "");
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "t.qb"}));
+  }
 }
 
 bool is_reparse_point(const fs::path& path) {
@@ -357,11 +424,20 @@ fs::path harness_standard_output() {
 
 TEST_F(platform_program, writes_its_own_standard_output_as_it_is) {
   // Neither replaced nor truncated: the table comes between the messages.
+  // The harness opens that file as cmd.exe does for `>`, letting no one
+  // else write it.
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
-  const run_result result = run({"names.dbg", bytes_of(harness_standard_output().u8string())});
-  EXPECT_EQ(result.output, banner + golden("sample.qb") + "Finished!\n");
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(files(), std::set<std::string>{"names.dbg"});
+  const std::string exact = bytes_of(harness_standard_output().u8string());
+  std::string other_case = exact;
+  std::transform(other_case.begin(), other_case.end(), other_case.begin(), [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  });
+  for (const std::string& output : {exact, other_case}) {
+    const run_result result = run({"names.dbg", output});
+    EXPECT_EQ(result.output, banner + golden("sample.qb") + "Finished!\n") << output;
+    EXPECT_EQ(result.exit_status, 0) << output;
+    EXPECT_EQ(files(), std::set<std::string>{"names.dbg"}) << output;
+  }
 }
 
 // Which file a name reaches; 0 when none.
@@ -453,6 +529,96 @@ TEST_F(platform_program, replaces_only_the_file_it_opened) {
   }
 }
 
+// Starts the program in `folder` with its standard streams on NUL, without
+// waiting for it.
+PROCESS_INFORMATION start_program(const fs::path& folder, const std::wstring& arguments) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const HANDLE nul =
+      ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+  PROCESS_INFORMATION child{};
+  std::wstring command = L"\"" + fs::path(DBGPARSE_EXE).wstring() + L"\" " + arguments;
+  const BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        folder.c_str(), &startup, &child);
+  ::CloseHandle(nul);
+  EXPECT_NE(started, 0);
+  return child;
+}
+
+TEST_F(platform_program, a_hard_kill_leaves_no_temporary_file_and_no_new_output) {
+  std::string input = "[Checksums]\r\n";
+  for (int i = 0; i < (4 << 20); ++i) {
+    input += "0x";
+  }
+  int killed = 0;
+  for (const bool existing : {true, false}) {
+    const std::string name = existing ? "an existing output" : "a new output";
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    write_file(path(u8"names.dbg"), input + " x\r\n");
+    if (existing) {
+      write_file(path(u8"out.qb"), "old");
+    }
+    const PROCESS_INFORMATION child = start_program(folder_, L"names.dbg out.qb");
+    while (!has_temporary_file(folder_) &&
+           ::WaitForSingleObject(child.hProcess, 1) == WAIT_TIMEOUT) {
+    }
+    // As Task Manager's End task and taskkill /F end a process.
+    const bool in_time = ::TerminateProcess(child.hProcess, 1) != 0;
+    ::WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD status = 0;
+    ::GetExitCodeProcess(child.hProcess, &status);
+    ::CloseHandle(child.hProcess);
+    ::CloseHandle(child.hThread);
+    if (!in_time || status != 1) {
+      continue;  // it had ended by itself
+    }
+    ++killed;
+    EXPECT_FALSE(has_temporary_file(folder_)) << name;
+    if (existing) {
+      EXPECT_EQ(read_file(path(u8"out.qb")), "old") << name;
+    } else {
+      EXPECT_FALSE(fs::exists(path(u8"out.qb"))) << name << ": left as a new output";
+    }
+  }
+  if (killed == 0) {
+    GTEST_SKIP() << "the program always ended before it could be killed";
+  }
+}
+
+// The bytes of one of the program's resources; empty when it has none.
+std::string resource_of(const fs::path& program, LPCWSTR type) {
+  const HMODULE image = ::LoadLibraryExW(program.c_str(), nullptr,
+                                         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  const HRSRC found =
+      image == nullptr ? nullptr : ::FindResourceW(image, MAKEINTRESOURCEW(1), type);
+  const HGLOBAL loaded = found == nullptr ? nullptr : ::LoadResource(image, found);
+  std::string bytes;
+  if (loaded != nullptr) {
+    bytes.assign(static_cast<const char*>(::LockResource(loaded)), ::SizeofResource(image, found));
+  }
+  if (image != nullptr) {
+    ::FreeLibrary(image);
+  }
+  return bytes;
+}
+
+TEST_F(platform_program, declares_long_paths_and_its_version) {
+  const std::string manifest = resource_of(DBGPARSE_EXE, MAKEINTRESOURCEW(24));
+  for (const std::string declared : {"true</longPathAware>", "supportedOS", "asInvoker"}) {
+    EXPECT_NE(manifest.find(declared), std::string::npos) << declared << " in " << manifest;
+  }
+  const std::string version = resource_of(DBGPARSE_EXE, MAKEINTRESOURCEW(16));
+  for (const std::u16string_view key : {u"FileDescription", u"FileVersion", u"ProductVersion"}) {
+    const std::string utf16(reinterpret_cast<const char*>(key.data()), key.size() * 2);
+    EXPECT_NE(version.find(utf16), std::string::npos) << "no version information";
+  }
+}
+
 TEST_F(platform_program, writes_outputs_whose_names_reach_the_length_limits) {
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
   // A path of MAX_PATH - 1 characters whose last name is short, so that
@@ -470,9 +636,12 @@ TEST_F(platform_program, writes_outputs_whose_names_reach_the_length_limits) {
   const limit limits[] = {
       {"a name of 255 characters", L"\\\\?\\" + base + std::wstring(255, L'n'), 3},
       {"a path of MAX_PATH - 1 characters", base + filler + short_name, 1},
+      {"a path past MAX_PATH", base + filler + L"\\" + std::wstring(20, L'p') + L".qb", 2},
   };
+  // The input by a \\?\ path, which the C runtime's stat refuses.
+  const std::string input = bytes_of(fs::path(L"\\\\?\\" + base + L"names.dbg").u8string());
   for (const limit& l : limits) {
-    const run_result result = run({"names.dbg", bytes_of(l.output.u8string())});
+    const run_result result = run({input, bytes_of(l.output.u8string())});
     EXPECT_EQ(result.output, banner + "Finished!\n") << l.name;
     EXPECT_EQ(result.exit_status, 0) << l.name;
     EXPECT_EQ(read_file(l.output), golden("sample.qb")) << l.name;

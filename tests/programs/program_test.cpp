@@ -11,6 +11,7 @@
 
 #ifndef _WIN32
 #include <pty.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -120,6 +121,43 @@ TEST_F(program, reports_each_failure_with_its_message) {
     EXPECT_EQ(result.output, banner + f.output) << f.name;
     EXPECT_EQ(result.exit_status, failure_status) << f.name;
     EXPECT_EQ(files(), (std::set<std::string>{"folder", "names.dbg"})) << f.name;
+  }
+}
+
+// Two DBG files dropped on the program arrive as input and output: the
+// second is refused before anything is converted, and only it.
+TEST_F(program, refuses_an_output_that_is_another_dbg_file) {
+  constexpr std::size_t window = std::size_t{64} << 10;
+  const std::string header = "[Checksums]\r\n";
+  struct output {
+    std::string name;
+    std::string bytes;  // of other.dbg before the run
+    bool refused;
+  };
+  const output outputs[] = {
+      {"a second DBG file", golden("sample.dbg"), true},
+      {"its header ending at 64 KiB", std::string(window - header.size(), 'x') + header, true},
+      {"its header ending past 64 KiB", std::string(window - header.size() + 1, 'x') + header,
+       false},
+      {"a header ending in LF alone", "[Checksums]\n0x0000002A a\r\n", false},
+      {"a table", golden("sample.qb"), false},
+  };
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  for (const output& o : outputs) {
+    for (const bool asked : {false, true}) {
+      const std::string label = o.name + (asked ? ", typed" : ", as arguments");
+      write_file(path("other.dbg"), o.bytes);
+      const run_result result =
+          asked ? run({}, "names.dbg other.dbg\n") : run({"names.dbg", "other.dbg", "third.dbg"});
+      const std::string dialogue =
+          asked ? "Enter the filename: \nEnter the file to save as: \n" : "";
+      EXPECT_EQ(result.output,
+                banner + dialogue + (o.refused ? "Couldn't open other.dbg!\n" : "Finished!\n"))
+          << label;
+      EXPECT_EQ(result.exit_status, o.refused ? failure_status : 0) << label;
+      EXPECT_EQ(read_file(path("other.dbg")), o.refused ? o.bytes : golden("sample.qb")) << label;
+      EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "other.dbg"})) << label;
+    }
   }
 }
 
@@ -340,6 +378,44 @@ TEST_F(program, waits_for_a_key_pressed_after_the_prompt) {
   }
   ::close(terminal);
   EXPECT_EQ(read_file(path("out.qb")), golden("sample.qb"));
+}
+
+// A failed run leaves nothing behind during the pause, which can last as
+// long as no one is at the keyboard.
+TEST_F(program, discards_what_a_failed_run_made_before_pausing) {
+  write_file(path("names.dbg"), many_lines(100000));
+  for (const bool existing : {false, true}) {
+    const std::string name = existing ? "an existing output" : "a new output";
+    fs::remove(path("out.qb"));
+    std::set<std::string> expected{"names.dbg"};
+    if (existing) {
+      write_file(path("out.qb"), "older");
+      expected.insert("out.qb");
+    }
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The write fails at the file size limit, well into the table.
+      const rlimit limit{8192, 8192};
+      if (::chdir(folder_.c_str()) == 0 && ::setrlimit(RLIMIT_FSIZE, &limit) == 0) {
+        ::execl(DBGPARSE_EXE, DBGPARSE_EXE, "names.dbg", "out.qb", static_cast<char*>(nullptr));
+      }
+      ::_exit(127);
+    }
+    const std::string shown =
+        test_support::read_terminal_until(terminal, "Press any key to continue . . . ");
+    EXPECT_NE(shown.find("Couldn't write out.qb!"), std::string::npos) << name << ": " << shown;
+    EXPECT_EQ(files(), expected) << name << ": left during the pause";
+    if (shown.find("Press any key") == std::string::npos) {
+      ::kill(child, SIGKILL);  // no pause: nothing to press a key for
+    }
+    EXPECT_EQ(::write(terminal, "q", 1), 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(terminal);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == failure_status) << name;
+  }
 }
 #endif
 

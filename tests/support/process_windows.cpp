@@ -9,7 +9,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "process.h"
+#include "child_process.h"
 
 namespace test_support {
 namespace {
@@ -57,13 +57,11 @@ std::filesystem::path scratch_file(const char* role) {
          ("dbgparse_test_" + std::to_string(::GetCurrentProcessId()) + "_" + role);
 }
 
-unique_handle open_inheritable(const std::filesystem::path& path, DWORD access, DWORD creation) {
+unique_handle open_inheritable(const std::filesystem::path& path, DWORD access, DWORD share,
+                               DWORD creation) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  // Shared for writing, so that the program may open its own standard
-  // output by name.
-  const HANDLE handle =
-      ::CreateFileW(path.wstring().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                    creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = ::CreateFileW(path.wstring().c_str(), access, share, &inherit, creation,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     throw std::runtime_error("cannot set up the child's standard streams");
   }
@@ -110,8 +108,11 @@ run_result run_program(const std::filesystem::path& program, const run_options& 
 
   run_result result;
   {
-    const unique_handle input = open_inheritable(input_path, GENERIC_READ, OPEN_EXISTING);
-    const unique_handle output = open_inheritable(output_path, GENERIC_WRITE, CREATE_ALWAYS);
+    const unique_handle input = open_inheritable(input_path, GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    // As cmd.exe opens a file for `>`: others may read it, not write it.
+    const unique_handle output =
+        open_inheritable(output_path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
     // Windows exit codes are 32 bits wide: -1 arrives with all of them set.
     result.exit_status = static_cast<int>(
         run_child(command_line, options.working_directory, input.get(), output.get()));
