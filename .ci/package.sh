@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The Debian package: every manual page passes mandoc's lint, the release
-# build passes its tests, and the .deb made from it holds a program for each
-# page and is clean under lintian, Debian's own checker.
+# The Debian packages: every manual page passes mandoc's lint, the release
+# build passes its tests, and the three .deb made from it (the programs, the
+# shared library, the development files) each hold what they should and are
+# clean under lintian, Debian's own checker.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,22 +35,57 @@ echo "--- the release build, as packaged, and its tests"
 cmake --workflow --preset release
 ctest --preset release -j2
 
-echo "--- the Debian package"
-(cd build/release && rm -f dbgparse_*.deb && cpack -G DEB)
-deb=(build/release/dbgparse_*.deb)
-dpkg-deb --info "${deb[@]}"
-contents=$(dpkg-deb --contents "${deb[@]}")
-printf '%s\n' "$contents"
+echo "--- the Debian packages"
+# dbgparse holds the programs, libdbgparse1 the shared library and
+# libdbgparse-dev what building against it takes.
+(cd build/release && rm -f ./*.deb && cpack -G DEB)
+programs=(build/release/dbgparse_*.deb)
+library=(build/release/libdbgparse1_*.deb)
+development=(build/release/libdbgparse-dev_*.deb)
+debs=("${programs[@]}" "${library[@]}" "${development[@]}")
+declare -A contents
+for deb in "${debs[@]}"; do
+  dpkg-deb --info "$deb"
+  contents[$deb]=$(dpkg-deb --contents "$deb")
+  printf '%s\n' "${contents[$deb]}"
+done
 # lintian wants a page for every program; this wants a program for every page.
 for page in "${pages[@]}"; do
   program=$(basename "$page" .1)
-  if ! grep -q " \./usr/bin/$program\$" <<<"$contents"; then
+  if ! grep -q " \./usr/bin/$program\$" <<<"${contents[${programs[0]}]}"; then
     echo "the package lacks usr/bin/$program, whose page $page it holds" >&2
+    exit 1
+  fi
+done
+# Each library file in its package, and in no other.
+holds() {
+  local deb=$1 pattern=$2 other
+  if ! grep -q -E " \./usr/$pattern( |\$)" <<<"${contents[$deb]}"; then
+    echo "$(basename "$deb") lacks usr/$pattern" >&2
+    exit 1
+  fi
+  for other in "${debs[@]}"; do
+    if [ "$other" != "$deb" ] && grep -q -E " \./usr/$pattern( |\$)" <<<"${contents[$other]}"; then
+      echo "$(basename "$other") holds usr/$pattern, which belongs in $(basename "$deb")" >&2
+      exit 1
+    fi
+  done
+}
+holds "${library[0]}" 'lib/[^ ]*/libdbgparse\.so\.1\.[0-9.]+'
+holds "${library[0]}" 'lib/[^ ]*/libdbgparse\.so\.1'
+holds "${development[0]}" 'lib/[^ ]*/libdbgparse\.so'
+holds "${development[0]}" 'lib/[^ ]*/libdbgparse\.a'
+holds "${development[0]}" 'include/dbgparse\.h'
+holds "${development[0]}" 'lib/[^ ]*/pkgconfig/dbgparse\.pc'
+holds "${development[0]}" 'lib/[^ ]*/cmake/dbgparse/dbgparseConfig\.cmake'
+for control in shlibs symbols triggers; do
+  if ! dpkg-deb --info "${library[0]}" "$control" >/dev/null; then
+    echo "$(basename "${library[0]}") has no $control file" >&2
     exit 1
   fi
 done
 
 echo "--- lintian"
 # Errors and warnings fail; info and pedantic tags are shown, for the record.
-lintian --display-info --pedantic --fail-on error,warning "${deb[@]}"
+lintian --display-info --pedantic --fail-on error,warning "${debs[@]}"
 echo "lintian: no errors or warnings"
