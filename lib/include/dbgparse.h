@@ -27,8 +27,13 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(_WIN32) && defined(DBGPARSE_BUILDING_DLL)
+/* What the shared library exports: these functions alone. */
+#if defined(_WIN32)
+#if defined(DBGPARSE_BUILDING_DLL)
 #define DBGPARSE_API __declspec(dllexport)
+#else
+#define DBGPARSE_API
+#endif
 #elif defined(__GNUC__)
 #define DBGPARSE_API __attribute__((visibility("default")))
 #else
@@ -98,8 +103,8 @@ DBGPARSE_API int dbgparse_convert(const unsigned char* dbg, size_t size, dbgpars
  *          (nothing is then written).
  * When the table may not fit, the input is converted twice, once to measure
  * the table and once to write it into place. */
-DBGPARSE_API size_t dbgparse_convert_to(const unsigned char* dbg, size_t size,
-                                        unsigned char* table, size_t capacity);
+DBGPARSE_API size_t dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* table,
+                                        size_t capacity);
 
 /* One entry of a table, as dbgparse_next_entry() reads it. */
 typedef struct dbgparse_entry {

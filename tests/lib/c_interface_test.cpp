@@ -90,7 +90,8 @@ std::string walk_c(const bytes& table) {
   dbgparse_entry entry{};
   const char* reason = nullptr;
   int status = 0;
-  while ((status = dbgparse_next_entry(table.data(), table.size(), &offset, &entry, &reason)) == 1) {
+  while ((status = dbgparse_next_entry(table.data(), table.size(), &offset, &entry, &reason)) ==
+         1) {
     out += std::to_string(entry.offset) + ":" + std::to_string(entry.checksum) + ":" +
            std::string(entry.name, entry.name + entry.name_length) + ":" +
            std::to_string(entry.padding) + " ";
@@ -104,8 +105,8 @@ std::string walk_reader(const bytes& table) {
   dbgparse::qb::table_reader reader(table);
   while (const auto item = reader.next()) {
     out += std::to_string(item->offset) + ":" + std::to_string(item->value) + ":" +
-           std::string(item->name.begin(), item->name.end()) + ":" +
-           std::to_string(item->padding) + " ";
+           std::string(item->name.begin(), item->name.end()) + ":" + std::to_string(item->padding) +
+           " ";
   }
   return out + (reader.at_end() ? "end " + std::to_string(table.size())
                                 : "fault " + std::string(reader.fault()->expected) + " " +
@@ -119,8 +120,11 @@ TEST(c_interface, next_entry_reads_as_the_reader_does) {
     tables.push_back(read_bytes(data + "/" + name + ".qb"));
   }
   for (const std::string_view table : {
-           ""sv, "\x00"sv, "\x00\x00\x00"sv, "\x00\x2B\x01\x00\x00\x00"
-                                             "a\x00\x00"sv,
+           ""sv,
+           "\x00"sv,
+           "\x00\x00\x00"sv,
+           "\x00\x2B\x01\x00\x00\x00"
+           "a\x00\x00"sv,
            "\x01\x2C\x01\x00\x00\x00"
            "a\x00\x00"sv,
            "\x01\x2B\x01\x00\x00\x00"
@@ -129,8 +133,9 @@ TEST(c_interface, next_entry_reads_as_the_reader_does) {
     tables.emplace_back(table.begin(), table.end());
   }
   // Every cut of a table with padding, and every byte of it damaged.
-  const std::string_view text = "\x01\x2B\x01\x00\x00\x00"
-                                "ab\x00\x00\x00\x2B\x02\x00\x00\x00\x00\x00\x00"sv;
+  const std::string_view text =
+      "\x01\x2B\x01\x00\x00\x00"
+      "ab\x00\x00\x00\x2B\x02\x00\x00\x00\x00\x00\x00"sv;
   const bytes padded(text.begin(), text.end());
   tables.push_back(padded);
   for (std::size_t k = 0; k < padded.size(); ++k) {
@@ -148,8 +153,9 @@ TEST(c_interface, next_entry_reads_as_the_reader_does) {
 
 TEST(c_interface, next_entry_at_offsets_that_are_no_marker) {
   using namespace std::string_view_literals;
-  const std::string_view text = "\x01\x2B\x01\x00\x00\x00"
-                                "ab\x00\x00\x00\x2B\x02\x00\x00\x00\x00\x00"sv;  // 18 bytes
+  const std::string_view text =
+      "\x01\x2B\x01\x00\x00\x00"
+      "ab\x00\x00\x00\x2B\x02\x00\x00\x00\x00\x00"sv;  // 18 bytes
   const bytes table(text.begin(), text.end());
   struct offset_case {
     std::size_t offset;
