@@ -56,9 +56,9 @@ extern "C" {
  * header it was compiled with; the major numbers always agree. */
 DBGPARSE_API const char* dbgparse_version(void);
 
-/* What dbgparse_convert() returns when the memory the conversion needs (a
- * few blocks of at most 1 MiB each, whatever the input's size) or another
- * resource of the system, such as a lock, cannot be had. A sink whose own
+/* What dbgparse_convert() returns when the memory the conversion needs
+ * (about 3 MiB, whatever the input's size) or another resource of the
+ * system, such as a lock, cannot be had. A sink whose own
  * values must be told apart from it never returns INT_MIN. */
 #define DBGPARSE_ERROR_NO_MEMORY INT_MIN
 
@@ -101,8 +101,8 @@ DBGPARSE_API int dbgparse_convert(const unsigned char* dbg, size_t size, dbgpars
  *          written: the table fits when the result is <= capacity;
  *          0 only when the conversion could not get the memory it needs
  *          (nothing is then written).
- * When the table may not fit, the input is converted twice, once to measure
- * the table and once to write it into place. */
+ * A call that writes the table converts the input twice, once to measure
+ * the table and once to write it; any other call converts it once. */
 DBGPARSE_API size_t dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* table,
                                         size_t capacity);
 
@@ -123,9 +123,10 @@ typedef struct dbgparse_entry {
  * Reads nothing outside [table, table + size).
  *
  * Reads:   table[0 .. size) only; `table` may be NULL when `size` is 0.
- * Writes:  *offset always; *entry only when 1 is returned (`offset` and
- *          `entry` must not be NULL); *reason only when -1 is returned and `reason` is not
- *          NULL. Nothing is copied: entry->name points into the table.
+ * Writes:  *offset always; *entry only when 1 is returned; *reason only
+ *          when -1 is returned and `reason` is not NULL (`offset` and
+ *          `entry` must not be NULL). Nothing is copied: entry->name
+ *          points into the table.
  *
  * The entries of a table are read by starting at offset 0 and calling again
  * with the offset each call leaves while it returns 1. At offset 0 the table
@@ -141,14 +142,15 @@ typedef struct dbgparse_entry {
  * call that would have returned the entry the fault cuts off.
  *
  * Where a malformed table breaks (*offset after -1):
- *   an empty table (size 0)                            0
- *   offset 0: neither 01 2B nor the table 00 00 alone  the first wrong byte
- *   a value or a name cut off by the table's end       size
- *   padding followed by a byte other than 2B           that byte
- *   one zero byte at the end, no full end marker       size
- *   bytes after the end marker                         the first of them
- *   an *offset at or past size, or not at a marker     the first wrong byte,
- *                                                      at most size
+ *   an empty table (size 0)                               0
+ *   offset 0: neither 01 2B nor the table 00 00 alone     the first wrong byte
+ *                                                         (1 in a one-byte table)
+ *   a value or a name cut off by the table's end          size
+ *   zero bytes after a name, then a byte other than 2B    that byte
+ *   one zero byte at the end, no full end marker          size
+ *   bytes after the end marker of a table of no entry     2
+ *   a later *offset not at 00 2B or a final 00 00         the first wrong byte
+ *                                                         (size when at or past it)
  * These are the offsets and texts that `qbdump --check` reports. */
 DBGPARSE_API int dbgparse_next_entry(const unsigned char* table, size_t size, size_t* offset,
                                      dbgparse_entry* entry, const char** reason);
