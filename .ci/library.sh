@@ -51,9 +51,18 @@ for linking in shared static; do
 done
 export LD_LIBRARY_PATH=$libdir
 tools=("$work"/qbtool-*)
+# Each build links the library it was meant to.
 for tool in "${tools[@]}"; do
-  printf '%s: %s\n' "$(basename "$tool")" \
-    "$(ldd "$tool" | grep -q libdbgparse && echo "libdbgparse.so.1" || echo "libdbgparse.a")"
+  needs=$(ldd "$tool")
+  case $(basename "$tool") in
+    *-static) linked=$(grep -c 'libdbgparse\.so' <<<"$needs" || true) want=0 ;;
+    *) linked=$(grep -c 'libdbgparse\.so\.1 => ' <<<"$needs" || true) want=1 ;;
+  esac
+  if [ "$linked" != "$want" ]; then
+    printf '%s links the wrong library:\n%s\n' "$(basename "$tool")" "$needs" >&2
+    exit 1
+  fi
+  echo "$(basename "$tool"): $([ "$want" = 1 ] && echo libdbgparse.so.1 || echo libdbgparse.a)"
 done
 python=(python3 examples/qbtool.py "$shared")
 
