@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Debian package: every manual page passes mandoc's lint, the release
+# The Debian packages: every manual page passes mandoc's lint, the release
 # build configures and builds without GoogleTest, the same build with its
-# tests passes them, and the .deb made from that tested build holds a program
-# for each page and is clean under lintian, Debian's own checker.
+# tests passes them, and the three .deb made from that tested build (the
+# programs, the shared library, the development files) each hold what they
+# should and are clean under lintian, Debian's own checker.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,22 +41,57 @@ cmake --build build/release-without-gtest -j2
 echo "--- the same build with its tests, as packaged"
 cmake --workflow --preset release-tests
 
-echo "--- the Debian package"
-(cd build/release-tests && rm -f dbgparse_*.deb && cpack -G DEB)
-deb=(build/release-tests/dbgparse_*.deb)
-dpkg-deb --info "${deb[@]}"
-contents=$(dpkg-deb --contents "${deb[@]}")
-printf '%s\n' "$contents"
+echo "--- the Debian packages"
+# dbgparse holds the programs, libdbgparse1 the shared library and
+# libdbgparse-dev what building against it takes.
+(cd build/release-tests && rm -f ./*.deb && cpack -G DEB)
+programs=(build/release-tests/dbgparse_*.deb)
+library=(build/release-tests/libdbgparse1_*.deb)
+development=(build/release-tests/libdbgparse-dev_*.deb)
+debs=("${programs[@]}" "${library[@]}" "${development[@]}")
+declare -A contents
+for deb in "${debs[@]}"; do
+  dpkg-deb --info "$deb"
+  contents[$deb]=$(dpkg-deb --contents "$deb")
+  printf '%s\n' "${contents[$deb]}"
+done
 # lintian wants a page for every program; this wants a program for every page.
 for page in "${pages[@]}"; do
   program=$(basename "$page" .1)
-  if ! grep -q " \./usr/bin/$program\$" <<<"$contents"; then
+  if ! grep -q " \./usr/bin/$program\$" <<<"${contents[${programs[0]}]}"; then
     echo "the package lacks usr/bin/$program, whose page $page it holds" >&2
+    exit 1
+  fi
+done
+# Each library file in its package, and in no other.
+holds() {
+  local deb=$1 pattern=$2 other
+  if ! grep -q -E " \./usr/$pattern( |\$)" <<<"${contents[$deb]}"; then
+    echo "$(basename "$deb") lacks usr/$pattern" >&2
+    exit 1
+  fi
+  for other in "${debs[@]}"; do
+    if [ "$other" != "$deb" ] && grep -q -E " \./usr/$pattern( |\$)" <<<"${contents[$other]}"; then
+      echo "$(basename "$other") holds usr/$pattern, which belongs in $(basename "$deb")" >&2
+      exit 1
+    fi
+  done
+}
+holds "${library[0]}" 'lib/[^ ]*/libdbgparse\.so\.1\.[0-9.]+'
+holds "${library[0]}" 'lib/[^ ]*/libdbgparse\.so\.1'
+holds "${development[0]}" 'lib/[^ ]*/libdbgparse\.so'
+holds "${development[0]}" 'lib/[^ ]*/libdbgparse\.a'
+holds "${development[0]}" 'include/dbgparse\.h'
+holds "${development[0]}" 'lib/[^ ]*/pkgconfig/dbgparse\.pc'
+holds "${development[0]}" 'lib/[^ ]*/cmake/dbgparse/dbgparseConfig\.cmake'
+for control in shlibs symbols triggers; do
+  if ! dpkg-deb --info "${library[0]}" "$control" >/dev/null; then
+    echo "$(basename "${library[0]}") has no $control file" >&2
     exit 1
   fi
 done
 
 echo "--- lintian"
 # Errors and warnings fail; info and pedantic tags are shown, for the record.
-lintian --display-info --pedantic --fail-on error,warning "${deb[@]}"
+lintian --display-info --pedantic --fail-on error,warning "${debs[@]}"
 echo "lintian: no errors or warnings"

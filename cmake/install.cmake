@@ -1,9 +1,10 @@
 # Installation and packages. `cmake --install` puts the programs and, outside
-# Windows, their manual pages in place; `cpack` makes a .deb on Linux and, in a
-# Windows build, a .zip that holds the programs with the README and license.
-# Included at the end of the top-level CMakeLists.txt, once every target is
-# defined.
-include(GNUInstallDirs)
+# Windows, their manual pages and the library for other programs
+# (library.cmake) in place; `cpack` makes on Linux three .deb packages,
+# dbgparse (the programs), libdbgparse1 (the shared library) and
+# libdbgparse-dev (what building against it takes), and in a Windows build a
+# .zip that holds the programs with the README and license. Included at the
+# end of the top-level CMakeLists.txt, once every target is defined.
 
 # The project's programs; those that this build defines are installed.
 set(DBGPARSE_PROGRAMS dbgparse qbdump)
@@ -71,8 +72,24 @@ if(WIN32)
   return()
 endif()
 
-install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT programs)
+include(${CMAKE_CURRENT_LIST_DIR}/library.cmake)
+
+# The Debian package of each install component. Each package has a
+# documentation folder of its own, named after it, with the copyright file
+# and the changelog.
+set(DBGPARSE_PACKAGE_OF programs dbgparse library libdbgparse1 development libdbgparse-dev)
+function(dbgparse_install_for_each_package file folder)
+  set(pairs ${DBGPARSE_PACKAGE_OF})
+  while(pairs)
+    list(POP_FRONT pairs component package)
+    string(REPLACE "PACKAGE" "${package}" destination "${folder}")
+    get_filename_component(name "${destination}" NAME)
+    get_filename_component(destination "${destination}" DIRECTORY)
+    install(FILES ${file} DESTINATION ${destination} RENAME ${name} COMPONENT ${component})
+  endwhile()
+endfunction()
 
 # Manual pages and the Debian changelog are installed compressed, as Debian
 # wants them, and reproducibly: no name or time stamp in the gzip header.
@@ -93,7 +110,8 @@ file(GLOB pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/*.1)
 foreach(page IN LISTS pages)
   get_filename_component(name ${page} NAME)
   dbgparse_gzip(${page} ${PROJECT_BINARY_DIR}/man/${name})
-  install(FILES ${PROJECT_BINARY_DIR}/man/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_BINARY_DIR}/man/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT programs)
 endforeach()
 
 # The package's changelog; its latest entry must be for the version built.
@@ -108,13 +126,11 @@ if(NOT at EQUAL 0)
   message(FATAL_ERROR "${changelog} begins `${latest}`; add an entry `${expected}...` for this version")
 endif()
 dbgparse_gzip(${changelog} ${PROJECT_BINARY_DIR}/changelog.Debian)
-install(FILES ${PROJECT_BINARY_DIR}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+dbgparse_install_for_each_package(${PROJECT_BINARY_DIR}/changelog.Debian.gz
+                                  ${CMAKE_INSTALL_DATAROOTDIR}/doc/PACKAGE/changelog.Debian.gz)
 
 add_custom_target(dbgparse_compressed_docs ALL DEPENDS ${compressed})
 
-# What lintian is told to let pass, each with its reason, travels in the package.
-install(FILES ${PROJECT_SOURCE_DIR}/package/debian/lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME dbgparse)
 
 # Debian's machine-readable copyright file, with the license text of LICENSE.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
@@ -139,11 +155,44 @@ Copyright: ${holder}
 License: Expat
  ${terms}
 ")
-install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+dbgparse_install_for_each_package(${PROJECT_BINARY_DIR}/copyright
+                                  ${CMAKE_INSTALL_DATAROOTDIR}/doc/PACKAGE/copyright)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+# One package per component, all from the one source package.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL programs library development)
+set(CPACK_DEBIAN_PACKAGE_SOURCE dbgparse)
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME dbgparse)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libdbgparse${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libdbgparse-dev)
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(deb_version "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libdbgparse${PROJECT_VERSION_MAJOR} (= ${deb_version})")
+# Each description's first line is its package's summary: with the summary
+# left at CPack's default, CPack puts no common one in front of them.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
+set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION
+    "${PROJECT_DESCRIPTION}
+${CPACK_PACKAGE_DESCRIPTION}")
+set(library_description
+    "dbgparse's library, libdbgparse, converts DBG checksum lists into QB
+checksum tables exactly as dbgparse does and reads the tables back, entry by
+entry, through a small C interface.")
+set(CPACK_COMPONENT_LIBRARY_DESCRIPTION
+    "library converting DBG checksum lists into QB checksum tables
+${library_description}
+.
+This package holds the shared library.")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
+    "development files for libdbgparse, DBG lists to QB tables
+${library_description}
+.
+This package holds the header, the static library, the pkg-config file and
+the CMake package for building programs against it.")
 # Directories in the package are rwxr-xr-x whatever the umask of the build.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -152,5 +201,6 @@ if(DBGPARSE_DPKG_SHLIBDEPS)
   # The C and C++ runtimes the programs link against become dependencies.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
+include(${CMAKE_CURRENT_LIST_DIR}/library_package.cmake)
 
 include(CPack)

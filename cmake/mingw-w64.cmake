@@ -19,9 +19,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The C and C++ runtimes and winpthread are linked in, so dbgparse.exe needs
-# no DLL beside it.
+# The C and C++ runtimes and winpthread are linked in, so dbgparse.exe (and
+# libdbgparse.dll) needs no DLL beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Windows programs run under wine (through a script that keeps wine's server
 # up between the tests). Each build gets a wine prefix of its own, created on

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       [&warnings](const dbgparse::qb::listing_warning&) { ++warnings; });
   if (outcome.fault) {
     std::fprintf(stderr, "qbdump fuzz: dbgparse's table has a fault at byte %zu: %s\n",
-                 outcome.fault->offset, outcome.fault->expected.c_str());
+                 outcome.fault->offset, outcome.fault->expected);
     std::abort();
   }
   if (warnings != outcome.left_out) {

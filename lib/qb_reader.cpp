@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <utility>
 
 #include "byte_words.h"
@@ -40,10 +41,41 @@ std::uint32_t read_little_endian(std::span<const unsigned char, value_size> byte
 
 std::size_t entry::body_size() const { return value_size + name.size() + padding; }
 
-std::optional<entry> table_reader::stop(std::size_t offset, std::string expected) {
+table_reader::table_reader(std::span<const unsigned char> table, std::size_t offset)
+    : table_(table) {
+  if (offset != 0) {
+    started_ = true;
+    resume_at(offset);
+  }
+}
+
+std::optional<entry> table_reader::stop(std::size_t offset, const char* expected) {
   done_ = true;
-  fault_ = qb::fault{offset, std::move(expected)};
+  fault_ = qb::fault{offset, expected};
   return std::nullopt;
+}
+
+void table_reader::resume_at(std::size_t offset) {
+  const std::size_t size = table_.size();
+  const char* const a_marker = "00 2B (an entry's marker) or 00 00 (the end marker)";
+  if (offset >= size || table_[offset] != entry_marker) {
+    stop(std::min(offset, size), a_marker);
+    return;
+  }
+  if (size - offset < marker_size) {
+    stop(size, "2B (an entry's marker 00 2B) or 00 (the end marker 00 00)");
+    return;
+  }
+  const unsigned char second = table_[offset + 1];
+  if (second == entry_tag) {
+    at_ = offset;
+  } else if (second != end_marker[1]) {
+    stop(offset + 1, "2B (an entry's marker 00 2B) or 00 (the end marker 00 00)");
+  } else if (size - offset > end_marker.size()) {
+    stop(offset + end_marker.size(), "the end of the file after the end marker 00 00");
+  } else {
+    done_ = true;
+  }
 }
 
 std::optional<entry> table_reader::next() {

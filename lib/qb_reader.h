@@ -29,7 +29,6 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
 
 namespace dbgparse::qb {
 
@@ -45,12 +44,17 @@ struct entry {
 
 struct fault {
   std::size_t offset = 0;
-  std::string expected;  // what should have been there, as a phrase
+  const char* expected = "";  // what should have been there, as a phrase; static
 };
 
 class table_reader {
  public:
   explicit table_reader(std::span<const unsigned char> table) : table_(table) {}
+  // Reads on from `offset`, where a reader of the same table stood after
+  // returning an entry: at a later entry's marker 00 2B, or at the end marker
+  // as the table's last two bytes. Anything else there is a fault, found by
+  // the first next(). Offset 0 is the table's start, as above.
+  table_reader(std::span<const unsigned char> table, std::size_t offset);
 
   // The next entry, or nothing at the end of the table or at a fault.
   std::optional<entry> next();
@@ -61,7 +65,8 @@ class table_reader {
   [[nodiscard]] bool at_end() const { return done_ && !fault_; }
 
  private:
-  std::optional<entry> stop(std::size_t offset, std::string expected);
+  std::optional<entry> stop(std::size_t offset, const char* expected);
+  void resume_at(std::size_t offset);
   // Past the name: finds the padding and where the next marker or the end
   // marker begins. Fills `item.padding` and moves `at_` to the next marker.
   bool settle_padding(entry& item, std::size_t name_end);

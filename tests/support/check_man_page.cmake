@@ -1,7 +1,7 @@
 # Checks the manual page: groff renders it without a single warning (-ww, as
 # `man --warnings` asks), it has the sections a reader looks for, and its
 # header names the version being built.
-#   cmake -DPAGE=doc/dbgparse.1 -DVERSION=1.0.0 -P check_man_page.cmake
+#   cmake -DPAGE=doc/dbgparse.1 -DVERSION=1.1.0 -P check_man_page.cmake
 find_program(GROFF groff)
 if(NOT GROFF)
   message(FATAL_ERROR "groff is needed to check the manual page (Debian: groff-base)")

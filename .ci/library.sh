@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# libdbgparse as a program outside the project uses it. A release build is
+# installed into a temporary prefix; the example qbtool (examples/qbtool.c)
+# is built against that prefix through pkg-config and through find_package,
+# each with the shared and with the static library, and examples/qbtool.py
+# loads the shared library through Python's ctypes. On the golden files, the
+# fuzz corpus and hundreds of generated hostile DBG files every tool's tables
+# (through dbgparse_convert and dbgparse_convert_to) must be dbgparse's byte
+# for byte, and on good, cut and damaged tables qbtool's listing must end as
+# `qbdump --check` does: the same entry count, or the same fault offset and
+# text. The shared library must export dbgparse_* and nothing else.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+echo "--- the release build, installed into a temporary prefix"
+cmake --preset release >/dev/null
+cmake --build --preset release
+cmake --install build/release --prefix "$prefix" >/dev/null
+pc=$(find "$prefix" -name dbgparse.pc)
+libdir=$(dirname "$(dirname "$pc")")
+shared=$libdir/libdbgparse.so.1
+dbgparse=$prefix/bin/dbgparse
+qbdump=$prefix/bin/qbdump
+
+echo "--- nm -D --defined-only $(basename "$(readlink -f "$shared")")"
+symbols=$(nm -D --defined-only "$shared")
+printf '%s\n' "$symbols"
+if awk '{ print $NF }' <<<"$symbols" | grep -v '^dbgparse_'; then
+  echo "the shared library exports more than dbgparse_*" >&2
+  exit 1
+fi
+
+echo "--- qbtool through pkg-config and through find_package"
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+strict=(-std=c99 -Wall -Wextra -Wpedantic -Werror)
+cc "${strict[@]}" examples/qbtool.c $(pkg-config --cflags --libs dbgparse) -o "$work/qbtool-pc"
+# The static library through pkg-config --static, which adds its Libs.private.
+cc "${strict[@]}" examples/qbtool.c $(pkg-config --cflags dbgparse) \
+  $(pkg-config --static --libs dbgparse | sed 's/-ldbgparse\b/-l:libdbgparse.a/') \
+  -o "$work/qbtool-pc-static"
+for linking in shared static; do
+  static=$([ "$linking" = static ] && echo ON || echo OFF)
+  cmake -S examples -B "$work/cmake-$linking" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DCMAKE_BUILD_TYPE=Release -DQBTOOL_STATIC="$static" -DCMAKE_C_FLAGS="${strict[*]}" >/dev/null
+  cmake --build "$work/cmake-$linking" >/dev/null
+  cp "$work/cmake-$linking/qbtool" "$work/qbtool-cmake-$linking"
+done
+export LD_LIBRARY_PATH=$libdir
+tools=("$work"/qbtool-*)
+# Each build links the library it was meant to.
+for tool in "${tools[@]}"; do
+  needs=$(ldd "$tool")
+  case $(basename "$tool") in
+    *-static) linked=$(grep -c 'libdbgparse\.so' <<<"$needs" || true) want=0 ;;
+    *) linked=$(grep -c 'libdbgparse\.so\.1 => ' <<<"$needs" || true) want=1 ;;
+  esac
+  if [ "$linked" != "$want" ]; then
+    printf '%s links the wrong library:\n%s\n' "$(basename "$tool")" "$needs" >&2
+    exit 1
+  fi
+  echo "$(basename "$tool"): $([ "$want" = 1 ] && echo libdbgparse.so.1 || echo libdbgparse.a)"
+done
+python=(python3 examples/qbtool.py "$shared")
+
+echo "--- tables against dbgparse's"
+mkdir "$work/hostile" "$work/damaged" "$work/out"
+# Hostile DBG files: the pieces of checksum lines, line ends, signs, zero
+# bytes and long names thrown together at random (the same ones each run).
+python3 - "$work/hostile" <<'PY'
+import random, sys
+random.seed(13)
+pieces = [b"[Checksums]\r\n", b"0x", b"0x", b"0X", b"0x2a9d4b1c ", b"deadBEEF", b"12", b"  ", b"\t",
+          b"\r\n", b"\r", b"\n", b"\0", b"+", b"-", b"x", b"name", b"z" * 300, b"[Checksums]\n"]
+for k in range(300):
+    body = b"".join(random.choice(pieces) for _ in range(random.randrange(1, 400)))
+    head = b"[Checksums]\r\n" if k % 4 else b""
+    open(f"{sys.argv[1]}/{k:03}.dbg", "wb").write(head + body)
+PY
+inputs=(tests/data/*.dbg fuzz/corpus/* "$work"/hostile/*.dbg)
+checked=0
+for input in "${inputs[@]}"; do
+  expected=$work/out/$checked.qb
+  "$dbgparse" "$input" "$expected" </dev/null >/dev/null
+  for tool in "${tools[@]}"; do
+    for mode in convert convert-to; do
+      "$tool" "$mode" "$input" "$work/got.qb"
+      cmp "$expected" "$work/got.qb"
+    done
+  done
+  checked=$((checked + 1))
+done
+for input in tests/data/*.dbg fuzz/corpus/*; do
+  "$dbgparse" "$input" "$work/expected.qb" </dev/null >/dev/null
+  for mode in convert convert-to; do
+    "${python[@]}" "$mode" "$input" "$work/got.qb"
+    cmp "$work/expected.qb" "$work/got.qb"
+  done
+done
+echo "$checked inputs: ${#tools[@]} C builds x 2 conversions, identical to dbgparse (Python: the golden files and the corpus)"
+
+echo "--- listings against qbdump --check"
+# Cut and damaged copies of the tables just made.
+python3 - "$work/out" "$work/damaged" <<'PY'
+import os, random, sys
+random.seed(13)
+tables = sorted(os.listdir(sys.argv[1]))
+for k in range(400):
+    table = bytearray(open(os.path.join(sys.argv[1], random.choice(tables)), "rb").read())
+    how = k % 3
+    if how == 0:
+        table = table[:random.randrange(len(table) + 1)]
+    elif how == 1:
+        table[random.randrange(len(table))] = random.choice([0x00, 0x01, 0x2B, 0x41])
+    else:
+        table += bytes(random.choice([0x00, 0x2B, 0x41]) for _ in range(random.randrange(1, 4)))
+    open(os.path.join(sys.argv[2], f"{k:03}.qb"), "wb").write(table)
+PY
+# What qbdump --check says of a table, and what a qbtool listing says.
+check() {
+  local said status=0
+  said=$("$qbdump" --check "$1" 2>&1) || status=$?
+  if [ "$status" = 0 ]; then
+    echo "${said%% entries,*} entries"
+  else
+    echo "${said#"qbdump: $1: "}"
+  fi
+}
+listing() {
+  local lines status=0
+  lines=$("$@" 2>"$work/fault") || status=$?
+  if [ "$status" = 0 ]; then
+    echo "$(printf '%s' "$lines" | grep -c '^0x' || true) entries"
+  else
+    sed 's/^qbtool: //' "$work/fault"
+  fi
+}
+tables=(tests/data/*.qb fuzz/corpus_tables/* "$work"/out/*.qb "$work"/damaged/*.qb)
+faults=0
+for table in "${tables[@]}"; do
+  expected=$(check "$table")
+  for tool in "${tools[@]}"; do
+    got=$(listing "$tool" list "$table")
+    if [ "$got" != "$expected" ]; then
+      printf '%s on %s: "%s", qbdump --check: "%s"\n' "$(basename "$tool")" "$table" "$got" "$expected" >&2
+      exit 1
+    fi
+  done
+  case $expected in *expected*) faults=$((faults + 1)) ;; esac
+done
+for table in tests/data/*.qb fuzz/corpus_tables/* "$work"/damaged/0[0-4]?.qb; do
+  [ "$(listing "${python[@]}" list "$table")" = "$(check "$table")" ]
+done
+echo "${#tables[@]} tables, $faults of them malformed: every listing ends as qbdump --check says"
+echo "libdbgparse: all checks passed"
