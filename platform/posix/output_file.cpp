@@ -217,6 +217,7 @@ bool write_in_place(output_parts& s) {
     return false;
   }
   s.out = std::move(s.target);
+  s.out_status = s.target_status;
   s.check_name = true;
   return true;
 }
