@@ -31,8 +31,9 @@ bool someone_at_the_terminal() {
 // is held by /dev/null, open the other way round (as the C library does for
 // set-user-ID programs), so that using it fails just as a closed one would.
 void hold_closed_standard_streams() {
-  for (const auto& [fd, flags] : {std::pair{STDIN_FILENO, O_WRONLY}, std::pair{STDOUT_FILENO, O_RDONLY},
-                                   std::pair{STDERR_FILENO, O_RDONLY}}) {
+  for (const auto& [fd, flags] :
+       {std::pair{STDIN_FILENO, O_WRONLY}, std::pair{STDOUT_FILENO, O_RDONLY},
+        std::pair{STDERR_FILENO, O_RDONLY}}) {
     if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) {
       continue;
     }

@@ -20,9 +20,7 @@ constexpr int lookup_only = O_RDONLY;
 #endif
 
 // A name that can stand for a file of its own, not for a folder.
-bool names_a_file(const std::string& name) {
-  return !name.empty() && name != "." && name != "..";
-}
+bool names_a_file(const std::string& name) { return !name.empty() && name != "." && name != ".."; }
 
 std::optional<std::string> link_target(int folder, const std::string& name) {
   std::vector<char> target(256);

@@ -15,8 +15,8 @@
 namespace dbgparse::platform::posix {
 
 struct folder_entry {
-  descriptor folder;  // open for lookups only
-  std::string name;   // within `folder`
+  descriptor folder;                  // open for lookups only
+  std::string name;                   // within `folder`
   std::optional<struct stat> status;  // of the name itself; nothing when it is free
 };
 

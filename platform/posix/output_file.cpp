@@ -258,9 +258,8 @@ bool open_existing(output_parts& s, const std::string& path) {
     return write_in_place(s);
   }
 
-  s.out = descriptor(create_temporary(s.folder.get(), s.target_name,
-                                      s.target_status.st_mode & 0600, s.temp_name, s.out_status,
-                                      s.target_status));
+  s.out = descriptor(create_temporary(s.folder.get(), s.target_name, s.target_status.st_mode & 0600,
+                                      s.temp_name, s.out_status, s.target_status));
   if (!s.out.valid()) {
     s.temp_name.clear();
     // A folder this user may not write takes no temporary file; any other
@@ -286,7 +285,8 @@ opening open_new(output_parts& s, folder_entry entry) {
   s.target_name = std::move(entry.name);
   if (refuses_renames(s.folder.get())) {
     // Created in place, as nothing could take its name later.
-    s.out = descriptor(create_owned(s.folder.get(), s.target_name, new_file_mode, s.out_status, {}));
+    s.out =
+        descriptor(create_owned(s.folder.get(), s.target_name, new_file_mode, s.out_status, {}));
     if (!s.out.valid()) {
       return errno == EEXIST ? opening::name_taken : opening::failed;
     }
@@ -400,9 +400,9 @@ bool output_file::commit() {
     return false;
   }
   if (!s.temp_name.empty()) {
-    const bool placed = s.created ? publish(s.folder.get(), s.temp_name, s.target_name)
-                                  : replace(s.folder.get(), s.temp_name, s.target_name,
-                                            s.target_status);
+    const bool placed = s.created
+                            ? publish(s.folder.get(), s.temp_name, s.target_name)
+                            : replace(s.folder.get(), s.temp_name, s.target_name, s.target_status);
     if (!placed) {
       return false;
     }

@@ -54,8 +54,8 @@ extern "C" void end_on_signal(int number) {
 // dump; SIGKILL cannot be caught, and SIGXFSZ is ignored so that a write
 // past the file size limit fails and is reported instead.
 constexpr int ending_signals[] = {
-    SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,  SIGFPE, SIGUSR1,
-    SIGSEGV, SIGUSR2, SIGPIPE,   SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
 #ifdef SIGSTKFLT
     SIGSTKFLT,
 #endif

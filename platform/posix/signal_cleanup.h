@@ -7,8 +7,8 @@
 #pragma once
 
 #include <sys/stat.h>
-#include <csignal>
 #include <termios.h>
+#include <csignal>
 
 namespace dbgparse::platform::posix {
 
