@@ -19,9 +19,8 @@ constexpr std::string_view access_list = "system.posix_acl_access";
 // What a refusal to read or set an attribute means: this user may not carry
 // it (or the file system cannot), as opposed to the system failing.
 carried when_refused() {
-  return errno == EPERM || errno == EACCES || errno == ENOTSUP || errno == EOPNOTSUPP
-             ? carried::not_allowed
-             : carried::failed;
+  return errno == EPERM || errno == EACCES || errno == ENOTSUP ? carried::not_allowed
+                                                               : carried::failed;
 }
 
 // The names of the attributes of `fd` that this process can see; empty
@@ -31,8 +30,7 @@ std::optional<std::vector<std::string>> attribute_names(int fd) {
   for (;;) {
     const ssize_t size = ::flistxattr(fd, nullptr, 0);
     if (size < 0) {
-      return (errno == ENOTSUP || errno == EOPNOTSUPP) ? std::optional(std::vector<std::string>{})
-                                                       : std::nullopt;
+      return (errno == ENOTSUP) ? std::optional(std::vector<std::string>{}) : std::nullopt;
     }
     list.resize(static_cast<std::size_t>(size));
     const ssize_t got = ::flistxattr(fd, list.data(), list.size());

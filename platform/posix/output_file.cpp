@@ -177,7 +177,7 @@ bool publish(int folder, const std::string& temp_name, const std::string& target
     ::unlinkat(folder, temp_name.c_str(), 0);
     return true;
   }
-  if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) {
+  if (errno != EPERM && errno != ENOTSUP) {
     return false;
   }
   // A file system with neither: the name is checked just before.
