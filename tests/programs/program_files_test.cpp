@@ -412,13 +412,14 @@ TEST_F(hostile_ground, carries_access_lists_and_attributes_or_writes_in_place) {
   }
 }
 
-TEST_F(hostile_ground, touches_nothing_when_no_temporary_file_can_be_made) {
+TEST_F(hostile_ground, touches_nothing_when_the_temporary_file_cannot_be_made_or_placed) {
   write_file(path("names.dbg"), golden("sample.dbg"));
   const bool strace = !no_strace();
   write_file(path("out.qb"), "older");
   const int create = strace ? call_number("openat", "O_EXCL", "names.dbg out.qb") : 0;
-  // Real limits and failures brought about at the temporary file's creation;
-  // only a folder that refuses the user gives writing in place.
+  // Real limits and failures brought about at the temporary file's creation
+  // or its rename; only a folder that refuses the user gives writing in
+  // place.
   struct failure {
     std::string name;
     std::string command;
@@ -428,6 +429,9 @@ TEST_F(hostile_ground, touches_nothing_when_no_temporary_file_can_be_made) {
   std::vector<failure> failures = {
       {"five descriptors", "ulimit -n 5; $DBGPARSE names.dbg out.qb", "Couldn't open out.qb!",
        "older"},
+      {"a refused rename",
+       "traced -o /dev/null -e inject=renameat2:error=EPERM $DBGPARSE names.dbg out.qb",
+       "Couldn't write out.qb!", "older"},
   };
   for (const char* error : {"EMFILE", "ENFILE", "ENOSPC", "EDQUOT", "ENOMEM", "EACCES"}) {
     failures.push_back({error,
