@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <span>
+#include <utility>
 
 namespace dbgparse::platform::posix {
 
@@ -19,6 +20,32 @@ inline int open_retrying(const char* path, int flags, mode_t mode = 0) {
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
+
+// An open file descriptor, closed when it goes.
+class descriptor {
+ public:
+  descriptor() = default;
+  explicit descriptor(int fd) : fd_(fd) {}
+  descriptor(const descriptor&) = delete;
+  descriptor& operator=(const descriptor&) = delete;
+  descriptor(descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  descriptor& operator=(descriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ~descriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  [[nodiscard]] int get() const { return fd_; }
+  [[nodiscard]] bool valid() const { return fd_ >= 0; }
+  // Closes now and tells whether everything written reached the file system.
+  bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
+
+ private:
+  int fd_ = -1;
+};
 
 // Writes all of `bytes`, however the system splits the write.
 inline bool write_all(int fd, std::span<const unsigned char> bytes) {

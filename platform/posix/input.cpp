@@ -12,6 +12,7 @@
 
 #include "file_io.h"
 #include "input_memory.h"
+#include "own_descriptor.h"
 #include "platform.h"
 
 namespace dbgparse::platform {
@@ -108,6 +109,17 @@ read_result read_descriptor(int fd, std::uint64_t expected_size, input_bytes& in
 
 read_result read_input(const std::string& path, std::uint64_t expected_size, input_bytes& input) {
   const int fd = posix::open_retrying(path.c_str(), O_RDONLY | O_NOCTTY);
+  if (fd < 0 && errno == ENXIO) {
+    // A socket cannot be opened anew, not even as /dev/stdin: one of our own
+    // descriptors is then read as it is.
+    const std::optional<int> own = posix::own_descriptor_named(path);
+    struct stat by_path {};
+    struct stat by_fd {};
+    if (own && ::stat(path.c_str(), &by_path) == 0 && ::fstat(*own, &by_fd) == 0 &&
+        posix::same_file(by_path, by_fd)) {
+      return read_descriptor(*own, expected_size, input);
+    }
+  }
   if (fd < 0) {
     return read_result::cannot_open;
   }

@@ -3,20 +3,26 @@
 // reached is then written:
 // - one of our own descriptors (/dev/stdout, /dev/fd/N): as it is;
 // - a device or a FIFO: in place;
-// - a file this open created: in place, and removed again on failure;
+// - a new file: through a private temporary file beside it that takes the
+//   name only if the name is still free when the table is complete;
 // - an existing file: through a private temporary file beside it that takes
-//   its place only when complete, or in place where its folder allows no
-//   such file.
+//   its place only when complete, or in place where its folder or the file
+//   itself allows no such replacement (decided before converting).
+// A run writes only into a file that it created itself or one that it
+// replaces whole, and removes only what it created.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <utility>
 
+#include "carried_attributes.h"
 #include "file_io.h"
+#include "folder_entry.h"
 #include "own_descriptor.h"
 #include "platform.h"
 #include "signal_cleanup.h"
@@ -24,62 +30,20 @@
 namespace dbgparse::platform {
 namespace {
 
-namespace fs = std::filesystem;
+using posix::descriptor;
+using posix::folder_entry;
 using posix::open_retrying;
 
+// How often the path is opened again when its name is taken by another run
+// between the open that found no file and the creation of one.
+constexpr int max_open_attempts = 16;
 constexpr int max_temp_name_tries = 100;
 // The temporary file's name shows whose it is, yet stays far below any
 // file system's name limit however long the output's name is.
 constexpr std::size_t temp_name_stem_length = 24;
-
-constexpr int no_fd = -1;
-
-struct descriptor {
-  int fd = no_fd;
-  descriptor() = default;
-  explicit descriptor(int value) : fd(value) {}
-  descriptor(const descriptor&) = delete;
-  descriptor& operator=(const descriptor&) = delete;
-  descriptor(descriptor&& other) noexcept : fd(std::exchange(other.fd, no_fd)) {}
-  descriptor& operator=(descriptor&& other) noexcept {
-    std::swap(fd, other.fd);
-    return *this;
-  }
-  ~descriptor() {
-    if (fd >= 0) {
-      ::close(fd);
-    }
-  }
-  [[nodiscard]] bool valid() const { return fd >= 0; }
-  // Closes now and tells whether everything written reached the file system.
-  bool close() { return ::close(std::exchange(fd, no_fd)) == 0; }
-};
-
-// The folder that holds the file open as `fd`, and the file's name in it,
-// as the kernel knows them; nothing when the file has no name any more.
-bool locate(int fd, const std::string& path, std::string& folder, std::string& name) {
-  std::error_code error;
-  fs::path where = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
-  if (error || !where.is_absolute()) {
-    // No /proc: the path itself, its links resolved. What is found is used
-    // only once it proves to hold the very file opened.
-    where = fs::canonical(path, error);
-    if (error) {
-      return false;
-    }
-  }
-  folder = where.parent_path().string();
-  name = where.filename().string();
-  return !name.empty();
-}
-
-int open_folder(const std::string& folder) {
-#ifdef O_PATH
-  return open_retrying(folder.c_str(), O_PATH | O_DIRECTORY);
-#else
-  return open_retrying(folder.c_str(), O_RDONLY | O_DIRECTORY);
-#endif
-}
+// A new file gets what any program's new file gets: 0666 less the umask, or
+// what the folder's default access list says.
+constexpr mode_t new_file_mode = 0666;
 
 // Whether the folder lets us put another file in place of `file`: a sticky
 // folder (such as /tmp) lets only the file's or the folder's owner do that.
@@ -89,10 +53,65 @@ bool may_replace_in(const struct stat& folder, const struct stat& file) {
   return !sticky || me == 0 || me == file.st_uid || me == folder.st_uid;
 }
 
-// Creates the temporary file in `folder`, readable and writable by its
-// owner alone (less when the final mode is less).
-int create_temporary(int folder, const std::string& target_name, mode_t final_mode,
-                     std::string& temp_name) {
+// An append-only or immutable folder takes new names but lets none be
+// renamed or removed: a temporary file there could never go again.
+bool refuses_renames(int folder) {
+  struct statx status {};
+  if (::statx(folder, "", AT_EMPTY_PATH, 0, &status) != 0) {
+    return false;
+  }
+  return (status.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+}
+
+// A file mounted over its name (a bind mount, as `docker -v file:file`
+// makes) cannot be renamed over.
+bool is_mount_point(int file, int folder) {
+  struct statx file_status {};
+  struct statx folder_status {};
+  if (::statx(file, "", AT_EMPTY_PATH, STATX_MNT_ID, &file_status) != 0 ||
+      ::statx(folder, "", AT_EMPTY_PATH, STATX_MNT_ID, &folder_status) != 0) {
+    return false;
+  }
+  if ((file_status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (file_status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+  if ((file_status.stx_mask & folder_status.stx_mask & STATX_MNT_ID) != 0) {
+    return file_status.stx_mnt_id != folder_status.stx_mnt_id;
+  }
+  return file_status.stx_dev_major != folder_status.stx_dev_major ||
+         file_status.stx_dev_minor != folder_status.stx_dev_minor;
+}
+
+// A refusal that means the folder may not be written by this user; any
+// other failure to create a file there is the system's (descriptors,
+// inodes, space, memory) and ends the run before anything is touched.
+bool refused_by_folder(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
+// Creates `name` in `folder` as the file that a signal must remove, known
+// to the handler before any signal can end the process. `other_file` is what
+// the name may hold once the file has traded names with the one it replaces.
+int create_owned(int folder, const std::string& name, mode_t mode, struct stat& status,
+                 const struct stat& other_file) {
+  const posix::signals_held held;
+  const int fd = ::openat(folder, name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+  if (fd < 0) {
+    return fd;
+  }
+  if (::fstat(fd, &status) != 0) {
+    const int error = errno;
+    ::unlinkat(folder, name.c_str(), 0);
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  posix::remove_on_signal(folder, name.c_str(), status, other_file);
+  return fd;
+}
+
+// Creates the temporary file in `folder` under a free name.
+int create_temporary(int folder, const std::string& target_name, mode_t mode,
+                     std::string& temp_name, struct stat& status, const struct stat& other_file) {
   std::random_device seed;
   std::mt19937_64 random(seed());
   for (int attempt = 0; attempt < max_temp_name_tries; ++attempt) {
@@ -105,14 +124,13 @@ int create_temporary(int folder, const std::string& target_name, mode_t final_mo
     name.append(target_name, 0, temp_name_stem_length);
     name += suffix;
     temp_name = std::move(name);
-    const int fd =
-        ::openat(folder, temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                 final_mode & 0600);
+    const int fd = create_owned(folder, temp_name, mode, status, other_file);
     if (fd >= 0 || errno != EEXIST) {
       return fd;
     }
   }
-  return no_fd;
+  errno = EEXIST;
+  return -1;
 }
 
 // Puts `temp_name` in the place of `target_name` if that name still holds
@@ -143,20 +161,152 @@ bool replace(int folder, const std::string& temp_name, const std::string& target
   return ::renameat(folder, temp_name.c_str(), folder, target_name.c_str()) == 0;
 }
 
-}  // namespace
+// Gives `temp_name` the name `target_name` only while that name is free: a
+// file that another run put there meanwhile stays as it is.
+bool publish(int folder, const std::string& temp_name, const std::string& target_name) {
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(folder, temp_name.c_str(), folder, target_name.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+    return false;
+  }
+#endif
+  // A hard link refuses a taken name just as well.
+  if (::linkat(folder, temp_name.c_str(), folder, target_name.c_str(), 0) == 0) {
+    ::unlinkat(folder, temp_name.c_str(), 0);
+    return true;
+  }
+  if (errno != EPERM && errno != ENOTSUP) {
+    return false;
+  }
+  // A file system with neither: the name is checked just before.
+  struct stat taken {};
+  if (::fstatat(folder, target_name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
+    return false;
+  }
+  return ::renameat(folder, temp_name.c_str(), folder, target_name.c_str()) == 0;
+}
 
-struct output_file::state {
+bool still_named(int folder, const std::string& name, const struct stat& file) {
+  struct stat current {};
+  return ::fstatat(folder, name.c_str(), &current, AT_SYMLINK_NOFOLLOW) == 0 &&
+         posix::same_file(current, file);
+}
+
+// The parts of an output being written; output_file::state is this.
+struct output_parts {
   descriptor out;     // where the table is written
   descriptor target;  // the file replaced, held open until then
   descriptor folder;  // the folder of the file replaced or created
   struct stat target_status {};
   struct stat out_status {};
   std::string target_name;  // within `folder`
-  std::string temp_name;    // empty unless replacing
-  bool created = false;     // the output did not exist: remove it on failure
+  std::string temp_name;    // empty unless written through a temporary file
+  bool created = false;     // the name was free: what it holds now is ours
+  bool check_name = false;  // written in place: the name must still hold it
   bool failed = false;
   bool committed = false;
 };
+
+enum class opening { done, failed, name_taken };
+
+// Writes the existing file in place: emptied, as a plain open would do.
+bool write_in_place(output_parts& s) {
+  if (::ftruncate(s.target.get(), 0) != 0) {
+    return false;
+  }
+  s.out = std::move(s.target);
+  s.out_status = s.target_status;
+  s.check_name = true;
+  return true;
+}
+
+// Whether the existing file must be written in place: its folder or the
+// file itself lets no other file take its name.
+bool must_write_in_place(const output_parts& s) {
+  struct stat folder_status {};
+  return ::fstat(s.folder.get(), &folder_status) != 0 ||
+         !may_replace_in(folder_status, s.target_status) || refuses_renames(s.folder.get()) ||
+         is_mount_point(s.target.get(), s.folder.get());
+}
+
+// The path opened an existing file, now `s.target`.
+bool open_existing(output_parts& s, const std::string& path) {
+  if (::fstat(s.target.get(), &s.target_status) != 0) {
+    return false;
+  }
+  s.out_status = s.target_status;
+  if (!S_ISREG(s.target_status.st_mode)) {
+    s.out = std::move(s.target);  // a device or a FIFO
+    return true;
+  }
+  std::optional<folder_entry> entry = posix::entry_named(path);
+  if (!entry && errno != ENOENT && errno != ENOTDIR) {
+    return false;
+  }
+  if (!entry || !entry->status || !posix::same_file(*entry->status, s.target_status)) {
+    // Removed or replaced since it was opened: the table would go nowhere.
+    // Nothing is touched and the writing fails.
+    s.out = std::move(s.target);
+    s.failed = true;
+    return true;
+  }
+  s.folder = std::move(entry->folder);
+  s.target_name = std::move(entry->name);
+  if (must_write_in_place(s)) {
+    return write_in_place(s);
+  }
+
+  s.out = descriptor(create_temporary(s.folder.get(), s.target_name, s.target_status.st_mode & 0600,
+                                      s.temp_name, s.out_status, s.target_status));
+  if (!s.out.valid()) {
+    s.temp_name.clear();
+    // A folder this user may not write takes no temporary file; any other
+    // failure leaves the file as it is.
+    return refused_by_folder(errno) && write_in_place(s);
+  }
+  const posix::carried outcome =
+      posix::carry_owner_and_attributes(s.target.get(), s.target_status, s.out.get());
+  if (outcome == posix::carried::all) {
+    return true;
+  }
+  s.out = descriptor();
+  posix::remove_if_same(s.folder.get(), s.temp_name.c_str(), s.out_status);
+  posix::keep_on_signal();
+  s.temp_name.clear();
+  // What could not be carried over would be lost, or granted to others.
+  return outcome == posix::carried::not_allowed && write_in_place(s);
+}
+
+// The path leads to the free name `entry`.
+opening open_new(output_parts& s, folder_entry entry) {
+  s.folder = std::move(entry.folder);
+  s.target_name = std::move(entry.name);
+  if (refuses_renames(s.folder.get())) {
+    // Created in place, as nothing could take its name later.
+    s.out =
+        descriptor(create_owned(s.folder.get(), s.target_name, new_file_mode, s.out_status, {}));
+    if (!s.out.valid()) {
+      return errno == EEXIST ? opening::name_taken : opening::failed;
+    }
+    s.created = true;
+    s.check_name = true;
+    return opening::done;
+  }
+  s.out = descriptor(create_temporary(s.folder.get(), s.target_name, new_file_mode, s.temp_name,
+                                      s.out_status, {}));
+  if (!s.out.valid()) {
+    s.temp_name.clear();
+    return opening::failed;
+  }
+  s.created = true;
+  return opening::done;
+}
+
+}  // namespace
+
+struct output_file::state : output_parts {};
 
 output_file::output_file() = default;
 
@@ -164,11 +314,12 @@ output_file::~output_file() {
   if (!state_ || state_->committed) {
     return;
   }
-  state_->out = descriptor();
-  if (!state_->temp_name.empty()) {
-    posix::remove_if_same(state_->folder.fd, state_->temp_name.c_str(), state_->out_status);
-  } else if (state_->created && state_->folder.valid()) {
-    posix::remove_if_same(state_->folder.fd, state_->target_name.c_str(), state_->out_status);
+  state& s = *state_;
+  s.out = descriptor();
+  if (!s.temp_name.empty()) {
+    posix::remove_if_same(s.folder.get(), s.temp_name.c_str(), s.out_status);
+  } else if (s.created) {
+    posix::remove_if_same(s.folder.get(), s.target_name.c_str(), s.out_status);
   }
   posix::keep_on_signal();
 }
@@ -193,63 +344,38 @@ bool output_file::open(const std::string& path) {
     return s.out.valid();
   }
 
-  s.target = descriptor(open_retrying(path.c_str(), O_WRONLY | O_NOCTTY));
-  if (!s.target.valid() && errno == ENOENT) {
-    s.target =
-        descriptor(open_retrying(path.c_str(), O_WRONLY | O_NOCTTY | O_CREAT | O_EXCL, 0666));
-    if (!s.target.valid() && errno == EEXIST) {
-      // A link to a file that does not exist yet: created where it points,
-      // if the kernel lets us follow it.
-      s.target = descriptor(open_retrying(path.c_str(), O_WRONLY | O_NOCTTY | O_CREAT, 0666));
+  for (int attempt = 0; attempt < max_open_attempts; ++attempt) {
+    s.target = descriptor(open_retrying(path.c_str(), O_WRONLY | O_NOCTTY));
+    if (s.target.valid()) {
+      return open_existing(s, path);
     }
-    s.created = s.target.valid();
-  }
-  if (!s.target.valid() || ::fstat(s.target.fd, &s.target_status) != 0) {
-    return false;
-  }
-  s.out_status = s.target_status;
-  if (!S_ISREG(s.target_status.st_mode)) {
-    s.out = std::move(s.target);  // a device or a FIFO
-    return true;
-  }
-
-  std::string folder_path;
-  struct stat folder_status {};
-  struct stat found {};
-  if (locate(s.target.fd, path, folder_path, s.target_name)) {
-    s.folder = descriptor(open_folder(folder_path));
-  }
-  const bool found_in_folder =
-      s.folder.valid() && ::fstat(s.folder.fd, &folder_status) == 0 &&
-      ::fstatat(s.folder.fd, s.target_name.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0 &&
-      posix::same_file(found, s.target_status);
-  if (!found_in_folder) {
-    s.folder = descriptor();
-  }
-
-  if (!s.created && found_in_folder && may_replace_in(folder_status, s.target_status)) {
-    s.out = descriptor(
-        create_temporary(s.folder.fd, s.target_name, s.target_status.st_mode & 07777, s.temp_name));
-    if (s.out.valid() && ::fstat(s.out.fd, &s.out_status) == 0) {
-      posix::remove_on_signal(s.folder.fd, s.temp_name.c_str(), s.out_status, s.target_status);
-      return true;
+    if (errno != ENOENT) {
+      return false;
     }
-    s.out = descriptor();
-    s.temp_name.clear();
+    // Nothing there: a new file, at the end of the path's links. Should the
+    // name be taken meanwhile, by another run perhaps, the path is opened
+    // again from the start, and what took the name is never written as if
+    // it were ours.
+    std::optional<folder_entry> entry = posix::entry_named(path);
+    if (!entry) {
+      return false;
+    }
+    if (!entry->status) {
+      switch (open_new(s, std::move(*entry))) {
+        case opening::done:
+          return true;
+        case opening::failed:
+          return false;
+        case opening::name_taken:
+          break;
+      }
+    }
   }
-
-  // In place: a new file, or one whose folder takes no temporary file.
-  if (s.created && s.folder.valid()) {
-    posix::remove_on_signal(s.folder.fd, s.target_name.c_str(), s.target_status, {});
-  } else if (!s.created && ::ftruncate(s.target.fd, 0) != 0) {
-    return false;
-  }
-  s.out = std::move(s.target);
-  return true;
+  return false;
 }
 
 bool output_file::write(std::span<const unsigned char> bytes) {
-  if (!state_->failed && !posix::write_all(state_->out.fd, bytes)) {
+  if (!state_->failed && !posix::write_all(state_->out.get(), bytes)) {
     state_->failed = true;
   }
   return !state_->failed;
@@ -257,20 +383,29 @@ bool output_file::write(std::span<const unsigned char> bytes) {
 
 bool output_file::commit() {
   state& s = *state_;
-  if (!s.temp_name.empty() && !s.failed) {
-    // The old file's owner where allowed (only a privileged user may give a
-    // file away), then its permissions: never wider than they end up.
-    if (::fchown(s.out.fd, s.target_status.st_uid, s.target_status.st_gid) != 0) {
-      // Keep our own.
+  if (s.failed) {
+    return false;
+  }
+  if (!s.temp_name.empty() && !s.created) {
+    // The owner and the rest were carried over before writing; now the
+    // permission bits, set-user-ID and the like among them.
+    ::fchmod(s.out.get(), s.target_status.st_mode & 07777);
+  }
+  // A file written in place must still be where its name leads, or the
+  // table went nowhere.
+  if (s.check_name && !still_named(s.folder.get(), s.target_name, s.out_status)) {
+    return false;
+  }
+  if (!s.out.close()) {
+    return false;
+  }
+  if (!s.temp_name.empty()) {
+    const bool placed = s.created
+                            ? publish(s.folder.get(), s.temp_name, s.target_name)
+                            : replace(s.folder.get(), s.temp_name, s.target_name, s.target_status);
+    if (!placed) {
+      return false;
     }
-    ::fchmod(s.out.fd, s.target_status.st_mode & 07777);
-  }
-  const bool closed = s.out.close();
-  if (s.failed || !closed) {
-    return false;
-  }
-  if (!s.temp_name.empty() && !replace(s.folder.fd, s.temp_name, s.target_name, s.target_status)) {
-    return false;
   }
   s.committed = true;
   posix::keep_on_signal();

@@ -50,20 +50,56 @@ extern "C" void end_on_signal(int number) {
   ::_exit(128 + number);
 }
 
+// The signals whose default action ends the process, with or without a core
+// dump; SIGKILL cannot be caught, and SIGXFSZ is ignored so that a write
+// past the file size limit fails and is reported instead.
+constexpr int ending_signals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
+
+void install_cleanup_for(int number) {
+  struct sigaction current {};
+  if (::sigaction(number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
+    return;  // e.g. SIGHUP under nohup: stay immune as asked
+  }
+  struct sigaction action {};
+  action.sa_handler = end_on_signal;
+  sigfillset(&action.sa_mask);  // one cleanup at a time
+  ::sigaction(number, &action, nullptr);
+}
+
 }  // namespace
 
 void install_signal_cleanup() {
-  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
-    struct sigaction current {};
-    if (::sigaction(number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
-      continue;  // e.g. SIGHUP under nohup: stay immune as asked
-    }
-    struct sigaction action {};
-    action.sa_handler = end_on_signal;
-    sigfillset(&action.sa_mask);  // one cleanup at a time
-    ::sigaction(number, &action, nullptr);
+  for (const int number : ending_signals) {
+    install_cleanup_for(number);
   }
+#ifdef SIGRTMIN
+  // Real-time signals end the process too; SIGRTMIN is computed at run time,
+  // past the few that the C library keeps for itself.
+  for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) {
+    install_cleanup_for(number);
+  }
+#endif
 }
+
+signals_held::signals_held() {
+  sigset_t all{};
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_BLOCK, &all, &previous_);
+}
+
+signals_held::~signals_held() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
 void remove_on_signal(int folder, const char* name, const struct stat& file,
                       const struct stat& other_file) {

@@ -8,12 +8,28 @@
 
 #include <sys/stat.h>
 #include <termios.h>
+#include <csignal>
 
 namespace dbgparse::platform::posix {
 
-// Installs the handlers for SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE,
-// leaving alone a signal that the parent asked us to ignore.
+// Installs the handler for every signal whose default action ends the
+// process (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGALRM, SIGUSR1, SIGXCPU, the
+// real-time signals...), leaving alone a signal that the parent asked us to
+// ignore. SIGXFSZ is left to the caller, which ignores it.
 void install_signal_cleanup();
+
+// Holds back every signal while it lives, so that a file created in its
+// scope is known to the handler before any signal can end the process.
+class signals_held {
+ public:
+  signals_held();
+  signals_held(const signals_held&) = delete;
+  signals_held& operator=(const signals_held&) = delete;
+  ~signals_held();
+
+ private:
+  sigset_t previous_{};
+};
 
 // A file that is ours alone until the run succeeds: `name` in the folder
 // open as `folder`, while that name still holds `file` (or `other_file`,

@@ -1,7 +1,8 @@
 // Process-level tests of the program on hostile ground, on POSIX systems:
 // links planted by another user, the standard streams and pipes as files,
 // signals halfway through a write, long names, folders that take no
-// temporary file, and when the pause may wait.
+// temporary file, and when the pause may wait. Races and system failures
+// are brought about at a chosen system call with strace.
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -9,11 +10,16 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/socket.h>
+#include <sys/xattr.h>
+
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,12 +39,23 @@ using test_support::write_file;
 
 constexpr unsigned nobody = 65534;
 
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+
 class hostile_ground : public test_support::program_fixture {
  protected:
-  // Runs a shell command line in the test's folder; $DBGPARSE is the program.
+  // Runs a shell command line in the test's folder; $DBGPARSE is the program,
+  // and `traced` runs strace.
   run_result shell(const std::string& command, std::optional<unsigned> user = std::nullopt) {
     run_options options;
-    options.arguments = {"-c", "DBGPARSE='" + program_.string() + "'; " + command};
+    // LeakSanitizer cannot work under strace.
+    options.arguments = {"-c", "DBGPARSE='" + program_.string() + "'; QBDUMP='" QBDUMP_EXE "'; " +
+                                   "traced() { ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}"
+                                   "detect_leaks=0\" strace -qq \"$@\"; }; " +
+                                   command};
     options.working_directory = folder_;
     options.user_id = user;
     return run_program("/bin/sh", options);
@@ -61,8 +78,40 @@ class hostile_ground : public test_support::program_fixture {
     return std::nullopt;
   }
 
+  // Why strace cannot bring about faults here, or nothing.
+  std::optional<std::string> no_strace() {
+    if (shell("strace -qq -o /dev/null true").exit_status != 0) {
+      return "strace is not installed, or may not trace here";
+    }
+    return std::nullopt;
+  }
+
+  // The number, as strace's when= counts, of the first `syscall` call whose
+  // traced line holds `mark` in a run of the program on `arguments`.
+  int call_number(const std::string& syscall, const std::string& mark,
+                  const std::string& arguments) {
+    shell("traced -y -o trace.log -e trace=" + syscall + " $DBGPARSE " + arguments + " >/dev/null");
+    std::istringstream lines(read_file(path("trace.log")));
+    fs::remove(path("trace.log"));
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.starts_with(syscall + "(") && (++number, line.find(mark) != std::string::npos)) {
+        return number;
+      }
+    }
+    ADD_FAILURE() << "no " << syscall << " call holds " << mark;
+    return 0;
+  }
+
   fs::path program_ = DBGPARSE_EXE;
 };
+
+// What the test's shell commands share: waits (ten seconds at most) until
+// a process has `NAME` (in the test's folder) open.
+const std::string wait_until_open =
+    "wait_until_open() { for i in $(seq 1000); do "
+    "ls -l /proc/[0-9]*/fd 2>/dev/null | grep -q -- \"-> $PWD/$1\\$\" && break; sleep 0.01; "
+    "done; }; ";
 
 std::string protected_symlinks() { return read_file("/proc/sys/fs/protected_symlinks"); }
 
@@ -241,6 +290,336 @@ TEST_F(hostile_ground, writes_any_name_and_folder_that_takes_the_file) {
     EXPECT_EQ(result.output, banner + "Finished!\n") << c.name;
     EXPECT_EQ(read_file(path("old.qb")), golden("sample.qb")) << c.name;
   }
+}
+
+// A planted file longer than the table, so that a table written into it
+// shows as a mix.
+const std::string planted(1000, 'x');
+
+TEST_F(hostile_ground, never_writes_into_a_file_another_run_created) {
+  if (const auto reason = no_strace()) {
+    GTEST_SKIP() << *reason;
+  }
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  // The file is planted before the run, and the run is told it is not there
+  // as another run's file would appear: at the output's first open (the
+  // second on its path, after the look for a DBG file), at every open, and
+  // until the table is complete.
+  struct race {
+    std::string name;
+    std::string injected;
+    std::string said;
+    std::string contents;
+  };
+  const race races[] = {
+      {"taken after the open found nothing", "-e inject=openat:error=ENOENT:when=2", "Finished!",
+       golden("sample.qb")},
+      {"taken at every try", "-e inject=openat:error=ENOENT", "Couldn't open out.qb!", planted},
+      {"taken before the table is complete",
+       "-e inject=openat:error=ENOENT -e inject=newfstatat:error=ENOENT", "Couldn't write out.qb!",
+       planted},
+  };
+  for (const race& r : races) {
+    write_file(path("out.qb"), planted);
+    const run_result result =
+        shell("traced -o /dev/null -P out.qb " + r.injected + " $DBGPARSE names.dbg out.qb 2>&-");
+    EXPECT_EQ(result.output, banner + r.said + "\n") << r.name;
+    EXPECT_EQ(read_file(path("out.qb")), r.contents) << r.name;
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"})) << r.name;
+  }
+}
+
+TEST_F(hostile_ground, fails_the_write_when_the_name_loses_the_file) {
+  if (const auto reason = no_other_user()) {
+    GTEST_SKIP() << *reason;
+  }
+  if (const auto reason = no_strace()) {
+    GTEST_SKIP() << *reason;
+  }
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  // The run is held at a call on out.qb while the name is taken from it. The
+  // output's own open is the second on that path: the first looks whether
+  // it holds a DBG file.
+  struct loss {
+    std::string name;
+    std::string held_at;
+    std::string meanwhile;
+    std::string left;  // in the folder under out.qb, if anything
+  };
+  const loss losses[] = {
+      {"removed once opened", "openat:delay_exit=2s:when=2", "rm out.qb", ""},
+      {"replaced once opened", "openat:delay_exit=2s:when=2", "echo other >o && mv o out.qb",
+       "other\n"},
+      {"removed while written in place", "write:delay_enter=2s:when=1", "rm out.qb", ""},
+  };
+  for (const loss& l : losses) {
+    write_file(path("out.qb"), "older");
+    // Written in place by the other user: the folder takes no file of theirs.
+    fs::permissions(path("out.qb"), fs::perms::all);
+    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    const run_result result = shell(
+        wait_until_open + "traced -o /dev/null -u nobody -P out.qb -e inject=" + l.held_at +
+        " $DBGPARSE names.dbg out.qb 2>&- & wait_until_open out.qb; " + l.meanwhile + "; wait $!");
+    fs::permissions(folder_, fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_EQ(result.output, banner + "Couldn't write out.qb!\n") << l.name;
+    EXPECT_EQ(fs::exists(path("out.qb")) ? read_file(path("out.qb")) : "", l.left) << l.name;
+  }
+}
+
+// The access list as getfacl shows it, or nothing where getfacl is missing.
+std::optional<std::string> access_list(const fs::path& file) {
+  run_options options;
+  options.arguments = {"-c", "getfacl -c '" + file.string() + "'"};
+  const run_result result = run_program("/bin/sh", options);
+  return result.exit_status == 0 ? std::optional(result.output) : std::nullopt;
+}
+
+TEST_F(hostile_ground, carries_access_lists_and_attributes_or_writes_in_place) {
+  if (const auto reason = no_other_user()) {
+    GTEST_SKIP() << *reason;
+  }
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  fs::create_directory(path("shared"));
+  write_file(path("shared/names.dbg"), golden("sample.dbg"));
+  if (shell("setfacl -m u:nobody:rwx shared && setfacl -d -m u:nobody:rwx shared").exit_status !=
+      0) {
+    GTEST_SKIP() << "setfacl (Debian's acl) is missing, or the file system has no access lists";
+  }
+  struct carried {
+    std::string name;
+    std::string access;  // given to the old file by setfacl
+    std::optional<unsigned> user;
+    bool replaced;  // else written in place
+  };
+  // In `shared` the other user may write and new files get a named user.
+  const carried cases[] = {
+      {"an access list", "setfacl -m u:nobody:rw-,g::---,m::rw-", std::nullopt, true},
+      {"no access list beside a default one", "setfacl -b", std::nullopt, true},
+      {"another user's file", "setfacl -m u:nobody:rw-,g::---,m::rw-", nobody, false},
+  };
+  for (const carried& c : cases) {
+    write_file(path("shared/out.qb"), "older");
+    fs::remove(path("shared/old"));
+    fs::create_hard_link(path("shared/out.qb"), path("shared/old"));
+    ASSERT_EQ(shell(c.access + " shared/out.qb").exit_status, 0) << c.name;
+    ASSERT_EQ(::setxattr(path("shared/out.qb").c_str(), "user.note", "kept", 4, 0), 0) << c.name;
+    const std::optional<std::string> before = access_list(path("shared/out.qb"));
+    const run_result result = shell("cd shared && $DBGPARSE names.dbg out.qb", c.user);
+    EXPECT_EQ(result.output, banner + "Finished!\n") << c.name;
+    EXPECT_EQ(read_file(path("shared/out.qb")), golden("sample.qb")) << c.name;
+    EXPECT_EQ(read_file(path("shared/old")), c.replaced ? "older" : golden("sample.qb")) << c.name;
+    EXPECT_EQ(access_list(path("shared/out.qb")), before) << c.name;
+    char note[8] = {};
+    EXPECT_EQ(::getxattr(path("shared/out.qb").c_str(), "user.note", note, sizeof note), 4)
+        << c.name;
+  }
+}
+
+TEST_F(hostile_ground, touches_nothing_when_the_temporary_file_cannot_be_made_or_placed) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  const bool strace = !no_strace();
+  write_file(path("out.qb"), "older");
+  const int create = strace ? call_number("openat", "O_EXCL", "names.dbg out.qb") : 0;
+  // Real limits and failures brought about at the temporary file's creation
+  // or its rename; only a folder that refuses the user gives writing in
+  // place.
+  struct failure {
+    std::string name;
+    std::string command;
+    std::string said;
+    std::string contents;
+  };
+  std::vector<failure> failures = {
+      {"five descriptors", "ulimit -n 5; $DBGPARSE names.dbg out.qb", "Couldn't open out.qb!",
+       "older"},
+      {"a refused rename",
+       "traced -o /dev/null -e inject=renameat2:error=EPERM $DBGPARSE names.dbg out.qb",
+       "Couldn't write out.qb!", "older"},
+  };
+  for (const char* error : {"EMFILE", "ENFILE", "ENOSPC", "EDQUOT", "ENOMEM", "EACCES"}) {
+    failures.push_back({error,
+                        "traced -o /dev/null -e inject=openat:error=" + std::string(error) +
+                            ":when=" + std::to_string(create) + " $DBGPARSE names.dbg out.qb",
+                        error == std::string("EACCES") ? "Finished!" : "Couldn't open out.qb!",
+                        error == std::string("EACCES") ? golden("sample.qb") : "older"});
+  }
+  for (const failure& f : failures) {
+    if ((!strace && f.command.starts_with("traced")) ||
+        (sanitized && f.name == "five descriptors")) {
+      continue;  // the sanitizers' own checks need descriptors too
+    }
+    write_file(path("out.qb"), "older");
+    EXPECT_EQ(shell(f.command).output, banner + f.said + "\n") << f.name;
+    EXPECT_EQ(read_file(path("out.qb")), f.contents) << f.name;
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"})) << f.name;
+  }
+}
+
+TEST_F(hostile_ground, reaches_the_folder_where_its_full_path_cannot) {
+  if (const auto reason = no_other_user()) {
+    GTEST_SKIP() << *reason;
+  }
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  // Replaced, not written in place: the hard link keeps the old contents.
+  const std::string convert_and_show_old =
+      "'" + program_.string() + "' '" + path("names.dbg").string() + "' out.qb && cat old";
+  std::string deeper_than_path_max = "mkdir deep && cd deep";
+  for (int i = 0; i < 25; ++i) {
+    // -P: the shell's own idea of where it is would outgrow PATH_MAX.
+    deeper_than_path_max +=
+        " && mkdir " + std::string(200, 'd') + " && cd -P " + std::string(200, 'd');
+  }
+  EXPECT_EQ(shell(deeper_than_path_max + " && echo older >out.qb && ln out.qb old && " +
+                  convert_and_show_old)
+                .output,
+            banner + "Finished!\nolder\n");
+  shell("rm -rf deep");  // beyond what std::filesystem can remove
+
+  // The other user's folder, entered as root before its parent is locked.
+  fs::create_directories(path("locked/inner"));
+  ASSERT_EQ(shell("cd locked/inner && echo older >out.qb && ln out.qb old && "
+                  "chown -R nobody:nogroup . && chmod 700 ..")
+                .exit_status,
+            0);
+  run_options options;
+  options.arguments = {"-c", convert_and_show_old};
+  options.working_directory = path("locked/inner");
+  options.user_id = nobody;
+  EXPECT_EQ(run_program("/bin/sh", options).output, banner + "Finished!\nolder\n");
+}
+
+TEST_F(hostile_ground, keeps_its_messages_out_of_files_when_streams_are_closed) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  // A table whose first entry qbdump warns about and leaves out.
+  write_file(path("warns.qb"), std::string("\x01\x2B\x01\x00\x00\x00"
+                                           "a\rb"
+                                           "\x00\x2B\x02\x00\x00\x00"
+                                           "c\0\0",
+                                           18));
+  struct closed {
+    std::string name;
+    std::string command;
+    std::string file;
+    std::string contents;
+  };
+  const closed cases[] = {
+      {"standard output", "$DBGPARSE names.dbg keep.qb >&-", "keep.qb", golden("sample.qb")},
+      {"standard output over a linked file",
+       "echo older >keep.qb && ln keep.qb old && $DBGPARSE names.dbg keep.qb >&-", "old",
+       "older\n"},
+      {"all three", "$DBGPARSE names.dbg keep.qb <&- >&- 2>&-", "keep.qb", golden("sample.qb")},
+      {"qbdump's warning", "$QBDUMP warns.qb keep.txt 2>&- >/dev/null", "keep.txt",
+       "[Checksums]\r\n0x00000002 c\r\n"},
+      {"no standard output for /dev/stdout", "$DBGPARSE names.dbg /dev/stdout >&-; echo $? >keep",
+       "keep", "255\n"},
+  };
+  for (const closed& c : cases) {
+    fs::remove(path(c.file));
+    fs::remove(path("keep.qb"));
+    shell(c.command);
+    EXPECT_EQ(read_file(path(c.file)), c.contents) << c.name;
+  }
+}
+
+TEST_F(hostile_ground, removes_what_it_made_on_any_signal_that_ends_it) {
+  if (const auto reason = no_strace()) {
+    GTEST_SKIP() << *reason;
+  }
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  // The signal arrives as the file is being created (before the program
+  // could note it) or when the table's first bytes are written, for an
+  // existing output and a new one.
+  struct moment {
+    std::string name;
+    std::string syscall;
+    std::string mark;
+  };
+  const moment moments[] = {{"creating", "openat", "O_EXCL"}, {"writing", "write", ".tmp>"}};
+  for (const moment& m : moments) {
+    for (const bool existing : {true, false}) {
+      write_file(path("out.qb"), "older");
+      if (!existing) {
+        fs::remove(path("out.qb"));
+      }
+      const int number = call_number(m.syscall, m.mark, "names.dbg out.qb");
+      // 34 is the first real-time signal the C library leaves to programs.
+      for (const int signal :
+           {SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGTERM, 34}) {
+        const std::string name = m.name + (existing ? " over a file" : " a new file") +
+                                 ", signal " + std::to_string(signal);
+        write_file(path("out.qb"), "older");
+        if (!existing) {
+          fs::remove(path("out.qb"));
+        }
+        const run_result result =
+            shell("traced -o /dev/null -e trace=" + m.syscall + " -e inject=" + m.syscall +
+                  ":signal=" + std::to_string(signal) + ":when=" + std::to_string(number) +
+                  " $DBGPARSE names.dbg out.qb >/dev/null");
+        EXPECT_EQ(result.exit_status, 128 + signal) << name;
+        const std::set<std::string> before = existing ? std::set<std::string>{"names.dbg", "out.qb"}
+                                                      : std::set<std::string>{"names.dbg"};
+        EXPECT_EQ(files(), before) << name;
+        if (existing) {
+          EXPECT_EQ(read_file(path("out.qb")), "older") << name;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(hostile_ground, writes_in_place_what_cannot_be_renamed_over) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  fs::create_directory(path("sealed"));
+  write_file(path("sealed/out.qb"), "older");
+  write_file(path("mounted"), "older");
+  write_file(path("out.qb"), "");
+  struct unrenamable {
+    std::string name;
+    std::string make;
+    std::string output;
+    std::string file;  // where the table lands
+    std::string undo;
+  };
+  const unrenamable cases[] = {
+      {"a bind-mounted file", "mount --bind mounted out.qb", "out.qb", "mounted", "umount out.qb"},
+      {"an append-only folder", "chattr +a sealed", "sealed/out.qb", "sealed/out.qb",
+       "chattr -a sealed"},
+      {"a new file in an append-only folder", "chattr +a sealed", "sealed/new.qb", "sealed/new.qb",
+       "chattr -a sealed"},
+  };
+  for (const unrenamable& c : cases) {
+    if (shell(c.make + " 2>/dev/null").exit_status != 0) {
+      std::cout << "skipped " << c.name << ": '" << c.make << "' is not allowed here\n";
+      continue;
+    }
+    const run_result result = shell("$DBGPARSE names.dbg " + c.output);
+    const std::string in_folder = read_file(path(c.file));
+    shell(c.undo);
+    EXPECT_EQ(result.output, banner + "Finished!\n") << c.name;
+    EXPECT_EQ(in_folder, golden("sample.qb")) << c.name;
+    EXPECT_FALSE(temporary_file_in(folder_) || temporary_file_in(path("sealed"))) << c.name;
+  }
+}
+
+TEST_F(hostile_ground, reads_a_socket_as_standard_input) {
+  int ends[2] = {-1, -1};
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+  const std::string text = golden("sample.dbg");
+  ASSERT_EQ(::write(ends[0], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(ends[0]);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::dup2(ends[1], STDIN_FILENO) == 0 && ::chdir(folder_.c_str()) == 0 &&
+        std::freopen("/dev/null", "w", stdout) != nullptr) {
+      ::execl(DBGPARSE_EXE, DBGPARSE_EXE, "/dev/stdin", "out.qb", static_cast<char*>(nullptr));
+    }
+    ::_exit(127);
+  }
+  ::close(ends[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(read_file(path("out.qb")), golden("sample.qb"));
 }
 
 TEST_F(hostile_ground, pauses_only_before_someone_at_the_terminal) {
