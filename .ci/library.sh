@@ -124,7 +124,7 @@ check() {
   local said status=0
   said=$("$qbdump" --check "$1" 2>&1) || status=$?
   if [ "$status" = 0 ]; then
-    echo "${said%% entries,*} entries"
+    echo "$(sed -E 's/^([0-9]+) entr(y|ies),.*/\1/' <<<"$said") entries"
   else
     echo "${said#"qbdump: $1: "}"
   fi

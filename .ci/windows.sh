@@ -60,9 +60,22 @@ check_width() {
       exit 1
     fi
   done
-  for file in README.txt LICENSE.txt sample.dbg; do
+  for file in README.txt LICENSE.txt sample.dbg dbgparse.dll libdbgparse.dll.a dbgparse.def dbgparse.h; do
     grep -q "/$file\$" <<<"$contents" || { echo "the zip lacks $file" >&2; exit 1; }
   done
+  # The DLL exports the C interface alone and needs no DLL beyond Windows'.
+  unzip -p "${zip[@]}" "*/dbgparse.dll" >"build/$preset/zipped.dll"
+  table=$(x86_64-w64-mingw32-objdump -p "build/$preset/zipped.dll")
+  exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$table" |
+    grep -E '^[[:space:]]*\[ *[0-9]+\] ' | awk '{print $NF}' | sort)
+  if [ "$(tr '\n' ' ' <<<"$exports")" != "dbgparse_convert dbgparse_convert_to dbgparse_next_entry dbgparse_version " ]; then
+    echo "dbgparse.dll exports: $exports" >&2
+    exit 1
+  fi
+  if grep 'DLL Name' <<<"$table" | grep -v -i -E 'DLL Name: (kernel32|msvcrt)\.dll$'; then
+    echo "dbgparse.dll needs a DLL that Windows does not have" >&2
+    exit 1
+  fi
   # Plain text that Notepad shows line by line: every line ends in CR LF.
   for text in README.txt LICENSE.txt; do
     if unzip -p "${zip[@]}" "*/$text" | grep -v $'\r$' >/dev/null; then

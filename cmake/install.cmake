@@ -49,6 +49,13 @@ if(WIN32)
   install(TARGETS ${programs} RUNTIME DESTINATION .)
   file(READ ${PROJECT_SOURCE_DIR}/package/windows/README.txt readme)
   string(REPLACE "@VERSION@" "${PROJECT_VERSION}" readme "${readme}")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    string(REPLACE "@WIDTH@" "32-bit" readme "${readme}")
+    string(REPLACE "@MACHINE@" "x86" readme "${readme}")
+  else()
+    string(REPLACE "@WIDTH@" "64-bit" readme "${readme}")
+    string(REPLACE "@MACHINE@" "x64" readme "${readme}")
+  endif()
   file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
                ${PROJECT_SOURCE_DIR}/package/windows/README.txt ${PROJECT_SOURCE_DIR}/LICENSE)
@@ -61,6 +68,11 @@ if(WIN32)
   install(FILES ${PROJECT_BINARY_DIR}/zip/README.txt ${PROJECT_BINARY_DIR}/zip/LICENSE.txt
           DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/examples/sample.dbg DESTINATION .)
+  # The library for Windows tools: the DLL, its import library for mingw,
+  # the .def file from which MSVC's lib makes one, and the header.
+  install(TARGETS libdbgparse RUNTIME DESTINATION . ARCHIVE DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/lib/include/dbgparse.h ${PROJECT_SOURCE_DIR}/lib/dbgparse.def
+          DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
