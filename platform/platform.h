@@ -1,11 +1,9 @@
-// What the console program needs from the operating system, kept apart from
-// the dialogue so that each platform's details stay in one small file.
+// What the programs need from the operating system, the same promises on
+// every system: posix/ and windows/ each keep them, a file per concern.
 // Paths are byte strings (UTF-8 where the platform's own names are wide).
 #pragma once
 
-#include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,18 +11,17 @@
 
 namespace dbgparse::platform {
 
-// Sets the console up for the run (text encoding, signals that would end the
-// process halfway through a write).
-void prepare_console();
+// Readies the process, first thing in main(): standard streams that are
+// closed get the null device, so that no file opened later takes their
+// place; the console's text encoding; and the cleanup that removes what
+// the run made when a signal or console event ends it halfway.
+void prepare_process();
 
 // The command line as UTF-8 strings, the program's own name first.
 std::vector<std::string> arguments(int argc, char** argv);
 
 // Reads one white-space-delimited word from standard input; false at its end.
 bool read_word(std::string& word);
-
-// Size in bytes from the file's status, or nothing when it cannot be examined.
-std::optional<std::uint64_t> file_size(const std::string& path);
 
 // The input's bytes, held until the process ends. `owner` keeps the memory
 // behind `bytes` alive, however the platform obtained it.
@@ -33,13 +30,21 @@ struct input_bytes {
   std::shared_ptr<const void> owner;
 };
 
-enum class read_result { ok, cannot_open, no_memory };
+enum class read_result {
+  ok,
+  not_found,    // nothing answers to the path, or it cannot be examined
+  cannot_read,  // it is there, but cannot be opened or read (a folder, a
+                // file we may not read, an I/O error)
+  no_memory,    // there is not enough memory for all of it
+};
 
-// Reads up to `expected_size` bytes of the file; a file that turned out
-// shorter gives what it holds. A folder or a read error is cannot_open.
-read_result read_input(const std::string& path, std::uint64_t expected_size, input_bytes& input);
+// Opens the file once and reads it to its end, however large its status
+// said it was (a pipe, a FIFO or a file under /proc says 0, and a file may
+// grow while it is read). failure_reason() tells why it failed.
+read_result read_input(const std::string& path, input_bytes& input);
 
-// Reads standard input to its end, in binary, as read_input reads a file.
+// Reads standard input to its end, in binary, as read_input reads a file;
+// never not_found.
 read_result read_standard_input(input_bytes& input);
 
 // Whether `path` names an existing regular file, other than the one `input`
@@ -49,10 +54,17 @@ read_result read_standard_input(input_bytes& input);
 bool other_file_holds(const std::string& path, const std::string& input, std::string_view text,
                       std::size_t window);
 
-// The output file. A regular file (or a new one) is written to a temporary
-// file beside it and put in its place by commit() only when complete, so a
-// failed run leaves an existing file as it was. Anything else (a device, a
-// pipe) is written directly.
+// The output file, decided at open() before anything is converted:
+// - a regular file, existing or new, is written to a temporary file beside
+//   it, which commit() puts in its place once complete, so that a failed
+//   run leaves an existing file as it was and makes no new one;
+// - where that cannot be done and the file may still be written (a folder
+//   we may not write, a file held open by another program or mounted over
+//   its name, another user's file whose owner or access list a replacement
+//   could not keep), the file itself is emptied and written in place;
+// - a stream given as a path (/dev/stdout and its kind) is written as it
+//   is, and any other device or pipe in place.
+// Whatever a failed run made is removed when the object goes.
 class output_file {
  public:
   output_file();
@@ -60,10 +72,13 @@ class output_file {
   output_file& operator=(const output_file&) = delete;
   ~output_file();  // removes the temporary file unless committed
 
-  // False when the output cannot be written at all.
+  // False when the output cannot be written at all; nothing is touched then.
   [[nodiscard]] bool open(const std::string& path);
+  // False when the bytes could not all be written.
   [[nodiscard]] bool write(std::span<const unsigned char> bytes);
-  // Closes the file and, for a replaced file, renames it into place.
+  // Closes the file and puts a temporary file in the output's place. False
+  // when that failed, or when the output's name no longer holds the file
+  // that open() found: the table then went nowhere.
   [[nodiscard]] bool commit();
 
  private:

@@ -48,7 +48,7 @@ void hold_closed_standard_streams() {
 
 }  // namespace
 
-void prepare_console() {
+void prepare_process() {
   hold_closed_standard_streams();
   // Past a file size limit, a write should fail and be reported (and the
   // temporary file removed) rather than end the process.

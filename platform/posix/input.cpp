@@ -11,16 +11,13 @@
 #include <memory>
 
 #include "file_io.h"
+#include "input_growth.h"
 #include "input_memory.h"
 #include "own_descriptor.h"
 #include "platform.h"
 
 namespace dbgparse::platform {
 namespace {
-
-// Room added when the data outgrows the buffer: a pipe's worth at first,
-// then half again of what arrived, so growing stays linear overall.
-constexpr std::size_t min_growth = std::size_t{64} << 10;
 
 // The buffer being filled, and how much of it holds data.
 struct filling {
@@ -30,17 +27,15 @@ struct filling {
 };
 
 bool grow(filling& buffer) {
-  const std::size_t growth = std::max(buffer.count / 2, min_growth);
-  if (growth > SIZE_MAX - buffer.capacity) {
-    return false;
-  }
-  std::shared_ptr<unsigned char[]> larger = allocate_input_memory(buffer.capacity + growth);
+  const std::size_t capacity = grown_input_capacity(buffer.capacity, buffer.count);
+  std::shared_ptr<unsigned char[]> larger =
+      capacity == 0 ? nullptr : allocate_input_memory(capacity);
   if (!larger) {
     return false;
   }
   std::copy_n(buffer.memory.get(), buffer.count, larger.get());
   buffer.memory = std::move(larger);
-  buffer.capacity += growth;
+  buffer.capacity = capacity;
   return true;
 }
 
@@ -55,7 +50,7 @@ read_result read_to_end(int fd, filling& buffer) {
       continue;
     }
     if (got < 0) {
-      return read_result::cannot_open;
+      return read_result::cannot_read;
     }
     if (got == 0) {
       return read_result::ok;
@@ -66,37 +61,23 @@ read_result read_to_end(int fd, filling& buffer) {
 
 }  // namespace
 
-std::optional<std::uint64_t> file_size(const std::string& path) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0));
-}
-
 namespace {
 
-// Reads `fd` to its end into memory of `expected_size` bytes and more.
-read_result read_descriptor(int fd, std::uint64_t expected_size, input_bytes& input) {
+// Reads `fd` to its end, into memory of the size its status gives and more.
+read_result read_descriptor(int fd, input_bytes& input) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) {
-    return read_result::cannot_open;
+    return read_result::cannot_read;
   }
   if (S_ISDIR(status.st_mode)) {
     errno = EISDIR;  // what a read would have said, for the message
-    return read_result::cannot_open;
-  }
-  // One byte beyond the expected end, so that the read that finds the end
-  // needs no larger buffer.
-  const std::uint64_t guess =
-      std::max(expected_size, static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0)));
-  if (guess >= SIZE_MAX) {
-    return read_result::no_memory;
+    return read_result::cannot_read;
   }
   filling buffer;
-  buffer.capacity = static_cast<std::size_t>(guess) + 1;
+  buffer.capacity =
+      first_input_capacity(static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0)));
   // Left uninitialised: the read fills what is used.
-  buffer.memory = allocate_input_memory(buffer.capacity);
+  buffer.memory = buffer.capacity == 0 ? nullptr : allocate_input_memory(buffer.capacity);
   const read_result result = buffer.memory ? read_to_end(fd, buffer) : read_result::no_memory;
   if (result == read_result::ok) {
     input.bytes = std::span<const unsigned char>(buffer.memory.get(), buffer.count);
@@ -107,7 +88,7 @@ read_result read_descriptor(int fd, std::uint64_t expected_size, input_bytes& in
 
 }  // namespace
 
-read_result read_input(const std::string& path, std::uint64_t expected_size, input_bytes& input) {
+read_result read_input(const std::string& path, input_bytes& input) {
   const int fd = posix::open_retrying(path.c_str(), O_RDONLY | O_NOCTTY);
   if (fd < 0 && errno == ENXIO) {
     // A socket cannot be opened anew, not even as /dev/stdin: one of our own
@@ -117,21 +98,24 @@ read_result read_input(const std::string& path, std::uint64_t expected_size, inp
     struct stat by_fd {};
     if (own && ::stat(path.c_str(), &by_path) == 0 && ::fstat(*own, &by_fd) == 0 &&
         posix::same_file(by_path, by_fd)) {
-      return read_descriptor(*own, expected_size, input);
+      return read_descriptor(*own, input);
     }
   }
   if (fd < 0) {
-    return read_result::cannot_open;
+    // Not there at all, or there and refused; the open's reason is kept.
+    const int reason = errno;
+    struct stat status {};
+    const bool there = ::stat(path.c_str(), &status) == 0;
+    errno = there ? reason : errno;
+    return there ? read_result::cannot_read : read_result::not_found;
   }
-  const read_result result = read_descriptor(fd, expected_size, input);
+  const read_result result = read_descriptor(fd, input);
   const int reason = errno;  // the read's, not the close's
   ::close(fd);
   errno = reason;
   return result;
 }
 
-read_result read_standard_input(input_bytes& input) {
-  return read_descriptor(STDIN_FILENO, 0, input);
-}
+read_result read_standard_input(input_bytes& input) { return read_descriptor(STDIN_FILENO, input); }
 
 }  // namespace dbgparse::platform

@@ -117,7 +117,7 @@ bool is_console(DWORD which) {
 
 }  // namespace
 
-void prepare_console() {
+void prepare_process() {
   // Names outside ASCII are printed as UTF-8 and shown as such; the lines
   // end in a bare LF, as on every other platform.
   windows::install_console_event_cleanup();

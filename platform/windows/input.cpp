@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <new>
 
+#include "input_growth.h"
 #include "platform.h"
 
 namespace dbgparse::platform {
@@ -16,18 +17,12 @@ namespace {
 using windows::max_io_chunk;
 using windows::unique_handle;
 
-// Growth below this would cost a copy per few reads of a pipe.
-constexpr std::size_t min_input_growth = std::size_t{1} << 16;
-
 using input_buffer = std::shared_ptr<unsigned char[]>;
 
-// Doubles the buffer, keeping the `used` bytes read so far.
+// Grows the buffer, keeping the `used` bytes read so far.
 bool grow(input_buffer& memory, std::size_t& capacity, std::size_t used) {
-  if (capacity > SIZE_MAX / 2) {
-    return false;
-  }
-  const std::size_t larger = std::max(capacity * 2, min_input_growth);
-  input_buffer bigger(new (std::nothrow) unsigned char[larger]);
+  const std::size_t larger = grown_input_capacity(capacity, used);
+  input_buffer bigger(larger == 0 ? nullptr : new (std::nothrow) unsigned char[larger]);
   if (!bigger) {
     return false;
   }
@@ -55,7 +50,7 @@ read_result read_to_end(HANDLE file, std::size_t capacity, input_buffer& memory,
     DWORD got = 0;
     if (::ReadFile(file, memory.get() + count, piece, &got, nullptr) == 0) {
       // A pipe ends with its writer gone.
-      return ::GetLastError() == ERROR_BROKEN_PIPE ? read_result::ok : read_result::cannot_open;
+      return ::GetLastError() == ERROR_BROKEN_PIPE ? read_result::ok : read_result::cannot_read;
     }
     if (got == 0) {
       return read_result::ok;
@@ -64,33 +59,40 @@ read_result read_to_end(HANDLE file, std::size_t capacity, input_buffer& memory,
   }
 }
 
-}  // namespace
-
-std::optional<std::uint64_t> file_size(const std::string& path) {
-  // Through Win32 rather than the C runtime's stat, which refuses paths in
-  // the \\?\ form and stops at MAX_PATH.
-  const std::wstring wide = windows::widen(path);
+// Whether anything answers to `path` at all. Through Win32 rather than the
+// C runtime's stat, which refuses paths in the \\?\ form and stops at
+// MAX_PATH.
+bool exists(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA status{};
-  if (wide.empty() || ::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &status) == 0) {
-    return std::nullopt;
-  }
-  return (std::uint64_t{status.nFileSizeHigh} << 32) | status.nFileSizeLow;
+  return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &status) != 0;
 }
 
-read_result read_input(const std::string& path, std::uint64_t expected_size, input_bytes& input) {
+}  // namespace
+
+read_result read_input(const std::string& path, input_bytes& input) {
   const std::wstring wide = windows::widen(path);
   // Without backup semantics a folder does not open, as fopen refuses it.
   const unique_handle file = wide.empty() ? nullptr : windows::open_existing(wide, GENERIC_READ);
   if (!file) {
-    return read_result::cannot_open;
+    // Not there at all, or there and refused; the open's reason is kept.
+    const DWORD reason = ::GetLastError();
+    const bool there = !wide.empty() && exists(wide);
+    if (there) {
+      ::SetLastError(reason);
+    }
+    return there ? read_result::cannot_read : read_result::not_found;
   }
-  if (expected_size >= SIZE_MAX) {
+  LARGE_INTEGER size{};
+  const std::size_t capacity =
+      ::GetFileSizeEx(file.get(), &size) == 0
+          ? min_input_growth
+          : first_input_capacity(static_cast<std::uint64_t>(std::max<LONGLONG>(size.QuadPart, 0)));
+  if (capacity == 0) {
     return read_result::no_memory;
   }
   input_buffer memory;
   std::size_t count = 0;
-  const read_result result =
-      read_to_end(file.get(), static_cast<std::size_t>(expected_size) + 1, memory, count);
+  const read_result result = read_to_end(file.get(), capacity, memory, count);
   if (result == read_result::ok) {
     input.bytes = std::span<const unsigned char>(memory.get(), count);
     input.owner = std::move(memory);
@@ -102,7 +104,7 @@ read_result read_standard_input(input_bytes& input) {
   input_buffer memory;
   std::size_t count = 0;
   const read_result result =
-      read_to_end(::GetStdHandle(STD_INPUT_HANDLE), std::size_t{1} << 16, memory, count);
+      read_to_end(::GetStdHandle(STD_INPUT_HANDLE), min_input_growth, memory, count);
   if (result == read_result::ok) {
     input.bytes = std::span<const unsigned char>(memory.get(), count);
     input.owner = std::move(memory);

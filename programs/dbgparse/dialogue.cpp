@@ -83,15 +83,13 @@ write_outcome write_output(const paths& files, std::span<const unsigned char> in
 }
 
 int convert(const paths& files) {
-  const std::optional<std::uint64_t> size = platform::file_size(files.input);
-  if (!size) {
-    return fail("Error checking size of " + files.input + " are you sure it exists?");
-  }
   platform::input_bytes input;
-  switch (platform::read_input(files.input, *size, input)) {
+  switch (platform::read_input(files.input, input)) {
     case platform::read_result::ok:
       break;
-    case platform::read_result::cannot_open:
+    case platform::read_result::not_found:
+      return fail("Error checking size of " + files.input + " are you sure it exists?");
+    case platform::read_result::cannot_read:
       return fail("Couldn't open " + files.input + "!");
     case platform::read_result::no_memory:
       return fail("Not enough memory for " + files.input + "!");
@@ -127,6 +125,6 @@ int run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  platform::prepare_console();
+  platform::prepare_process();
   return run(platform::arguments(argc, argv));
 }

@@ -178,16 +178,13 @@ std::string shown_name(const std::string& path) { return path == "-" ? "standard
 std::optional<platform::input_bytes> read_table(const std::string& path) {
   using platform::read_result;
   platform::input_bytes input;
-  read_result result = read_result::cannot_open;
-  if (path == "-") {
-    result = platform::read_standard_input(input);
-  } else if (const std::optional<std::uint64_t> size = platform::file_size(path)) {
-    result = platform::read_input(path, *size, input);
-  }
+  const read_result result =
+      path == "-" ? platform::read_standard_input(input) : platform::read_input(path, input);
   switch (result) {
     case read_result::ok:
       return input;
-    case read_result::cannot_open:
+    case read_result::not_found:
+    case read_result::cannot_read:
       say_error(shown_name(path) + ": cannot read it" + because());
       return std::nullopt;
     case read_result::no_memory:
@@ -394,7 +391,7 @@ int run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  platform::prepare_console();
+  platform::prepare_process();
   platform::write_standard_error_as_bytes();
   const int status = run(platform::arguments(argc, argv));
   if (std::fflush(stdout) != 0 && status != exit_trouble) {
