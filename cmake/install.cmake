@@ -86,6 +86,9 @@ endif()
 
 install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT programs)
+# What lintian is told to let pass in the programs' package, with the reason.
+install(FILES ${PROJECT_SOURCE_DIR}/package/debian/dbgparse.lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME dbgparse COMPONENT programs)
 include(${CMAKE_CURRENT_LIST_DIR}/library.cmake)
 
 # The Debian package of each install component. Each package has a
