@@ -126,6 +126,8 @@ check() {
   if [ "$status" = 0 ]; then
     echo "$(sed -E 's/^([0-9]+) entr(y|ies),.*/\1/' <<<"$said") entries"
   else
+    # Its first line: a hint that the file looks like DBG text may follow.
+    said=${said%%$'\n'*}
     echo "${said#"qbdump: $1: "}"
   fi
 }
