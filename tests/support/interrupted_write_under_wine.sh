@@ -7,6 +7,12 @@
 # shows nothing and is tried again; exit status 77 when none showed it.
 # Usage: interrupted_write_under_wine.sh DBGPARSE_EXE
 set -euo pipefail
+# Wine's server kept up for the whole check, as the test runner keeps it
+# (cmake/run-under-wine.sh): a server that ends between two programs and is
+# started again by the next can refuse that program its start.
+if wineserver -p30 </dev/null >/dev/null 2>&1; then
+  wine wineboot </dev/null >/dev/null 2>&1 || true
+fi
 exe=$1
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
