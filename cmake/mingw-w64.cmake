@@ -35,8 +35,22 @@ if(DBGPARSE_WINE AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   else()
     set(DBGPARSE_WINEPREFIX "${CMAKE_BINARY_DIR}/wine")
   endif()
-  set(CMAKE_CROSSCOMPILING_EMULATOR env "WINEPREFIX=${DBGPARSE_WINEPREFIX}" WINEDEBUG=-all
-                                    "WINEDLLOVERRIDES=mscoree,mshtml=" sh
+  set(DBGPARSE_WINE_ENVIRONMENT "WINEPREFIX=${DBGPARSE_WINEPREFIX}" WINEDEBUG=-all
+                                "WINEDLLOVERRIDES=mscoree,mshtml=")
+  # Debian's `wine` hands every program to its 32-bit loader once wine32 is
+  # installed, and that loader passes 64-bit programs on. Some machines (some
+  # virtual machines among them) run no 32-bit programs at all: there 64-bit
+  # programs go to the 64-bit loader directly, and 32-bit ones cannot run.
+  execute_process(COMMAND ${DBGPARSE_WINE} --version RESULT_VARIABLE wine_status
+                  OUTPUT_QUIET ERROR_QUIET)
+  if(NOT wine_status EQUAL 0 AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"
+     AND EXISTS /usr/lib/wine/wine64)
+    list(APPEND DBGPARSE_WINE_ENVIRONMENT WINELOADER=/usr/lib/wine/wine64)
+  elseif(NOT wine_status EQUAL 0)
+    message(WARNING "wine cannot run ${CMAKE_SYSTEM_PROCESSOR} programs on this machine: "
+                    "the Windows programs build with -DDBGPARSE_TESTS=OFF, the tests cannot run")
+  endif()
+  set(CMAKE_CROSSCOMPILING_EMULATOR env ${DBGPARSE_WINE_ENVIRONMENT} sh
                                     "${CMAKE_CURRENT_LIST_DIR}/run-under-wine.sh")
 elseif(NOT DBGPARSE_WINE)
   message(WARNING "wine was not found: the Windows programs build, but the tests cannot run")

@@ -6,9 +6,11 @@
 # here instead, kept for a while and left to end by themselves once nothing
 # has used them for that long. They get no standard streams of the caller:
 # CTest waits until every holder of a test's output pipe has closed it.
+# WINELOADER, where the build set it, is the loader that runs the programs.
 set -e
 : "${WINESERVER_IDLE_SECONDS:=30}"
+wine=${WINELOADER:-wine}
 if wineserver -p"$WINESERVER_IDLE_SECONDS" </dev/null >/dev/null 2>&1; then
-  wine wineboot </dev/null >/dev/null 2>&1 || true
+  "$wine" wineboot </dev/null >/dev/null 2>&1 || true
 fi
-exec wine "$@"
+exec "$wine" "$@"

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "child_process.h"
 
@@ -79,9 +80,19 @@ DWORD run_child(std::wstring command_line, const std::filesystem::path& working_
   startup.hStdError = output;
   PROCESS_INFORMATION child{};
   const std::wstring folder = working_directory.wstring();
-  if (::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       folder.empty() ? nullptr : folder.c_str(), &startup, &child) == 0) {
-    throw std::runtime_error("cannot start the program");
+  // Wine now and then refuses a start while its server is busy with another
+  // process; a few tries, a moment apart, tell that from a program that
+  // cannot start.
+  for (int tries = 1;; ++tries) {
+    if (::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                         folder.empty() ? nullptr : folder.c_str(), &startup, &child) != 0) {
+      break;
+    }
+    if (tries == 3) {
+      throw std::runtime_error("cannot start the program (error " +
+                               std::to_string(::GetLastError()) + ")");
+    }
+    ::Sleep(500);
   }
   const unique_handle process(child.hProcess);
   const unique_handle thread(child.hThread);
