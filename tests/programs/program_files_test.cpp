@@ -4,7 +4,6 @@
 // temporary file, and when the pause may wait. Races and system failures
 // are brought about at a chosen system call with strace.
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -635,16 +634,10 @@ TEST_F(hostile_ground, pauses_only_before_someone_at_the_terminal) {
       {"in the background", "set -m; $DBGPARSE names.dbg & wait $!", false},
   };
   for (const pause_case& c : cases) {
-    int terminal = -1;
-    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    const std::string command = "DBGPARSE='" + program_.string() + "'; " + c.command;
+    const auto [child, terminal] =
+        test_support::start_at_terminal(folder_, "/bin/sh", {"-c", command});
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      const std::string command = "DBGPARSE='" + program_.string() + "'; " + c.command;
-      if (::chdir(folder_.c_str()) == 0) {
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-      }
-      ::_exit(127);
-    }
     int status = 0;
     if (c.waits) {
       const std::string shown =

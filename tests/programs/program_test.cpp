@@ -10,8 +10,6 @@
 #include "program_fixture.h"
 
 #ifndef _WIN32
-#include <pty.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -312,15 +310,9 @@ TEST_F(program, writes_a_device_in_place) {
 #ifndef _WIN32
 TEST_F(program, waits_for_a_key_at_a_terminal) {
   write_file(path("names.dbg"), golden("sample.dbg"));
-  int terminal = -1;
-  const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  const auto [child, terminal] =
+      test_support::start_at_terminal(folder_, DBGPARSE_EXE, {"names.dbg"});
   ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::chdir(folder_.c_str()) == 0) {
-      ::execl(DBGPARSE_EXE, DBGPARSE_EXE, "names.dbg", static_cast<char*>(nullptr));
-    }
-    ::_exit(127);
-  }
   const std::string shown =
       test_support::read_terminal_until(terminal, "Press any key to continue . . . ");
   EXPECT_NE(shown.find("Finished!"), std::string::npos) << shown;
@@ -348,15 +340,8 @@ TEST_F(program, waits_for_a_key_at_a_terminal) {
 
 TEST_F(program, waits_for_a_key_pressed_after_the_prompt) {
   write_file(path("names.dbg"), golden("sample.dbg"));
-  int terminal = -1;
-  const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  const auto [child, terminal] = test_support::start_at_terminal(folder_, DBGPARSE_EXE, {});
   ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::chdir(folder_.c_str()) == 0) {
-      ::execl(DBGPARSE_EXE, DBGPARSE_EXE, static_cast<char*>(nullptr));
-    }
-    ::_exit(127);
-  }
   // Typed ahead, before the program asks: the two answers, then a line the
   // dialogue never reads, still waiting in the terminal when the pause comes.
   const std::string typed = "names.dbg\nout.qb\nstray\n";
@@ -392,17 +377,10 @@ TEST_F(program, discards_what_a_failed_run_made_before_pausing) {
       write_file(path("out.qb"), "older");
       expected.insert("out.qb");
     }
-    int terminal = -1;
-    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    // The write fails at the file size limit, well into the table.
+    const auto [child, terminal] =
+        test_support::start_at_terminal(folder_, DBGPARSE_EXE, {"names.dbg", "out.qb"}, 8192);
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      // The write fails at the file size limit, well into the table.
-      const rlimit limit{8192, 8192};
-      if (::chdir(folder_.c_str()) == 0 && ::setrlimit(RLIMIT_FSIZE, &limit) == 0) {
-        ::execl(DBGPARSE_EXE, DBGPARSE_EXE, "names.dbg", "out.qb", static_cast<char*>(nullptr));
-      }
-      ::_exit(127);
-    }
     const std::string shown =
         test_support::read_terminal_until(terminal, "Press any key to continue . . . ");
     EXPECT_NE(shown.find("Couldn't write out.qb!"), std::string::npos) << name << ": " << shown;

@@ -6,6 +6,8 @@
 
 #ifndef _WIN32
 #include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -47,6 +49,30 @@ std::string read_terminal_until(int terminal, const std::string& wanted) {
     seen.append(chunk, static_cast<std::size_t>(got));
   }
   return seen;
+}
+
+terminal_child start_at_terminal(const fs::path& folder, const std::string& program,
+                                 const std::vector<std::string>& arguments,
+                                 unsigned long file_size_limit) {
+  // Everything the child needs is made before the fork: it only calls what
+  // is safe between fork and exec.
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& argument : arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  argv.push_back(nullptr);
+  const std::string folder_name = folder.string();
+  const rlimit limit{file_size_limit, file_size_limit};
+  int terminal = -1;
+  const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    if (::chdir(folder_name.c_str()) == 0 &&
+        (file_size_limit == 0 || ::setrlimit(RLIMIT_FSIZE, &limit) == 0)) {
+      ::execv(program.c_str(), argv.data());
+    }
+    ::_exit(127);
+  }
+  return {child, terminal};
 }
 #endif
 

@@ -27,6 +27,18 @@ std::string bytes_of(std::u8string_view text);
 // What the child wrote to its terminal (a pseudo-terminal's controlling
 // side) until `wanted` appears or a few seconds pass.
 std::string read_terminal_until(int terminal, const std::string& wanted);
+
+// A child started in `folder` on a pseudo-terminal of its own, running
+// `program` with `arguments`, under a file size limit where one is given:
+// its process ID (-1 when none could be started) and the terminal's
+// controlling side, which the caller closes.
+struct terminal_child {
+  int pid;
+  int terminal;
+};
+terminal_child start_at_terminal(const std::filesystem::path& folder, const std::string& program,
+                                 const std::vector<std::string>& arguments,
+                                 unsigned long file_size_limit = 0);
 #endif
 
 // Each test works in a folder of its own, removed afterwards.
