@@ -2,9 +2,10 @@
 // own, so that writing one block overlaps with filling the next: the scan
 // fills the blocks of a small ring one after another, and the writing thread
 // hands them to the sink in the same order. A block is filled again only
-// once the sink has taken it. The thread starts when the first block is
-// full, so a table that fits in one block needs none, and where no thread
-// can be had the sink is called on the scan's own.
+// once the sink has taken it. The first block's worth goes out in small
+// pieces on the scan's thread, and the writing thread starts only when the
+// first full block after it is, so a table that fits in one block needs
+// none; where no thread can be had the sink is called on the scan's own.
 #include <algorithm>
 #include <cstdint>
 #include <new>
@@ -30,8 +31,8 @@ std::size_t ring_size(std::size_t block_size, std::size_t block_count) {
 block_writer::block_writer(const byte_sink& sink, std::size_t block_size)
     : sink_(sink),
       block_size_(std::max(block_size, min_block_size)),
-      blocks_(
-          std::make_unique_for_overwrite<unsigned char[]>(ring_size(block_size_, block_count))) {}
+      blocks_(std::make_unique_for_overwrite<unsigned char[]>(ring_size(block_size_, block_count))),
+      small_bytes_left_(block_size_ > small_piece_size ? block_size_ : 0) {}
 
 block_writer::~block_writer() {
   // Reached with the thread running only when the scan did not finish: the
@@ -48,11 +49,14 @@ block_writer::~block_writer() {
 
 out_cursor block_writer::start() {
   unsigned char* const begin = block(handed_);
-  return {begin, begin + block_size_};
+  return {begin, begin + (small_bytes_left_ > 0 ? small_piece_size : block_size_)};
 }
 
 out_cursor block_writer::refill(out_cursor cursor, std::size_t /*count*/,
                                 const unsigned char* /*keep_from*/) {
+  if (small_bytes_left_ > 0) {
+    return write_small_piece(cursor) ? start() : out_cursor{};
+  }
   hand_over(cursor);
   std::unique_lock<std::mutex> lock(mutex_);
   // The next block is free once the sink has taken what it held before.
@@ -61,6 +65,9 @@ out_cursor block_writer::refill(out_cursor cursor, std::size_t /*count*/,
 }
 
 bool block_writer::finish(out_cursor cursor) {
+  if (small_bytes_left_ > 0) {
+    return write_small_piece(cursor);
+  }
   if (!thread_.joinable()) {
     on_this_thread_ = true;  // the last block needs no thread of its own
   }
@@ -78,6 +85,16 @@ bool block_writer::finish(out_cursor cursor) {
 
 unsigned char* block_writer::block(std::size_t number) const {
   return blocks_.get() + (number % block_count) * block_size_;
+}
+
+// Before the writing thread exists: the piece at the ring's start goes to
+// the sink at once, and the same memory takes the next.
+bool block_writer::write_small_piece(out_cursor cursor) {
+  const std::span<const unsigned char> piece(blocks_.get(), cursor.at);
+  small_bytes_left_ -= std::min(small_bytes_left_, piece.size());
+  // The sink never gets an empty piece.
+  failed_ = !piece.empty() && !sink_(piece);
+  return !failed_;
 }
 
 void block_writer::hand_over(out_cursor cursor) {

@@ -90,8 +90,15 @@ class block_writer {
 
  private:
   static constexpr std::size_t block_count = 3;
+  // A table's first block is written in pieces of this size, on the scan's
+  // own thread, from the start of the ring: memory touched once and kept in
+  // the cache, where filling a whole fresh block would take a page fault
+  // every 4 KiB, a good part of a small run. The ring and its thread take
+  // over once that much has been written.
+  static constexpr std::size_t small_piece_size = std::size_t{64} << 10;
 
   [[nodiscard]] unsigned char* block(std::size_t number) const;
+  [[nodiscard]] bool write_small_piece(out_cursor cursor);
   void hand_over(out_cursor cursor);
   void write_blocks();  // the writing thread
   void write_next(std::unique_lock<std::mutex>& lock);
@@ -99,7 +106,8 @@ class block_writer {
   const byte_sink& sink_;
   const std::size_t block_size_;
   std::unique_ptr<unsigned char[]> blocks_;  // a ring of block_count blocks
-  bool on_this_thread_ = false;              // the sink is called by the scan's thread
+  std::size_t small_bytes_left_;  // still written in small pieces; 0 once the ring took over
+  bool on_this_thread_ = false;   // the sink is called by the scan's thread
   std::thread thread_;
 
   // Shared with the writing thread, under mutex_.

@@ -138,37 +138,55 @@ TEST(write_table, stops_when_the_sink_refuses) {
   EXPECT_EQ(calls, 1);
 }
 
-// From the second block on the sink runs on a thread of write_table's own; a
-// refusal there ends the conversion just the same, and the blocks before it
-// arrived whole and in order.
+// A table's first block goes out in small pieces on the calling thread, the
+// rest in whole blocks from a thread of write_table's own; a refusal at any
+// piece ends the conversion just the same, the pieces before it having
+// arrived whole and in order, and without one the table is whole.
 TEST(write_table, stops_when_the_sink_refuses_a_later_block) {
   const bytes input = read_bytes(std::filesystem::path(DBGPARSE_TEST_DATA) / "sample.dbg");
-  bytes many(input);
-  for (int i = 0; i < 200; ++i) {
-    many.insert(many.end(), input.begin(), input.end());
-  }
-  const bytes expected = convert(many);
-  constexpr std::size_t block_size = 1024;
-  ASSERT_GT(expected.size(), 10 * block_size);
-  for (const int refused : {2, 3, 7}) {
-    bytes table;
-    int calls = 0;
-    const bool completed = dbgparse::write_table(
-        many,
-        [&](std::span<const unsigned char> piece) {
-          if (++calls == refused) {
-            return false;
-          }
-          table.insert(table.end(), piece.begin(), piece.end());
-          return true;
-        },
-        block_size);
-    EXPECT_FALSE(completed);
-    EXPECT_EQ(calls, refused);
-    // A prefix of the table, the refused piece and everything after it left out.
-    ASSERT_GE(table.size(), static_cast<std::size_t>(refused - 1) * block_size / 2);
-    ASSERT_LT(table.size(), expected.size());
-    EXPECT_TRUE(std::equal(table.begin(), table.end(), expected.begin()));
+  struct blocks {
+    std::size_t block_size;
+    int copies;
+    std::size_t smallest_piece;  // what every piece before the last holds at least
+    std::vector<int> refusals;   // 0: none refused
+  };
+  const blocks cases[] = {
+      {1024, 200, 512, {2, 3, 7}},
+      // 16 small pieces, then the first whole block, then the thread's.
+      {std::size_t{1} << 20, 10000, std::size_t{32} << 10, {2, 17, 18, 0}},
+  };
+  for (const blocks& c : cases) {
+    bytes many(input);
+    for (int i = 0; i < c.copies; ++i) {
+      many.insert(many.end(), input.begin(), input.end());
+    }
+    const bytes expected = convert(many);
+    ASSERT_GT(expected.size(), 3 * c.block_size);
+    for (const int refused : c.refusals) {
+      bytes table;
+      int calls = 0;
+      const bool completed = dbgparse::write_table(
+          many,
+          [&](std::span<const unsigned char> piece) {
+            if (++calls == refused) {
+              return false;
+            }
+            table.insert(table.end(), piece.begin(), piece.end());
+            return true;
+          },
+          c.block_size);
+      if (refused == 0) {
+        EXPECT_TRUE(completed);
+        EXPECT_EQ(table, expected) << c.block_size;
+        continue;
+      }
+      EXPECT_FALSE(completed);
+      EXPECT_EQ(calls, refused);
+      // A prefix of the table, the refused piece and everything after it left out.
+      ASSERT_GE(table.size(), static_cast<std::size_t>(refused - 1) * c.smallest_piece);
+      ASSERT_LT(table.size(), expected.size());
+      EXPECT_TRUE(std::equal(table.begin(), table.end(), expected.begin()));
+    }
   }
 }
 
