@@ -8,7 +8,7 @@
 namespace dbgparse {
 
 // At least `bytes` bytes (at least 1), uninitialised, or nullptr when there
-// is not enough memory. On Linux, 2 MiB and more come from an anonymous
+// is not enough memory. On Linux, 512 KiB and more come from an anonymous
 // mapping of whole 2 MiB pages advised MADV_HUGEPAGE, so that the kernel may
 // back it with transparent huge pages (a fault per 2 MiB instead of per
 // 4 KiB); where that is refused, and on other systems, from operator new.
