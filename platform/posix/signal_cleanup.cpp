@@ -67,20 +67,24 @@ constexpr int ending_signals[] = {
 #endif
 };
 
+// One call sets the handler and tells what was there before; a signal that
+// was ignored (SIGHUP under nohup, say) gets that back, to stay immune as
+// asked. The caller holds every signal meanwhile, so one arriving in between
+// waits, and is dropped when the ignoring comes back.
 void install_cleanup_for(int number) {
-  struct sigaction current {};
-  if (::sigaction(number, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
-    return;  // e.g. SIGHUP under nohup: stay immune as asked
-  }
   struct sigaction action {};
   action.sa_handler = end_on_signal;
   sigfillset(&action.sa_mask);  // one cleanup at a time
-  ::sigaction(number, &action, nullptr);
+  struct sigaction previous {};
+  if (::sigaction(number, &action, &previous) == 0 && previous.sa_handler == SIG_IGN) {
+    ::sigaction(number, &previous, nullptr);
+  }
 }
 
 }  // namespace
 
 void install_signal_cleanup() {
+  const signals_held held;
   for (const int number : ending_signals) {
     install_cleanup_for(number);
   }

@@ -564,6 +564,15 @@ TEST_F(hostile_ground, removes_what_it_made_on_any_signal_that_ends_it) {
       }
     }
   }
+  // A signal the caller has the program ignore, as nohup does SIGHUP, stays
+  // ignored: the run goes on to its end.
+  const int number = call_number("write", ".tmp>", "names.dbg out.qb");
+  const run_result immune =
+      shell("trap '' HUP; traced -o /dev/null -e trace=write -e inject=write:signal=" +
+            std::to_string(SIGHUP) + ":when=" + std::to_string(number) +
+            " $DBGPARSE names.dbg out.qb >/dev/null");
+  EXPECT_EQ(immune.exit_status, 0);
+  EXPECT_EQ(read_file(path("out.qb")), golden("sample.qb"));
 }
 
 TEST_F(hostile_ground, writes_in_place_what_cannot_be_renamed_over) {
