@@ -5,14 +5,11 @@
 # each table ends as qbdump.exe --check says.
 # Usage: example_under_wine.sh QBTOOL_EXE DBGPARSE_EXE QBDUMP_EXE DATA_FOLDER
 set -euo pipefail
-# The loader the build chose (WINELOADER where `wine` cannot start it), and
-# wine's server kept up for the whole check, as the test runner keeps it
-# (cmake/run-under-wine.sh): a server that ends between two programs and is
-# started again by the next can refuse that program its start.
-wine=${WINELOADER:-wine}
-if wineserver -p30 </dev/null >/dev/null 2>&1; then
-  "$wine" wineboot </dev/null >/dev/null 2>&1 || true
-fi
+# Each program starts as the test runner starts them (cmake/run-under-wine.sh):
+# under the loader the build chose, with wine's server kept up between
+# programs, as a server that ends between two and is started again by the
+# next can refuse that program its start.
+under_wine=$(cd "$(dirname "$0")/../../cmake" && pwd)/run-under-wine.sh
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
 qbtool=$1 dbgparse=$2 qbdump=$3 data=$4
@@ -23,7 +20,7 @@ windows() {
   local try status
   for try in 1 2 3; do
     status=0
-    "$wine" "$@" 2>"$folder/wine_errors" || status=$?
+    sh "$under_wine" "$@" 2>"$folder/wine_errors" || status=$?
     if [ "$status" -eq 0 ] || ! grep -q 'Application could not be started' "$folder/wine_errors"; then
       cat "$folder/wine_errors" >&2
       return "$status"

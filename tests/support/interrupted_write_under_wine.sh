@@ -7,24 +7,21 @@
 # shows nothing and is tried again; exit status 77 when none showed it.
 # Usage: interrupted_write_under_wine.sh DBGPARSE_EXE
 set -euo pipefail
-# The loader the build chose (WINELOADER where `wine` cannot start it), and
-# wine's server kept up for the whole check, as the test runner keeps it
-# (cmake/run-under-wine.sh): a server that ends between two programs and is
-# started again by the next can refuse that program its start.
-wine=${WINELOADER:-wine}
-if wineserver -p30 </dev/null >/dev/null 2>&1; then
-  "$wine" wineboot </dev/null >/dev/null 2>&1 || true
-fi
+# Each program starts as the test runner starts them (cmake/run-under-wine.sh):
+# under the loader the build chose, with wine's server kept up between
+# programs, as a server that ends between two and is started again by the
+# next can refuse that program its start.
+under_wine=$(cd "$(dirname "$0")/../../cmake" && pwd)/run-under-wine.sh
 exe=$1
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
 # A line of "0x" alone gives a table 22 times its size: a long write.
 { printf '[Checksums]\r\n'; (yes 0x || true) | head -c 16000000 | tr -d '\n'; printf ' x\r\n'; } \
   >"$folder/names.dbg"
-(cd "$folder" && "$wine" "$exe" names.dbg whole.qb </dev/null >/dev/null 2>&1)
+(cd "$folder" && sh "$under_wine" "$exe" names.dbg whole.qb </dev/null >/dev/null 2>&1)
 for _ in 1 2 3; do
   echo older >"$folder/out.qb"
-  (cd "$folder" && exec "$wine" "$exe" names.dbg out.qb </dev/null >log.txt 2>&1) &
+  (cd "$folder" && exec sh "$under_wine" "$exe" names.dbg out.qb </dev/null >log.txt 2>&1) &
   pid=$!
   until compgen -G "$folder/~dbg*.tmp" >/dev/null || ! kill -0 "$pid" 2>/dev/null; do
     sleep 0.01
