@@ -9,10 +9,14 @@
 #endif
 
 namespace dbgparse {
+namespace {
+
+constexpr std::size_t huge_page = std::size_t{2} << 20;
+
+}  // namespace
 
 #if defined(__linux__)
 std::shared_ptr<unsigned char[]> allocate_huge_page_memory(std::size_t bytes) {
-  constexpr std::size_t huge_page = std::size_t{2} << 20;
   if (bytes < huge_page || bytes > SIZE_MAX / 2) {
     return nullptr;
   }
@@ -65,7 +69,6 @@ std::shared_ptr<unsigned char[]> allocate_input_memory(std::size_t bytes) {
   // From half a huge page on, a whole one: the program's first touch of
   // each 4 KiB page that read() filled costs more, on some virtual machines
   // several microseconds a page, than clearing one 2 MiB page.
-  constexpr std::size_t huge_page = std::size_t{2} << 20;
   constexpr std::size_t huge_from = std::size_t{512} << 10;
   std::shared_ptr<unsigned char[]> memory =
       bytes >= huge_from ? allocate_huge_page_memory(std::max(bytes, huge_page)) : nullptr;
