@@ -64,8 +64,10 @@ TEST(header_forms, names_the_first_header_like_line_and_where_it_starts) {
       {"text after it on the line", "[Checksums]x\n", std::nullopt, 0},
       {"cut short", "[Checksums", std::nullopt, 0},
       {"another section", "[Checksum]\r\n[Check sums]\n", std::nullopt, 0},
-      {"a byte order mark not at the start", "a\n" + utf8_bom + "[Checksums]\n", std::nullopt, 0},
-      {"UTF-16 after a stray byte", "a" + utf16("[Checksums]\n", false), std::nullopt, 0},
+      {"a byte order mark not at the start", std::string("a\n") + utf8_bom + "[Checksums]\n",
+       std::nullopt, 0},
+      {"UTF-16 after a stray byte", std::string("a") + utf16("[Checksums]\n", false), std::nullopt,
+       0},
       {"UTF-16 with text before it", utf16("x[Checksums]\n", true), std::nullopt, 0},
       {"a table", std::string("\x01\x2B\x01\0\0\0[Checksums]\0\0", 19), std::nullopt, 0},
   };
