@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,12 +48,13 @@ read_result read_input(const std::string& path, input_bytes& input);
 // never not_found.
 read_result read_standard_input(input_bytes& input);
 
-// Whether `path` names an existing regular file, other than the one `input`
-// names, whose first `window` bytes hold `text`. False whenever that cannot
-// be told (no such file, a device, a file we may not read): only a file
-// known to hold it answers true.
-bool other_file_holds(const std::string& path, const std::string& input, std::string_view text,
-                      std::size_t window);
+// The first `window` bytes (fewer when it is shorter) of the existing
+// regular file that `path` names, when it is not the file that `input`
+// names. Nothing whenever that cannot be told (no such file, a device, a
+// file we may not read) or it is the input.
+std::optional<std::vector<unsigned char>> other_file_start(const std::string& path,
+                                                           const std::string& input,
+                                                           std::size_t window);
 
 // The output file, decided at open() before anything is converted:
 // - a regular file, existing or new, is written to a temporary file beside
