@@ -81,6 +81,8 @@ class output_file {
   [[nodiscard]] bool open(const std::string& path);
   // False when the bytes could not all be written (or, in place, held).
   [[nodiscard]] bool write(std::span<const unsigned char> bytes);
+  // Whether write() failed for want of memory to hold the bytes in place.
+  [[nodiscard]] bool lacked_memory() const;
   // Closes the file and puts a temporary file in the output's place. False
   // when that failed, or when the output's name no longer holds the file
   // that open() found: the table then went nowhere.

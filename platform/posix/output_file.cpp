@@ -217,6 +217,7 @@ struct output_parts {
   bool check_name = false;           // written in place: the name must still hold it
   bool in_place = false;             // an existing file written over at commit
   std::vector<unsigned char> table;  // what goes in place, held until then
+  bool lacked_memory = false;
   bool failed = false;
   bool committed = false;
 };
@@ -454,6 +455,7 @@ bool output_file::write(std::span<const unsigned char> bytes) {
       s.table.insert(s.table.end(), bytes.begin(), bytes.end());
     } catch (const std::bad_alloc&) {
       s.failed = true;
+      s.lacked_memory = true;
       errno = ENOMEM;
     }
   } else if (!posix::write_all(s.out.get(), bytes)) {
@@ -461,6 +463,8 @@ bool output_file::write(std::span<const unsigned char> bytes) {
   }
   return !s.failed;
 }
+
+bool output_file::lacked_memory() const { return state_->lacked_memory; }
 
 bool output_file::commit() {
   state& s = *state_;

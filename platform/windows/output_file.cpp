@@ -152,6 +152,7 @@ struct output_state {
   bool created = false;              // the output did not exist before this run
   bool in_place = false;             // an existing file written over when complete
   std::vector<unsigned char> table;  // what goes in place, held until then
+  bool lacked_memory = false;
   bool failed = false;
   bool committed = false;
 };
@@ -435,6 +436,7 @@ bool output_file::write(std::span<const unsigned char> bytes) {
       out.table.insert(out.table.end(), bytes.begin(), bytes.end());
     } catch (const std::bad_alloc&) {
       out.failed = true;
+      out.lacked_memory = true;
       ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     }
   } else if (!windows::write_all(out.file.get(), bytes)) {
@@ -442,6 +444,8 @@ bool output_file::write(std::span<const unsigned char> bytes) {
   }
   return !out.failed;
 }
+
+bool output_file::lacked_memory() const { return state_->lacked_memory; }
 
 bool output_file::commit() {
   output_state& out = *state_;
