@@ -217,7 +217,7 @@ struct output_parts {
   bool check_name = false;           // written in place: the name must still hold it
   bool in_place = false;             // an existing file written over at commit
   std::vector<unsigned char> table;  // what goes in place, held until then
-  bool lacked_memory = false;
+  bool lacked_memory = false;        // write() could not hold the table
   bool failed = false;
   bool committed = false;
 };

@@ -152,7 +152,7 @@ struct output_state {
   bool created = false;              // the output did not exist before this run
   bool in_place = false;             // an existing file written over when complete
   std::vector<unsigned char> table;  // what goes in place, held until then
-  bool lacked_memory = false;
+  bool lacked_memory = false;        // write() could not hold the table
   bool failed = false;
   bool committed = false;
 };
