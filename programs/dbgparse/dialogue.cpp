@@ -74,6 +74,10 @@ write_outcome write_output(const paths& files, std::span<const unsigned char> in
   }
   const bool written = dbgparse::write_table(
       input, [&output](std::span<const unsigned char> piece) { return output.write(piece); });
+  if (!written && output.lacked_memory()) {
+    // The table, held whole before it goes over a file written in place.
+    throw std::bad_alloc();
+  }
   return written && output.commit() ? write_outcome::written : write_outcome::cannot_write;
 }
 
