@@ -6,8 +6,8 @@
 //   DbgparseTest check TABLE...        per table, "N entries" or its fault as
 //                                      "byte N: expected REASON"; the entries
 //                                      read must make up the table again
-//   DbgparseTest diagnose IN...        per warning "IN:LINE: MESSAGE" (no :LINE
-//                                      when it is 0), as dbgparse says them
+//   DbgparseTest diagnose IN...        the warnings, as dbgparse prints them on
+//                                      standard error
 using System;
 using System.Collections.Generic;
 using System.IO;
@@ -17,6 +17,9 @@ using DbgparseLibrary;
 
 internal static class DbgparseTest
 {
+    // How many warnings dbgparse prints before it only counts the rest.
+    private const int MostShown = 20;
+
     private static int Main(string[] args)
     {
         if (args.Length == 0)
@@ -40,10 +43,15 @@ internal static class DbgparseTest
             case "diagnose":
                 foreach (string input in args.Skip(1))
                 {
-                    foreach (DbgparseWarning warning in Dbgparse.Diagnose(File.ReadAllBytes(input)))
+                    IReadOnlyList<DbgparseWarning> warnings = Dbgparse.Diagnose(File.ReadAllBytes(input));
+                    foreach (DbgparseWarning warning in warnings.Take(MostShown))
                     {
                         string where = warning.Line == 0 ? input : input + ":" + warning.Line;
-                        Console.WriteLine(where + ": " + warning.Message);
+                        Console.WriteLine("dbgparse: " + where + ": warning: " + warning.Message);
+                    }
+                    if (warnings.Count > MostShown)
+                    {
+                        Console.WriteLine("dbgparse: " + input + ": " + (warnings.Count - MostShown) + " more warnings");
                     }
                 }
                 return 0;
