@@ -41,6 +41,12 @@ run_tests() {
   "$venv/bin/python" -c 'import dbgparse, sys; sys.exit("dbgparse imported from the source tree" if "/bindings/python/" in dbgparse.__file__ else 0)'
 }
 
+echo "--- the extension under the project's warnings (Python's headers as system ones)"
+include=$("$python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
+g++ -std=c++20 -fsyntax-only -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow \
+  -Wold-style-cast -Werror -DDBGPARSE_STATIC -Ilib/include -isystem "$include" \
+  bindings/python/src/dbgparse/_dbgparse.cpp
+
 echo "--- pip install ./bindings/python into a fresh environment"
 "$python" -m venv --system-site-packages "$work/venv"
 "$work/venv/bin/pip" install --no-build-isolation --no-index --quiet ./bindings/python
