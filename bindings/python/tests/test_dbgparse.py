@@ -37,8 +37,10 @@ def hostile_inputs(count=200):
     for k in range(count):
         body = b"".join(rnd.choice(pieces) for _ in range(rnd.randrange(1, 400)))
         made[f"hostile_{k:03}"] = (b"[Checksums]\r\n" if k % 4 else b"") + body
-    # One past the size from which the GIL is let go.
+    # Inputs and a table past the size from which the GIL is let go.
     made["hostile_all"] = b"[Checksums]\r\n" + b"".join(made.values()) * 3
+    made["many_lines"] = b"[Checksums]\r\n" + b"".join(
+        b"0x%08x name_%d\r\n" % (rnd.getrandbits(32), k) for k in range(20000))
     return made
 
 
