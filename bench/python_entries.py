@@ -8,7 +8,8 @@ compare_qbdump.py does, then alternately, after one warm-up run of each:
   qbdump       `qbdump --check TABLE`, the whole process
   python       a Python process that imports dbgparse, reads the file and
                calls dbgparse.entries() on it: the whole process, and inside
-               it the entries() call alone
+               it the entries() call alone, and as the floor of any list of
+               a tuple per entry, struct.iter_unpack making as many 4-tuples
   ctypes       with --ctypes: examples/qbtool.py listing the table through
                libdbgparse.so.2 loaded by ctypes, to /dev/null
 Prints each one's median and best wall time and CPU times.
@@ -31,17 +32,24 @@ from compare_qbdump import GENERATOR_VERSION, MIB, generate
 ROOT = Path(__file__).resolve().parent.parent
 
 # What the timed Python process does; it prints the entries() call's seconds.
+# What the timed Python process does; it prints the entries() call's seconds,
+# then those of the floor: as many 4-tuples of integers made by
+# struct.iter_unpack, the least any list of a tuple per entry costs.
 READER = """
-import sys, time
+import struct, sys, time
 import dbgparse
 with open(sys.argv[1], "rb") as file:
     table = file.read()
 start = time.perf_counter()
 found = dbgparse.entries(table)
 elapsed = time.perf_counter() - start
-if len(found) != int(sys.argv[2]):
-    sys.exit(f"{len(found)} entries, expected {sys.argv[2]}")
-print(elapsed)
+count = len(found)
+if count != int(sys.argv[2]):
+    sys.exit(f"{count} entries, expected {sys.argv[2]}")
+del found
+start = time.perf_counter()
+floor = list(struct.iter_unpack("<IIII", table[:16 * count]))
+print(elapsed, time.perf_counter() - start)
 """
 
 
@@ -89,7 +97,7 @@ def main() -> int:
             command = ["sh", "-c", '"$@" >"$0"', str(out)] + commands[name]
             elapsed, status, _, user, system = run(command, usage)
             if status == 0:
-                inner.append(float(out.read_text()))
+                inner.append(tuple(float(figure) for figure in out.read_text().split()))
         else:
             elapsed, status, _, user, system = run(commands[name], usage)
         if status != 0:
@@ -116,8 +124,10 @@ def main() -> int:
                  "ctypes": "qbtool.py list, ctypes"}[name]
         print(f"{label:28} {statistics.median(times):9.3f} {min(times):7.3f} {max(times):7.3f} "
               f"{statistics.median(user):7.2f} {statistics.median(system):7.2f}")
-    print(f"{'dbgparse.entries() alone':28} {statistics.median(inner):9.3f} {min(inner):7.3f} "
-          f"{max(inner):7.3f}")
+    for k, label in enumerate(["dbgparse.entries() alone", "floor: as many 4-tuples"]):
+        series = [figures_of_run[k] for figures_of_run in inner]
+        print(f"{label:28} {statistics.median(series):9.3f} {min(series):7.3f} "
+              f"{max(series):7.3f}")
     return 0
 
 
