@@ -141,8 +141,9 @@ namespace DbgparseLibrary
         private static extern IntPtr dbgparse_status_text(int status);
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
-        private static extern int dbgparse_convert_to(byte[] dbg, UIntPtr size, byte[] table,
-                                                      UIntPtr capacity, out UIntPtr tableSize);
+        private static extern int dbgparse_convert_to([In] byte[] dbg, UIntPtr size,
+                                                      [Out] byte[] table, UIntPtr capacity,
+                                                      out UIntPtr tableSize);
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         private static extern int dbgparse_next_entry(IntPtr table, UIntPtr size,
@@ -150,8 +151,8 @@ namespace DbgparseLibrary
                                                       out IntPtr reason);
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
-        private static extern int dbgparse_diagnose(byte[] dbg, UIntPtr size, WarningSink sink,
-                                                    IntPtr context);
+        private static extern int dbgparse_diagnose([In] byte[] dbg, UIntPtr size,
+                                                    WarningSink sink, IntPtr context);
 
         /// <summary>The loaded library's version, "MAJOR.MINOR.PATCH".</summary>
         public static string Version
