@@ -47,9 +47,9 @@ g++ -std=c++20 -fsyntax-only -Wall -Wextra -Wpedantic -Wconversion -Wsign-conver
   -Wold-style-cast -Werror -DDBGPARSE_STATIC -Ilib/include -isystem "$include" \
   bindings/python/src/dbgparse/_dbgparse.cpp
 
-echo "--- pip install ./bindings/python into a fresh environment"
+echo "--- doc/python.md's two lines: a fresh environment, pip install ./bindings/python"
 "$python" -m venv --system-site-packages "$work/venv"
-"$work/venv/bin/pip" install --no-build-isolation --no-index --quiet ./bindings/python
+"$work/venv/bin/pip" install --no-build-isolation ./bindings/python
 run_tests "$work/venv"
 
 echo "--- python3 -m build: a wheel and an sdist"
