@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "child_process.h"
+#include "file_bytes.h"
 
 namespace test_support {
 
 inline const std::string banner = "Zav's DBG converter\n";
 
-std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 // A file of tests/data.
 std::string golden(const std::string& name);
