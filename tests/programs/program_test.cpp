@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "golden_files.h"
 #include "program_fixture.h"
 
 #ifndef _WIN32
@@ -156,6 +157,17 @@ TEST_F(program, refuses_an_output_that_is_another_dbg_file) {
       EXPECT_EQ(read_file(path("other.dbg")), o.refused ? o.bytes : golden("sample.qb")) << label;
       EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "other.dbg"})) << label;
     }
+  }
+}
+
+// Every golden file through the program, as through the library's own
+// entry points: the same table, whatever the input's faults.
+TEST_F(program, converts_each_golden_file_to_its_table) {
+  for (const std::string& name : test_support::golden_names()) {
+    write_file(path("in.dbg"), golden(name + ".dbg"));
+    const run_result result = run({"in.dbg", "out.qb"});
+    EXPECT_EQ(result.output, std::string(banner) + "Finished!\n") << name;
+    EXPECT_TRUE(read_file(path("out.qb")) == golden(name + ".qb")) << name;
   }
 }
 
