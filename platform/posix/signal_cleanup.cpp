@@ -47,15 +47,32 @@ extern "C" void end_on_signal(int number) {
   if (terminal >= 0) {
     ::tcsetattr(terminal, TCSANOW, &cleanup.terminal.settings);
   }
+  // Then the process ends of the signal itself, not with a status that
+  // merely looks like it: a shell stops its loop only for a child killed by
+  // SIGINT, and a supervisor tells a kill from an exit. The signal is held
+  // while its handler runs, so it waits until let through here.
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  ::sigaction(number, &default_action, nullptr);
+  ::raise(number);
+  sigset_t only_this{};
+  sigemptyset(&only_this);
+  sigaddset(&only_this, number);
+  ::pthread_sigmask(SIG_UNBLOCK, &only_this, nullptr);
+  // Not reached but for a signal whose default action lets the process go on.
   ::_exit(128 + number);
 }
 
 // The signals whose default action ends the process, with or without a core
-// dump; SIGKILL cannot be caught, and SIGXFSZ is ignored so that a write
-// past the file size limit fails and is reported instead.
+// dump, and that may come from outside the program; SIGKILL cannot be
+// caught, and SIGXFSZ is ignored so that a write past the file size limit
+// fails and is reported instead. The signals of a fault in the program
+// itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT) are left alone: a crash
+// stays a crash, with its core dump or its sanitizer's report, even though
+// it may leave the temporary file behind.
 constexpr int ending_signals[] = {
-    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1,
-    SIGSEGV,   SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+    SIGHUP,    SIGINT,  SIGQUIT, SIGTRAP,   SIGUSR1, SIGUSR2, SIGPIPE,
+    SIGALRM,   SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
 #ifdef SIGSTKFLT
     SIGSTKFLT,
 #endif

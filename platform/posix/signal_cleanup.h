@@ -1,6 +1,7 @@
 // What a signal that ends the process must undo: a half-written file is
 // removed and a terminal left in raw mode gets its settings back. The
-// process then exits with 128 + the signal's number, as shells report it.
+// signal then ends the process as it would have without the handler, so
+// that the parent sees a process killed by it.
 //
 // This is the one piece of process-wide state in the program: a signal
 // handler has nowhere else to find it.
@@ -15,7 +16,7 @@ namespace dbgparse::platform::posix {
 // Installs the handler for every signal whose default action ends the
 // process (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGALRM, SIGUSR1, SIGXCPU, the
 // real-time signals...), leaving alone a signal that the parent asked us to
-// ignore. SIGXFSZ is left to the caller, which ignores it.
+// ignore and those of a crash. SIGXFSZ is left to the caller, which ignores it.
 void install_signal_cleanup();
 
 // Holds back every signal while it lives, so that a file created in its

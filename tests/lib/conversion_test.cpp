@@ -18,8 +18,7 @@ using bytes = std::vector<unsigned char>;
 using test_support::golden_names;
 using test_support::golden_test_name;
 using test_support::read_bytes;
-
-bytes to_bytes(std::string_view text) { return {text.begin(), text.end()}; }
+using test_support::to_bytes;
 
 bytes convert(bytes buffer) {
   const std::size_t length = dbgparse::parse_qb(buffer, buffer.size());

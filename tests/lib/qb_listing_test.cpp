@@ -17,7 +17,7 @@ namespace {
 using bytes = std::vector<unsigned char>;
 namespace qb = dbgparse::qb;
 
-bytes to_bytes(std::string_view text) { return {text.begin(), text.end()}; }
+using test_support::to_bytes;
 
 bytes convert(bytes dbg) {
   dbg.resize(dbgparse::parse_qb(dbg, dbg.size()));

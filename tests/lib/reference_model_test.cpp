@@ -25,10 +25,9 @@ using bytes = std::vector<unsigned char>;
 using test_support::golden_names;
 using test_support::golden_test_name;
 using test_support::read_bytes;
+using test_support::to_bytes;
 
 const std::string header = "[Checksums]\r\n";
-
-bytes to_bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
 // The conversion's two entry points: over its own buffer, as the listing
 // converts, and streamed in blocks, as dbgparse converts (the smallest

@@ -2,8 +2,11 @@
 // links planted by another user, the standard streams and pipes as files,
 // signals halfway through a write, long names, folders that take no
 // temporary file, and when the pause may wait. Races and system failures
-// are brought about at a chosen system call with strace.
+// are brought about at a chosen system call with strace, which also holds
+// the program there (with SIGSTOP) while the test changes its files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -12,7 +15,6 @@
 #include <sys/socket.h>
 #include <sys/xattr.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -22,7 +24,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "program_fixture.h"
@@ -49,14 +50,16 @@ constexpr bool sanitized = false;
 class hostile_ground : public test_support::program_fixture {
  protected:
   // Runs a shell command line in the test's folder; $DBGPARSE is the program,
-  // and `traced` runs strace.
+  // `traced` runs strace, and $TRACED_ASAN is the sanitizer's options under
+  // it (for a command that execs strace itself, to pass on how it ends).
   run_result shell(const std::string& command, std::optional<unsigned> user = std::nullopt) {
     run_options options;
     // LeakSanitizer cannot work under strace.
-    options.arguments = {"-c", "DBGPARSE='" + program_.string() + "'; QBDUMP='" QBDUMP_EXE "'; " +
-                                   "traced() { ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}"
-                                   "detect_leaks=0\" strace -qq \"$@\"; }; " +
-                                   command};
+    options.arguments = {"-c",
+                         "DBGPARSE='" + program_.string() + "'; QBDUMP='" QBDUMP_EXE "'; " +
+                             "TRACED_ASAN=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\"; "
+                             "traced() { ASAN_OPTIONS=\"$TRACED_ASAN\" strace -qq \"$@\"; }; " +
+                             command};
     options.working_directory = folder_;
     options.user_id = user;
     return run_program("/bin/sh", options);
@@ -88,10 +91,12 @@ class hostile_ground : public test_support::program_fixture {
   }
 
   // The number, as strace's when= counts, of the first `syscall` call whose
-  // traced line holds `mark` in a run of the program on `arguments`.
-  int call_number(const std::string& syscall, const std::string& mark,
-                  const std::string& arguments) {
-    shell("traced -y -o trace.log -e trace=" + syscall + " $DBGPARSE " + arguments + " >/dev/null");
+  // traced line holds `mark` in a run of the program on `arguments` (under
+  // strace's `options`, as the run to inject into has them).
+  int call_number(const std::string& syscall, const std::string& mark, const std::string& arguments,
+                  const std::string& options = "") {
+    shell("traced -y -o trace.log " + options + " -e trace=" + syscall + " $DBGPARSE " + arguments +
+          " >/dev/null");
     std::istringstream lines(read_file(path("trace.log")));
     fs::remove(path("trace.log"));
     int number = 0;
@@ -107,12 +112,13 @@ class hostile_ground : public test_support::program_fixture {
   fs::path program_ = DBGPARSE_EXE;
 };
 
-// What the test's shell commands share: waits (ten seconds at most) until
-// a process has `NAME` (in the test's folder) open.
-const std::string wait_until_open =
-    "wait_until_open() { for i in $(seq 1000); do "
-    "ls -l /proc/[0-9]*/fd 2>/dev/null | grep -q -- \"-> $PWD/$1\\$\" && break; sleep 0.01; "
-    "done; }; ";
+// What the test's shell commands share: waits (twenty seconds at most)
+// until strace, writing its log to `LOG`, has the program it started
+// stopped by SIGSTOP, then tells that program's ID (strace's is `PID`).
+const std::string wait_until_stopped =
+    "wait_until_stopped() { for i in $(seq 2000); do "
+    "grep -q 'stopped by SIGSTOP' \"$1\" 2>/dev/null && break; sleep 0.01; done; "
+    "read -r held rest </proc/$2/task/$2/children; }; ";
 
 std::string protected_symlinks() { return read_file("/proc/sys/fs/protected_symlinks"); }
 
@@ -192,24 +198,6 @@ TEST_F(hostile_ground, writes_streams_and_pipes_as_they_are) {
   }
 }
 
-// Starts the program on `arguments` in `folder` with no standard streams
-// worth the name.
-pid_t start(const fs::path& folder, const std::vector<std::string>& arguments) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    std::vector<char*> argv{const_cast<char*>(DBGPARSE_EXE)};
-    for (const std::string& argument : arguments) {
-      argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    if (::chdir(folder.c_str()) == 0 && std::freopen("/dev/null", "r+", stdout) != nullptr) {
-      ::execv(DBGPARSE_EXE, argv.data());
-    }
-    ::_exit(127);
-  }
-  return child;
-}
-
 std::optional<fs::path> temporary_file_in(const fs::path& folder) {
   for (const auto& entry : fs::directory_iterator(folder)) {
     if (entry.path().extension() == ".tmp") {
@@ -219,42 +207,75 @@ std::optional<fs::path> temporary_file_in(const fs::path& folder) {
   return std::nullopt;
 }
 
-TEST_F(hostile_ground, removes_the_temporary_file_on_a_signal) {
-  // Each "0x" in a text starts another entry of a long text: a table more
-  // than a hundred times the input's size, long enough to be caught halfway.
-  std::string nested = "[Checksums]\r\n";
-  for (int i = 0; i < (1 << 20); ++i) {
-    nested += "0x";
-  }
-  write_file(path("names.dbg"), nested + "\r\n");
-  for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    // A busy machine may let a run finish before it is seen halfway: such a
-    // run proves nothing and is tried again.
-    bool caught = false;
-    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
-      write_file(path("out.qb"), "older");
-      fs::permissions(path("out.qb"), fs::perms::owner_read | fs::perms::owner_write);
-      const pid_t child = start(folder_, {"names.dbg", "out.qb"});
-      std::optional<fs::path> temporary;
-      int status = 0;
-      while (!temporary && ::waitpid(child, &status, WNOHANG) == 0) {
-        temporary = temporary_file_in(folder_);
-      }
-      if (!temporary) {
-        continue;
-      }
-      caught = true;
-      struct stat mode {};
-      if (::stat(temporary->c_str(), &mode) == 0) {
-        EXPECT_EQ(mode.st_mode & 077, 0U) << "others may read the temporary file";
-      }
-      ::kill(child, number);
-      ASSERT_EQ(::waitpid(child, &status, 0), child);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + number) << number;
-      EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"})) << number;
-      EXPECT_EQ(read_file(path("out.qb")), "older") << number;
+// Starts bash on `command` in `folder`, as the leader of a process group of
+// its own (as a terminal's foreground job is), with the signals a terminal
+// sends at their default actions and no core dump, standard output on
+// /dev/null.
+pid_t start_group(const fs::path& folder, const std::string& command) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setpgid(0, 0);
+    for (const int number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) {
+      ::signal(number, SIG_DFL);
     }
-    EXPECT_TRUE(caught) << "no run was seen halfway in five tries";
+    sigset_t none{};
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    const rlimit no_core{0, 0};
+    if (::setrlimit(RLIMIT_CORE, &no_core) == 0 && ::chdir(folder.c_str()) == 0 &&
+        std::freopen("/dev/null", "r+", stdout) != nullptr) {
+      ::execl("/bin/bash", "bash", "-c", command.c_str(), static_cast<char*>(nullptr));
+    }
+    ::_exit(127);
+  }
+  ::setpgid(child, child);
+  return child;
+}
+
+TEST_F(hostile_ground, dies_of_the_signal_that_ends_it) {
+  if (::access("/bin/bash", X_OK) != 0) {
+    GTEST_SKIP() << "bash is not installed";
+  }
+  // The input is a FIFO that the program blocks on until the test opens its
+  // other end: then the program is halfway, and the signal is sent to its
+  // process group, as the terminal sends Ctrl-C.
+  write_file(path("second.dbg"), golden("sample.dbg"));
+  const std::string dbgparse = "'" + program_.string() + "'";
+  struct ending {
+    std::string name;
+    int signal;
+    std::string command;
+  };
+  const ending endings[] = {
+      {"Ctrl-C during a script's loop", SIGINT,
+       "for f in names.dbg second.dbg; do " + dbgparse + " \"$f\" </dev/null; done; echo >went_on"},
+      {"SIGINT", SIGINT, "exec " + dbgparse + " names.dbg out.qb"},
+      {"SIGTERM", SIGTERM, "exec " + dbgparse + " names.dbg out.qb"},
+      {"SIGHUP", SIGHUP, "exec " + dbgparse + " names.dbg out.qb"},
+      {"kill -SEGV, not caught", SIGSEGV, "exec " + dbgparse + " names.dbg out.qb"},
+  };
+  for (const ending& e : endings) {
+    for (const char* made : {"names.dbg", "second.dbg.qb", "went_on"}) {
+      fs::remove(path(made));
+    }
+    ASSERT_EQ(::mkfifo(path("names.dbg").c_str(), 0600), 0);
+    write_file(path("out.qb"), "older");
+    const pid_t group = start_group(folder_, e.command);
+    // Opens without waiting once the program has the FIFO open to read.
+    int writer = -1;
+    EXPECT_TRUE(test_support::wait_until([&] {
+      writer = ::open(path("names.dbg").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      return writer >= 0;
+    })) << e.name
+        << ": the program never opened its input";
+    ::kill(-group, e.signal);
+    const std::optional<int> status = test_support::wait_for_end(group);
+    ::close(writer);
+    ASSERT_TRUE(status) << e.name << ": still running after the signal";
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == e.signal)
+        << e.name << ": wait status " << *status;
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb", "second.dbg"})) << e.name;
+    EXPECT_EQ(read_file(path("out.qb")), "older") << e.name;
   }
 }
 
@@ -303,9 +324,11 @@ TEST_F(hostile_ground, never_writes_into_a_file_another_run_created) {
   }
   write_file(path("names.dbg"), golden("sample.dbg"));
   // The file is planted before the run, and the run is told it is not there
-  // as another run's file would appear: at the output's first open (the
-  // second on its path, after the look for a DBG file), at every open, and
-  // until the table is complete.
+  // as another run's file would appear: at the output's first open for
+  // writing, at every open, and until the table is complete.
+  write_file(path("out.qb"), planted);
+  const int first_open =
+      call_number("openat", "\"out.qb\", O_WRONLY", "names.dbg out.qb", "-P out.qb");
   struct race {
     std::string name;
     std::string injected;
@@ -313,7 +336,8 @@ TEST_F(hostile_ground, never_writes_into_a_file_another_run_created) {
     std::string contents;
   };
   const race races[] = {
-      {"taken after the open found nothing", "-e inject=openat:error=ENOENT:when=2", "Finished!",
+      {"taken after the open found nothing",
+       "-e inject=openat:error=ENOENT:when=" + std::to_string(first_open), "Finished!",
        golden("sample.qb")},
       {"taken at every try", "-e inject=openat:error=ENOENT", "Couldn't open out.qb!", planted},
       {"taken before the table is complete",
@@ -338,29 +362,34 @@ TEST_F(hostile_ground, fails_the_write_when_the_name_loses_the_file) {
     GTEST_SKIP() << *reason;
   }
   write_file(path("names.dbg"), golden("sample.dbg"));
-  // The run is held at a call on out.qb while the name is taken from it. The
-  // output's own open is the second on that path: the first looks whether
-  // it holds a DBG file.
+  // The run is stopped at a call on out.qb, and goes on only once the name
+  // has been taken from it: when the output has been opened for writing,
+  // and when the table's first bytes are written into it.
   struct loss {
     std::string name;
-    std::string held_at;
+    std::string syscall;
+    std::string mark;
     std::string meanwhile;
     std::string left;  // in the folder under out.qb, if anything
   };
   const loss losses[] = {
-      {"removed once opened", "openat:delay_exit=2s:when=2", "rm out.qb", ""},
-      {"replaced once opened", "openat:delay_exit=2s:when=2", "echo other >o && mv o out.qb",
+      {"removed once opened", "openat", "\"out.qb\", O_WRONLY", "rm out.qb", ""},
+      {"replaced once opened", "openat", "\"out.qb\", O_WRONLY", "echo other >o && mv o out.qb",
        "other\n"},
-      {"removed while written in place", "write:delay_enter=2s:when=1", "rm out.qb", ""},
+      {"removed while written in place", "write", "out.qb>, \"", "rm out.qb", ""},
   };
   for (const loss& l : losses) {
     write_file(path("out.qb"), "older");
     // Written in place by the other user: the folder takes no file of theirs.
     fs::permissions(path("out.qb"), fs::perms::all);
     fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-    const run_result result = shell(
-        wait_until_open + "traced -o /dev/null -u nobody -P out.qb -e inject=" + l.held_at +
-        " $DBGPARSE names.dbg out.qb 2>&- & wait_until_open out.qb; " + l.meanwhile + "; wait $!");
+    const int number = call_number(l.syscall, l.mark, "names.dbg out.qb", "-u nobody");
+    const run_result result =
+        shell(wait_until_stopped + "ASAN_OPTIONS=\"$TRACED_ASAN\" strace -qq -o trace.log" +
+              " -u nobody -e trace=" + l.syscall + " -e inject=" + l.syscall +
+              ":signal=STOP:when=" + std::to_string(number) +
+              " $DBGPARSE names.dbg out.qb & wait_until_stopped trace.log $!; " + l.meanwhile +
+              "; kill -CONT $held; wait $!; rm trace.log");
     fs::permissions(folder_, fs::perms::all | fs::perms::sticky_bit);
     EXPECT_EQ(result.output, banner + "Couldn't write out.qb!\n") << l.name;
     EXPECT_EQ(fs::exists(path("out.qb")) ? read_file(path("out.qb")) : "", l.left) << l.name;
@@ -529,7 +558,8 @@ TEST_F(hostile_ground, removes_what_it_made_on_any_signal_that_ends_it) {
   write_file(path("names.dbg"), golden("sample.dbg"));
   // The signal arrives as the file is being created (before the program
   // could note it) or when the table's first bytes are written, for an
-  // existing output and a new one.
+  // existing output and a new one. strace is exec'd, so that the program's
+  // death by the signal reaches the test as strace passes it on.
   struct moment {
     std::string name;
     std::string syscall;
@@ -544,19 +574,19 @@ TEST_F(hostile_ground, removes_what_it_made_on_any_signal_that_ends_it) {
       }
       const int number = call_number(m.syscall, m.mark, "names.dbg out.qb");
       // 34 is the first real-time signal the C library leaves to programs.
-      for (const int signal :
-           {SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGTERM, 34}) {
+      for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU,
+                               SIGVTALRM, SIGPROF, 34}) {
         const std::string name = m.name + (existing ? " over a file" : " a new file") +
                                  ", signal " + std::to_string(signal);
         write_file(path("out.qb"), "older");
         if (!existing) {
           fs::remove(path("out.qb"));
         }
-        const run_result result =
-            shell("traced -o /dev/null -e trace=" + m.syscall + " -e inject=" + m.syscall +
-                  ":signal=" + std::to_string(signal) + ":when=" + std::to_string(number) +
-                  " $DBGPARSE names.dbg out.qb >/dev/null");
-        EXPECT_EQ(result.exit_status, 128 + signal) << name;
+        const run_result result = shell(
+            "ulimit -c 0; ASAN_OPTIONS=\"$TRACED_ASAN\" exec strace -qq -o /dev/null -e trace=" +
+            m.syscall + " -e inject=" + m.syscall + ":signal=" + std::to_string(signal) +
+            ":when=" + std::to_string(number) + " $DBGPARSE names.dbg out.qb >/dev/null");
+        EXPECT_EQ(result.killed_by, signal) << name << ", exit status " << result.exit_status;
         const std::set<std::string> before = existing ? std::set<std::string>{"names.dbg", "out.qb"}
                                                       : std::set<std::string>{"names.dbg"};
         EXPECT_EQ(files(), before) << name;
@@ -575,6 +605,16 @@ TEST_F(hostile_ground, removes_what_it_made_on_any_signal_that_ends_it) {
             " $DBGPARSE names.dbg out.qb >/dev/null");
   EXPECT_EQ(immune.exit_status, 0);
   EXPECT_EQ(read_file(path("out.qb")), golden("sample.qb"));
+
+  // SIGKILL, which nothing can catch, leaves the temporary file: no one
+  // else may read it meanwhile.
+  shell("traced -o /dev/null -e trace=write -e inject=write:signal=" + std::to_string(SIGKILL) +
+        ":when=" + std::to_string(number) + " $DBGPARSE names.dbg out.qb >/dev/null");
+  const std::optional<fs::path> left = temporary_file_in(folder_);
+  ASSERT_TRUE(left) << "SIGKILL left no temporary file";
+  struct stat mode {};
+  ASSERT_EQ(::stat(left->c_str(), &mode), 0);
+  EXPECT_EQ(mode.st_mode & 077, 0U) << "others may read the temporary file";
 }
 
 TEST_F(hostile_ground, writes_in_place_what_cannot_be_renamed_over) {
@@ -649,20 +689,17 @@ TEST_F(hostile_ground, pauses_only_before_someone_at_the_terminal) {
     const auto [child, terminal] =
         test_support::start_at_terminal(folder_, "/bin/sh", {"-c", command});
     ASSERT_GE(child, 0);
-    int status = 0;
     if (c.waits) {
       const std::string shown =
           test_support::read_terminal_until(terminal, "Press any key to continue . . . ");
       ASSERT_NE(shown.find("Press any key"), std::string::npos) << c.name << ": " << shown;
       ::kill(child, SIGTERM);
     }
-    for (int i = 0; i < 100 && ::waitpid(child, &status, WNOHANG) == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (::kill(child, 0) == 0) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &status, 0);
-      ADD_FAILURE() << c.name << ": still waiting for a key";
+    const std::optional<int> status = test_support::wait_for_end(child);
+    EXPECT_TRUE(status) << c.name << ": still waiting for a key";
+    if (status && c.waits) {
+      EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM)
+          << c.name << ": wait status " << *status;
     }
     termios settings{};
     ASSERT_EQ(::tcgetattr(terminal, &settings), 0);

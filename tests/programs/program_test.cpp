@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "golden_files.h"
 #include "program_fixture.h"
 
 #ifndef _WIN32
@@ -209,6 +210,17 @@ TEST_F(program, keeps_an_output_that_is_another_dbg_file) {
   }
 }
 
+// Every golden file through the program, as through the library's own
+// entry points: the same table, whatever the input's faults.
+TEST_F(program, converts_each_golden_file_to_its_table) {
+  for (const std::string& name : test_support::golden_names()) {
+    write_file(path("in.dbg"), golden(name + ".dbg"));
+    const run_result result = run({"in.dbg", "out.qb"});
+    EXPECT_EQ(result.output, std::string(banner) + "Finished!\n") << name;
+    EXPECT_TRUE(read_file(path("out.qb")) == golden(name + ".qb")) << name;
+  }
+}
+
 TEST_F(program, converts_an_empty_input_to_the_end_marker) {
   write_file(path("empty.dbg"), "");
   const run_result result = run({"empty.dbg"});
@@ -368,23 +380,17 @@ TEST_F(program, waits_for_a_key_at_a_terminal) {
   EXPECT_NE(shown.find("Finished!"), std::string::npos) << shown;
   ASSERT_NE(shown.find("Press any key to continue . . . "), std::string::npos) << shown;
 
-  // Still waiting: it has not exited before the key.
-  int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0);
+  // Still waiting: it has not exited before the key, but sits reading it.
+  EXPECT_TRUE(test_support::wait_until([pid = child] {
+    return test_support::blocked_reading_standard_input(pid);
+  })) << "not waiting for the key";
   ASSERT_EQ(::write(terminal, "q", 1), 1);
   const std::string after = test_support::read_terminal_until(terminal, "\n");
   EXPECT_EQ(after.find('q'), std::string::npos) << "the key was echoed: " << after;
-  for (int i = 0; i < 100 && ::waitpid(child, &status, WNOHANG) == 0; ++i) {
-    ::usleep(50000);
-  }
-  if (::waitpid(child, &status, WNOHANG) == 0 && !WIFEXITED(status)) {
-    ::kill(child, SIGKILL);
-    ::waitpid(child, &status, 0);
-    ADD_FAILURE() << "the program did not end after the key";
-  }
+  const std::optional<int> status = test_support::wait_for_end(child);
   ::close(terminal);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_TRUE(status) << "the program did not end after the key";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
   EXPECT_EQ(read_file(path("names.dbg.qb")), golden("sample.qb"));
 }
 
@@ -399,19 +405,15 @@ TEST_F(program, waits_for_a_key_pressed_after_the_prompt) {
   const std::string shown =
       test_support::read_terminal_until(terminal, "Press any key to continue . . . ");
   ASSERT_NE(shown.find("Press any key to continue . . . "), std::string::npos) << shown;
-  ::usleep(300000);
-  int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the pause took a key typed before it";
+  // Had the pause taken the line typed ahead, it would end instead of
+  // blocking until a key comes.
+  EXPECT_TRUE(test_support::wait_until([pid = child] {
+    return test_support::blocked_reading_standard_input(pid);
+  })) << "the pause took a key typed before it";
   ASSERT_EQ(::write(terminal, "q", 1), 1);
-  for (int i = 0; i < 100 && ::waitpid(child, &status, WNOHANG) == 0; ++i) {
-    ::usleep(50000);
-  }
-  if (::kill(child, 0) == 0) {
-    ::kill(child, SIGKILL);
-    ::waitpid(child, &status, 0);
-    ADD_FAILURE() << "the program did not end after the key";
-  }
+  const std::optional<int> status = test_support::wait_for_end(child);
   ::close(terminal);
+  EXPECT_TRUE(status) << "the program did not end after the key";
   EXPECT_EQ(read_file(path("out.qb")), golden("sample.qb"));
 }
 
@@ -439,10 +441,10 @@ TEST_F(program, discards_what_a_failed_run_made_before_pausing) {
       ::kill(child, SIGKILL);  // no pause: nothing to press a key for
     }
     EXPECT_EQ(::write(terminal, "q", 1), 1);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    const std::optional<int> status = test_support::wait_for_end(child);
     ::close(terminal);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == failure_status) << name;
+    ASSERT_TRUE(status) << name << ": did not end after the key";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == failure_status) << name;
   }
 }
 #endif

@@ -26,6 +26,7 @@ struct run_options {
 
 struct run_result {
   int exit_status = 0;  // -2 when the child did not exit normally
+  int killed_by = 0;    // the signal that ended the child, if one did (POSIX)
   std::string output;   // standard output and standard error together
 };
 

@@ -6,17 +6,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-namespace test_support {
+#include "file_bytes.h"
 
-inline std::vector<unsigned char> read_bytes(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+namespace test_support {
 
 // The NAMEs of every tests/data/NAME.dbg, sorted.
 inline std::vector<std::string> golden_names() {

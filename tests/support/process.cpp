@@ -77,6 +77,7 @@ run_result run_program(const std::filesystem::path& program, const run_options& 
 
   run_result result;
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+  result.killed_by = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   std::ifstream captured(output_path, std::ios::binary);
   result.output.assign(std::istreambuf_iterator<char>(captured), std::istreambuf_iterator<char>());
   std::filesystem::remove(input_path);

@@ -8,19 +8,18 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <thread>
 #endif
 
 namespace test_support {
 
 namespace fs = std::filesystem;
-
-std::string read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 void write_file(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -73,6 +72,41 @@ terminal_child start_at_terminal(const fs::path& folder, const std::string& prog
     ::_exit(127);
   }
   return {child, terminal};
+}
+
+namespace {
+// Long enough for a loaded machine; only a program that is wrong waits it out.
+constexpr auto patience = std::chrono::seconds(20);
+}  // namespace
+
+bool wait_until(const std::function<bool()>& ready) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+std::optional<int> wait_for_end(int pid) {
+  int status = 0;
+  if (wait_until([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+    return status;
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  return std::nullopt;
+}
+
+bool blocked_reading_standard_input(int pid) {
+  // The call it is in, and its first argument: read() on descriptor 0.
+  std::ifstream call("/proc/" + std::to_string(pid) + "/syscall");
+  long number = -1;
+  std::string descriptor;
+  call >> number >> descriptor;
+  return number == SYS_read && descriptor == "0x0";
 }
 #endif
 

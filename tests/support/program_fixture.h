@@ -5,18 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "child_process.h"
+#include "file_bytes.h"
 
 namespace test_support {
 
 inline const std::string banner = "Zav's DBG converter\n";
 
-std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 // A file of tests/data.
 std::string golden(const std::string& name);
@@ -39,6 +41,18 @@ struct terminal_child {
 terminal_child start_at_terminal(const std::filesystem::path& folder, const std::string& program,
                                  const std::vector<std::string>& arguments,
                                  unsigned long file_size_limit = 0);
+
+// Waits, a few seconds at most, until the child `pid` ends, and reaps it:
+// its wait status, or nothing when it did not end in time (it is then
+// killed and reaped, so that no test leaves it behind).
+std::optional<int> wait_for_end(int pid);
+
+// Waits, a few seconds at most, until `ready` holds; whether it did.
+bool wait_until(const std::function<bool()>& ready);
+
+// Whether the process `pid` is blocked reading its standard input; false
+// once it has ended, or where the system does not tell.
+bool blocked_reading_standard_input(int pid);
 #endif
 
 // Each test works in a folder of its own, removed afterwards.
