@@ -217,7 +217,7 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
   if (!plain && is_hex_digit(field[0])) {
     if (!say(warning_kind::value_field, found.start + dbg::value_field_offset,
              "the value field " + quoted(field) + " has " + std::to_string(found.field.digits) +
-                 " digits: " + entry)) {
+                 (found.field.digits == 1 ? " digit: " : " digits: ") + entry)) {
       return false;
     }
   } else if (!plain) {
