@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and gives them a very short run on small inputs, so
 # that they keep building and working. Nothing here is timed or judged: the
-# figures come from the full runs that the README's "Performance" section
-# describes.
+# figures come from the full runs that doc/performance.md describes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -34,7 +34,7 @@ std::string value_bytes(std::uint32_t value) {
   return out;
 }
 
-// Two entries, laid out as the README's table describes.
+// Two entries, laid out as doc/format.md's table describes.
 const std::string table = std::string("\x01\x2B") + value_bytes(0x2A) + "one" +
                           std::string("\x00\x2B", 2) + value_bytes(0xDEADBEEF) + "two" +
                           std::string(2, '\0');
