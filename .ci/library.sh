@@ -22,7 +22,7 @@ cmake --build --preset release
 cmake --install build/release --prefix "$prefix" >/dev/null
 pc=$(find "$prefix" -name dbgparse.pc)
 libdir=$(dirname "$(dirname "$pc")")
-shared=$libdir/libdbgparse.so.1
+shared=$libdir/libdbgparse.so.2
 dbgparse=$prefix/bin/dbgparse
 qbdump=$prefix/bin/qbdump
 
@@ -62,7 +62,7 @@ for tool in "${tools[@]}"; do
     printf '%s links the wrong library:\n%s\n' "$(basename "$tool")" "$needs" >&2
     exit 1
   fi
-  echo "$(basename "$tool"): $([ "$want" = 1 ] && echo libdbgparse.so.1 || echo libdbgparse.a)"
+  echo "$(basename "$tool"): $([ "$want" = 1 ] && echo libdbgparse.so.2 || echo libdbgparse.a)"
 done
 python=(python3 examples/qbtool.py "$shared")
 

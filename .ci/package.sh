@@ -42,11 +42,11 @@ echo "--- the same build with its tests, as packaged"
 cmake --workflow --preset release-tests
 
 echo "--- the Debian packages"
-# dbgparse holds the programs, libdbgparse1 the shared library and
+# dbgparse holds the programs, libdbgparse2 the shared library and
 # libdbgparse-dev what building against it takes.
 (cd build/release-tests && rm -f ./*.deb && cpack -G DEB)
 programs=(build/release-tests/dbgparse_*.deb)
-library=(build/release-tests/libdbgparse1_*.deb)
+library=(build/release-tests/libdbgparse2_*.deb)
 development=(build/release-tests/libdbgparse-dev_*.deb)
 debs=("${programs[@]}" "${library[@]}" "${development[@]}")
 declare -A contents

@@ -1,7 +1,7 @@
 # Installation and packages. `cmake --install` puts the programs and, outside
 # Windows, their manual pages and the library for other programs
 # (library.cmake) in place; `cpack` makes on Linux three .deb packages,
-# dbgparse (the programs), libdbgparse1 (the shared library) and
+# dbgparse (the programs), libdbgparse2 (the shared library) and
 # libdbgparse-dev (what building against it takes), and in a Windows build a
 # .zip that holds the programs with the README and license. Included at the
 # end of the top-level CMakeLists.txt, once every target is defined.
@@ -94,7 +94,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/library.cmake)
 # The Debian package of each install component. Each package has a
 # documentation folder of its own, named after it, with the copyright file
 # and the changelog.
-set(DBGPARSE_PACKAGE_OF programs dbgparse library libdbgparse1 development libdbgparse-dev)
+set(DBGPARSE_PACKAGE_OF programs dbgparse library libdbgparse2 development libdbgparse-dev)
 function(dbgparse_install_for_each_package file folder)
   set(pairs ${DBGPARSE_PACKAGE_OF})
   while(pairs)

@@ -1,7 +1,7 @@
 # Installing libdbgparse for other programs: the shared library (component
 # `library`), and the header, the static library, the shared library's
 # development link, a pkg-config file and a CMake package (component
-# `development`), as Debian splits them into libdbgparse1 and libdbgparse-dev.
+# `development`), as Debian splits them into libdbgparse2 and libdbgparse-dev.
 # Included by install.cmake.
 include(CMakePackageConfigHelpers)
 
@@ -36,8 +36,10 @@ install(FILES ${PROJECT_BINARY_DIR}/dbgparseConfig.cmake
         DESTINATION ${DBGPARSE_CMAKE_DIR} COMPONENT development)
 
 # pkg-config: paths relative to the file itself, so that it holds for any
-# prefix given to `cmake --install`. Linking the static library takes the
-# C++ runtime and the thread library too.
+# prefix given to `cmake --install`. dbgparse.pc links the shared library;
+# dbgparse-static.pc links libdbgparse.a itself (a plain -ldbgparse would
+# take the shared one wherever both are installed), with the C++ runtime it
+# needs and DBGPARSE_STATIC defined.
 function(dbgparse_relative_to_prefix variable path)
   if(IS_ABSOLUTE "${path}")
     set(${variable} "${path}" PARENT_SCOPE)
@@ -50,8 +52,9 @@ string(REGEX REPLACE "/$" "" pc_to_prefix "${pc_to_prefix}")
 dbgparse_relative_to_prefix(pc_libdir "${CMAKE_INSTALL_LIBDIR}")
 dbgparse_relative_to_prefix(pc_includedir "${CMAKE_INSTALL_INCLUDEDIR}")
 list(TRANSFORM DBGPARSE_CXX_RUNTIME_LIBRARIES PREPEND -l OUTPUT_VARIABLE pc_libs_private)
-list(APPEND pc_libs_private -pthread)
 list(JOIN pc_libs_private " " pc_libs_private)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/dbgparse.pc.in ${PROJECT_BINARY_DIR}/dbgparse.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/dbgparse.pc DESTINATION ${DBGPARSE_PKGCONFIG_DIR}
-        COMPONENT development)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/dbgparse-static.pc.in ${PROJECT_BINARY_DIR}/dbgparse-static.pc
+               @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/dbgparse.pc ${PROJECT_BINARY_DIR}/dbgparse-static.pc
+        DESTINATION ${DBGPARSE_PKGCONFIG_DIR} COMPONENT development)

@@ -1,8 +1,8 @@
-# The control files of the libdbgparse1 package, written here rather than by
+# The control files of the libdbgparse2 package, written here rather than by
 # CPack: CPack would run ldconfig from postinst and postrm, where Debian
 # wants the ldconfig trigger and no maintainer script. The package holds
 #   shlibs    which package provides libdbgparse.so.MAJOR, from which version,
-#   symbols   the same per exported symbol (package/debian/libdbgparse1.symbols),
+#   symbols   the same per exported symbol (package/debian/libdbgparse2.symbols),
 #   triggers  the ldconfig trigger;
 # its Depends are what dpkg-shlibdeps finds for the library, as CPack finds
 # them for the programs' package, worked out when cpack runs.

@@ -57,14 +57,16 @@ static int convert(const unsigned char* dbg, size_t size, const char* out_path, 
   FILE* out = fopen(out_path, "wb");
   int failed = out == NULL;
   if (!failed && in_memory) {
-    size_t length = dbgparse_convert_to(dbg, size, NULL, 0); /* only the length */
-    unsigned char* table = malloc(length);
-    failed = length == 0 || table == NULL ||
-             dbgparse_convert_to(dbg, size, table, length) != length ||
+    size_t length = 0;
+    unsigned char* table = NULL;
+    /* The first call only measures: DBGPARSE_ERROR_TOO_SMALL with the length. */
+    failed = dbgparse_convert_to(dbg, size, NULL, 0, &length) != DBGPARSE_ERROR_TOO_SMALL ||
+             (table = malloc(length)) == NULL ||
+             dbgparse_convert_to(dbg, size, table, length, NULL) != DBGPARSE_OK ||
              fwrite(table, 1, length, out) != length;
     free(table);
   } else if (!failed) {
-    failed = dbgparse_convert(dbg, size, write_piece, out) != 0;
+    failed = dbgparse_convert(dbg, size, write_piece, out) != DBGPARSE_OK;
   }
   if (out != NULL && fclose(out) != 0) {
     failed = 1;
@@ -77,12 +79,12 @@ static int list(const unsigned char* table, size_t size) {
   dbgparse_entry entry;
   const char* reason = NULL;
   int status;
-  while ((status = dbgparse_next_entry(table, size, &offset, &entry, &reason)) == 1) {
+  while ((status = dbgparse_next_entry(table, size, &offset, &entry, &reason)) == DBGPARSE_OK) {
     printf("0x%08lx ", (unsigned long)entry.checksum);
     fwrite(entry.name, 1, entry.name_length, stdout);
     putchar('\n');
   }
-  if (status < 0) {
+  if (status != DBGPARSE_END) {
     fprintf(stderr, "qbtool: byte %lu: expected %s\n", (unsigned long)offset, reason);
     return 1;
   }
@@ -99,8 +101,13 @@ int main(int argc, char** argv) {
   if (!listing && !converting) {
     fprintf(stderr,
             "usage: qbtool convert|convert-to IN.dbg OUT.qb | qbtool list TABLE.qb\n"
-            "(libdbgparse %s)\n",
-            dbgparse_version());
+            "(libdbgparse %s, built with %s)\n",
+            dbgparse_version(), DBGPARSE_VERSION_STRING);
+    return 2;
+  }
+  if (dbgparse_version_number() / 10000 != DBGPARSE_VERSION_MAJOR) {
+    fprintf(stderr, "qbtool: libdbgparse %s cannot serve a program built with %s\n",
+            dbgparse_version(), DBGPARSE_VERSION_STRING);
     return 2;
   }
   input = read_file(argv[2], &size);

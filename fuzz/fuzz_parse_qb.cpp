@@ -13,6 +13,7 @@
 
 #include "conversion.h"
 #include "dbg_line.h"
+#include "diagnosis.h"
 #include "reference_model.h"
 
 namespace {
@@ -50,8 +51,7 @@ void check_same_table(std::span<const unsigned char> actual, std::span<const uns
 void check_line_end_search(std::span<const unsigned char> input) {
   const std::size_t n = input.size();
   for (const std::size_t count : {n, n / 2, std::min<std::size_t>(n, 1), std::size_t{0}}) {
-    const auto offset = static_cast<std::size_t>(
-        dbgparse::dbg::first_line_end(input.data(), input.data() + count) - input.data());
+    const std::size_t offset = dbgparse::dbg::line_end(input.first(count), 0);
     // The model answers 0 both for a line end at the start and for none.
     const std::size_t model = reference_model::line_end_offset(input, 0, count);
     const bool agrees = offset == count
@@ -80,6 +80,24 @@ void check_value_field(std::span<const unsigned char> input) {
 #else
   (void)input;
 #endif
+}
+
+// The warnings of any input: each about a byte of it, on a line that exists,
+// in one line of printable ASCII.
+void check_warnings(std::span<const unsigned char> input) {
+  const std::size_t lines =
+      1 + static_cast<std::size_t>(std::count_if(input.begin(), input.end(), [](unsigned char c) {
+        return dbgparse::dbg::is_line_end(c);
+      }));
+  dbgparse::diagnose(input, [&](const dbgparse::warning& w) {
+    if (w.offset > input.size() || w.line > lines || w.message.empty() ||
+        !std::all_of(w.message.begin(), w.message.end(),
+                     [](char c) { return c >= 0x20 && c < 0x7F; })) {
+      fail("a warning out of bounds or not printable: line " + std::to_string(w.line) +
+           ", offset " + std::to_string(w.offset) + ": " + w.message);
+    }
+    return true;
+  });
 }
 
 }  // namespace
@@ -130,5 +148,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   check_line_end_search(input);
   check_value_field(input);
+  check_warnings(input);
   return 0;
 }

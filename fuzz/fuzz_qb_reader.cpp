@@ -42,9 +42,9 @@ void check_entries(std::span<const unsigned char> table) {
     if (item->offset != expected_offset) {
       fail("an entry starts elsewhere than where the last one ended", item->offset);
     }
-    if (c_next() != 1 || c_entry.offset != item->offset || c_entry.checksum != item->value ||
-        c_entry.name != item->name.data() || c_entry.name_length != item->name.size() ||
-        c_entry.padding != item->padding) {
+    if (c_next() != DBGPARSE_OK || c_entry.offset != item->offset ||
+        c_entry.checksum != item->value || c_entry.name != item->name.data() ||
+        c_entry.name_length != item->name.size() || c_entry.padding != item->padding) {
       fail("dbgparse_next_entry reads another entry", item->offset);
     }
     const std::size_t name_at = item->offset + qb::head_size;
@@ -58,12 +58,13 @@ void check_entries(std::span<const unsigned char> table) {
     if (reader.fault()->offset > table.size()) {
       fail("a fault lies past the end of the table", reader.fault()->offset);
     }
-    if (c_end != -1 || c_offset != reader.fault()->offset || c_reason != reader.fault()->expected) {
+    if (c_end != DBGPARSE_ERROR_MALFORMED || c_offset != reader.fault()->offset ||
+        c_reason != reader.fault()->expected) {
       fail("dbgparse_next_entry reports another fault", c_offset);
     }
     return;
   }
-  if (c_end != 0 || c_offset != table.size()) {
+  if (c_end != DBGPARSE_END || c_offset != table.size()) {
     fail("dbgparse_next_entry does not end with the table", c_offset);
   }
   if (expected_offset + qb::end_marker.size() != table.size()) {

@@ -1,107 +1,156 @@
 // The C interface of dbgparse.h over the library's C++ code: the same
-// conversion that dbgparse runs and the same reader that qbdump runs. No
-// exception leaves these functions; the conversion's only ones are the
-// memory or the locks it could not get, and they become the documented
-// error values.
-#include "dbgparse.h"
-
+// conversion that dbgparse runs, the same warnings it prints and the same
+// reader that qbdump runs. No exception leaves these functions: the only
+// ones inside are memory that could not be had.
 #include <cstring>
-#include <exception>
+#include <new>
 #include <span>
 
 #include "conversion.h"
+#include "dbgparse.h"
+#include "diagnosis.h"
 #include "qb_layout.h"
+#include "qb_listing.h"
 #include "qb_reader.h"
 
 namespace {
 
-// Hands a piece to a C sink and keeps its answer. noexcept: an exception
-// thrown from the sink ends the program here, whichever thread runs it,
-// rather than crossing C frames.
-struct forwarding_sink {
-  dbgparse_sink sink;
-  void* context;
-  int answer = 0;
-
-  bool take(std::span<const unsigned char> piece) noexcept {
-    answer = sink(context, piece.data(), piece.size());
-    return answer == 0;
-  }
-};
-
-// The table's length, converting without keeping it.
-std::size_t table_length(std::span<const unsigned char> input) {
-  std::size_t length = 0;
-  dbgparse::write_table(input, [&length](std::span<const unsigned char> piece) {
-    length += piece.size();
-    return true;
-  });
-  return length;
-}
-
-// Converts into `table`, which holds `capacity` bytes; never writes past it.
-void write_into(std::span<const unsigned char> input, unsigned char* table, std::size_t capacity) {
-  std::size_t written = 0;
-  dbgparse::write_table(input, [&](std::span<const unsigned char> piece) {
-    if (capacity - written < piece.size()) {
-      return false;
-    }
-    std::memcpy(table + written, piece.data(), piece.size());
-    written += piece.size();
-    return true;
-  });
-}
+// A NULL buffer is a buffer only when it is empty.
+bool valid_buffer(const unsigned char* bytes, size_t size) { return bytes != nullptr || size == 0; }
 
 }  // namespace
 
 extern "C" {
 
+unsigned dbgparse_version_number(void) { return DBGPARSE_VERSION_NUMBER; }
+
 const char* dbgparse_version(void) { return DBGPARSE_VERSION_STRING; }
 
-int dbgparse_convert(const unsigned char* dbg, size_t size, dbgparse_sink sink, void* context) {
-  forwarding_sink forward{sink, context};
-  try {
-    dbgparse::write_table({dbg, size}, [&forward](std::span<const unsigned char> piece) {
-      return forward.take(piece);
-    });
-  } catch (const std::exception&) {
-    return DBGPARSE_ERROR_NO_MEMORY;
+const char* dbgparse_status_text(int status) {
+  switch (status) {
+    case DBGPARSE_OK:
+      return "success";
+    case DBGPARSE_END:
+      return "the end of the table";
+    case DBGPARSE_ERROR_ARGUMENT:
+      return "a pointer the call needs is NULL";
+    case DBGPARSE_ERROR_NO_MEMORY:
+      return "not enough memory";
+    case DBGPARSE_ERROR_STOPPED:
+      return "a sink stopped the call";
+    case DBGPARSE_ERROR_TOO_SMALL:
+      return "the table does not fit the capacity given";
+    case DBGPARSE_ERROR_MALFORMED:
+      return "the table is malformed";
+    default:
+      return "unknown status";
   }
-  // Read after write_table has joined any thread that ran the sink.
-  return forward.answer;
 }
 
-size_t dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* table,
-                           size_t capacity) {
-  const std::span<const unsigned char> input(dbg, size);
-  try {
-    const std::size_t length = table_length(input);
-    if (table != nullptr && length <= capacity) {
-      write_into(input, table, length);
-    }
-    return length;
-  } catch (const std::exception&) {
-    return 0;
+int dbgparse_convert(const unsigned char* dbg, size_t size, dbgparse_sink sink, void* context) {
+  if (sink == nullptr || !valid_buffer(dbg, size)) {
+    return DBGPARSE_ERROR_ARGUMENT;
   }
+  try {
+    const bool whole =
+        dbgparse::write_table({dbg, size}, [&](std::span<const unsigned char> piece) {
+          return sink(context, piece.data(), piece.size()) == 0;
+        });
+    return whole ? DBGPARSE_OK : DBGPARSE_ERROR_STOPPED;
+  } catch (const std::bad_alloc&) {
+    return DBGPARSE_ERROR_NO_MEMORY;
+  }
+}
+
+int dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* table,
+                        size_t capacity, size_t* table_size) {
+  if (!valid_buffer(dbg, size) || !valid_buffer(table, capacity)) {
+    return DBGPARSE_ERROR_ARGUMENT;
+  }
+  std::size_t length = 0;
+  try {
+    // One pass: pieces are copied while they fit and counted throughout.
+    dbgparse::write_table({dbg, size}, [&](std::span<const unsigned char> piece) {
+      if (length <= capacity && capacity - length >= piece.size()) {
+        std::memcpy(table + length, piece.data(), piece.size());
+      }
+      length += piece.size();
+      return true;
+    });
+  } catch (const std::bad_alloc&) {
+    return DBGPARSE_ERROR_NO_MEMORY;
+  }
+  if (table_size != nullptr) {
+    *table_size = length;
+  }
+  return length <= capacity ? DBGPARSE_OK : DBGPARSE_ERROR_TOO_SMALL;
 }
 
 int dbgparse_next_entry(const unsigned char* table, size_t size, size_t* offset,
                         dbgparse_entry* entry, const char** reason) {
+  if (offset == nullptr || entry == nullptr || !valid_buffer(table, size)) {
+    return DBGPARSE_ERROR_ARGUMENT;
+  }
   dbgparse::qb::table_reader reader({table, size}, *offset);
   if (const auto item = reader.next()) {
     *entry = {item->value, item->name.data(), item->name.size(), item->padding, item->offset};
     *offset = item->offset + dbgparse::qb::marker_size + item->body_size();
-    return 1;
+    return DBGPARSE_OK;
   }
   if (reader.at_end()) {
     *offset = size;
-    return 0;
+    return DBGPARSE_END;
   }
   *offset = reader.fault()->offset;
   if (reason != nullptr) {
     *reason = reader.fault()->expected;
   }
-  return -1;
+  return DBGPARSE_ERROR_MALFORMED;
+}
+
+int dbgparse_diagnose(const unsigned char* dbg, size_t size, dbgparse_warning_sink sink,
+                      void* context) {
+  if (sink == nullptr || !valid_buffer(dbg, size)) {
+    return DBGPARSE_ERROR_ARGUMENT;
+  }
+  try {
+    const bool whole = dbgparse::diagnose({dbg, size}, [&](const dbgparse::warning& found) {
+      const dbgparse_warning out{static_cast<int>(found.kind), found.line, found.offset,
+                                 found.message.c_str()};
+      return sink(context, &out) == 0;
+    });
+    return whole ? DBGPARSE_OK : DBGPARSE_ERROR_STOPPED;
+  } catch (const std::bad_alloc&) {
+    return DBGPARSE_ERROR_NO_MEMORY;
+  }
+}
+
+int dbgparse_list(const unsigned char* table, size_t size, dbgparse_sink sink, void* context,
+                  dbgparse_warning_sink warn, void* warn_context) {
+  if (sink == nullptr || !valid_buffer(table, size)) {
+    return DBGPARSE_ERROR_ARGUMENT;
+  }
+  try {
+    bool warnings_taken = true;
+    const dbgparse::qb::listing_outcome outcome = dbgparse::qb::write_listing(
+        {table, size},
+        [&](std::span<const unsigned char> piece) {
+          return warnings_taken && sink(context, piece.data(), piece.size()) == 0;
+        },
+        [&](const dbgparse::qb::listing_warning& left_out) {
+          if (warn != nullptr && warnings_taken) {
+            const dbgparse_warning out{DBGPARSE_WARNING_LEFT_OUT, left_out.number, left_out.offset,
+                                       left_out.reason.c_str()};
+            warnings_taken = warn(warn_context, &out) == 0;
+          }
+        });
+    if (!outcome.written || !warnings_taken) {
+      return DBGPARSE_ERROR_STOPPED;
+    }
+    return outcome.fault ? DBGPARSE_ERROR_MALFORMED : DBGPARSE_OK;
+  } catch (const std::bad_alloc&) {
+    return DBGPARSE_ERROR_NO_MEMORY;
+  }
 }
 
 }  // extern "C"

@@ -1,43 +1,17 @@
-// The conversion's scan: finds each checksum line, reads its value field
-// (value_field.h) and its text, and writes the entry through one of the table
-// writers (table_writers.h). Texts that end within 64 bytes, nearly all of
-// them, are measured with marks made ahead (input_marks.h).
+// The conversion's scan: finds each checksum line, reads its value field and
+// its text, and writes the entry.
 #include "conversion.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
-#include <string_view>
 
 #include "dbg_line.h"
-#include "input_marks.h"
 #include "qb_layout.h"
-#include "table_writers.h"
+#include "table_writer.h"
 #include "value_field.h"
 
 namespace dbgparse {
 namespace {
-
-// An entry whose text ends within its window is written with the whole
-// window copied after its head, of which only the text's bytes count.
-constexpr std::size_t window_entry_size = qb::head_size + window_size;
-static_assert(std::max(window_entry_size, qb::head_size + qb::max_text_length) <=
-              block_writer::min_block_size);
-
-// Index just past the first section header, or the input's size.
-std::size_t find_section_start(std::span<const unsigned char> input) {
-  const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
-  const std::size_t at = text.find(dbg::section_header);
-  return at == std::string_view::npos ? input.size() : at + dbg::section_header.size();
-}
-
-// Index of the first "0x" that starts at or after `from`, or the input's size.
-std::size_t find_checksum_line(std::span<const unsigned char> input, std::size_t from) {
-  const unsigned char* const begin = input.data();
-  const unsigned char* const end = begin + input.size();
-  return static_cast<std::size_t>(dbg::first_line_start(begin + std::min(from, input.size()), end) -
-                                  begin);
-}
 
 // The first CR or LF at or after a given index. Remembers the last one found,
 // so that the many checksum lines that can start inside one long text do not
@@ -46,113 +20,71 @@ class line_ends {
  public:
   explicit line_ends(std::span<const unsigned char> input) : input_(input) {}
 
-  // Index of the first CR or LF at or after `from`, or the input's size.
   std::size_t next(std::size_t from) {
-    if (!known_ || from < searched_from_ || from > line_end_) {
-      const unsigned char* begin = input_.data();
-      line_end_ = static_cast<std::size_t>(
-          dbg::first_line_end(begin + std::min(from, input_.size()), begin + input_.size()) -
-          begin);
+    if (from < searched_from_ || from > line_end_) {
+      line_end_ = dbg::line_end(input_, from);
       searched_from_ = from;
-      known_ = true;
     }
     return line_end_;
   }
 
  private:
   std::span<const unsigned char> input_;
-  std::size_t searched_from_ = 0;
+  std::size_t searched_from_ = 1;  // more than line_end_: nothing is known yet
   std::size_t line_end_ = 0;
-  bool known_ = false;
 };
-
-// Makes room for `count` bytes at the cursor, keeping the input from
-// `keep_from` on; false when the writer asked to stop.
-template <class writer>
-bool make_room(out_cursor& cursor, writer& out, std::size_t count, const unsigned char* keep_from) {
-  if (!fits(cursor, count, keep_from)) {
-    cursor = out.refill(cursor, count, keep_from);
-  }
-  return cursor.at != nullptr;
-}
-
-// The scan itself, writing through `out` (one of the writers). Returns the
-// cursor past the table, null when the writer asked to stop.
-template <class writer>
-out_cursor convert(std::span<const unsigned char> input, writer& out) {
-  const unsigned char* const data = input.data();
-  const std::size_t size = input.size();
-  input_marks marks(input);
-  line_ends ends(input);
-  out_cursor cursor = out.start();
-  unsigned char marker = qb::first_entry_marker;
-
-  std::size_t line = find_checksum_line(input, find_section_start(input));
-  while (line < size) {
-    const std::size_t text = line + dbg::head_size;
-    // Read before the entry is written, which may be over it.
-    const std::uint32_t value =
-        read_value_field(data + line + dbg::value_field_offset, data + size);
-
-    // Nearly always: the text ends within its window, at a CR or LF with no
-    // zero byte (nor any other byte below CR) before it.
-    const window_marks window = marks.window(text);
-    const auto length = static_cast<std::size_t>(std::countr_zero(window.stops));
-    if (length > 0 && length < window_size && dbg::is_line_end(data[text + length])) {
-      if (!make_room(cursor, out, window_entry_size, data + text)) {
-        return cursor;
-      }
-      unsigned char* const text_copy = put_head(cursor.at, marker, value);
-      std::memcpy(text_copy, data + text, window_size);
-      cursor.at = text_copy + length;
-      marker = qb::entry_marker;
-      // Scanning goes on from the text's second byte.
-      const std::uint64_t later_starts = window.starts & ~std::uint64_t{1};
-      line = later_starts != 0 ? text + static_cast<std::size_t>(std::countr_zero(later_starts))
-                               : find_checksum_line(input, text + window_size);
-      continue;
-    }
-
-    const std::size_t text_end = ends.next(text);
-    if (text_end == size || text_end == text) {
-      // No text, or no line end after it: the entry stays without text and
-      // nothing after it is converted.
-      if (!make_room(cursor, out, qb::head_size, data + size)) {
-        return cursor;
-      }
-      cursor.at = put_head(cursor.at, marker, value);
-      break;
-    }
-    const std::size_t kept = std::min(text_end - text, qb::max_text_length);
-    if (!make_room(cursor, out, qb::head_size + kept, data + text + 1)) {
-      return cursor;
-    }
-    cursor.at = copy_text(data + text, kept, put_head(cursor.at, marker, value));
-    marker = qb::entry_marker;
-    // Scanning goes on from the text's second byte, so a checksum line
-    // inside a text becomes an entry of its own.
-    line = find_checksum_line(input, text + 1);
-  }
-
-  if (make_room(cursor, out, qb::marker_size, data + size)) {
-    cursor.at = std::copy(qb::end_marker.begin(), qb::end_marker.end(), cursor.at);
-  }
-  return cursor;
-}
 
 }  // namespace
 
 bool write_table(std::span<const unsigned char> input, const byte_sink& sink,
                  std::size_t block_size) {
-  block_writer out(sink, block_size);
-  const out_cursor end = convert(input, out);
-  return end.at != nullptr && out.finish(end);
+  table_writer out(sink, block_size);
+  line_ends ends(input);
+  const std::size_t size = input.size();
+  bool first = true;
+  for (std::size_t line = dbg::next_line_start(input, dbg::section_start(input)); line < size;) {
+    const std::uint32_t value = read_value_field(input, line + dbg::value_field_offset).value;
+    const std::size_t text = line + dbg::head_size;
+    const std::size_t text_end = ends.next(text);
+    if (text_end >= size || text_end == text) {
+      // No text, or no line end after it: the entry stays without text and
+      // nothing after it is converted.
+      if (!out.entry(first, value, {})) {
+        return false;
+      }
+      break;
+    }
+    const std::size_t kept = std::min(text_end - text, qb::max_text_length);
+    if (!out.entry(first, value, input.subspan(text, kept))) {
+      return false;
+    }
+    first = false;
+    // Scanning goes on from the text's second byte, so a checksum line
+    // inside a text becomes an entry of its own.
+    line = dbg::next_line_start(input, text + 1);
+  }
+  return out.finish();
+}
+
+std::vector<unsigned char> convert(std::span<const unsigned char> input) {
+  std::vector<unsigned char> table;
+  // Nearly every table is shorter than its input.
+  table.reserve(input.size() + qb::marker_size);
+  write_table(input, [&table](std::span<const unsigned char> piece) {
+    table.insert(table.end(), piece.begin(), piece.end());
+    return true;
+  });
+  return table;
 }
 
 std::size_t parse_qb(std::vector<unsigned char>& buffer, std::size_t length) {
-  const std::span<const unsigned char> input(buffer.data(), std::min(length, buffer.size()));
-  in_place_writer out(buffer.data());
-  return out.finish(convert(input, out), buffer);
+  const std::vector<unsigned char> table =
+      convert(std::span<const unsigned char>(buffer.data(), std::min(length, buffer.size())));
+  if (table.size() > buffer.size()) {
+    buffer.resize(table.size());
+  }
+  std::copy(table.begin(), table.end(), buffer.begin());
+  return table.size();
 }
 
 }  // namespace dbgparse

@@ -1,42 +1,39 @@
-// The two searches that both the conversion and the listing make.
+// The searches that the conversion, its warnings and the listing share.
 #include "dbg_line.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstdint>
 #include <cstring>
-
-#include "vector_support.h"
 
 namespace dbgparse::dbg {
 
-const unsigned char* first_line_end(const unsigned char* from, const unsigned char* end) {
-#ifdef DBGPARSE_SSE2
-  for (; end - from >= 16; from += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const auto found = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_or_si128(
-        _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')))));
-    if (found != 0) {
-      return from + std::countr_zero(found);
-    }
-  }
-#endif
-  return std::find_if(from, end, is_line_end);
+std::size_t section_start(std::span<const unsigned char> input) {
+  const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
+  const std::size_t at = text.find(section_header);
+  return at == std::string_view::npos ? input.size() : at + section_header.size();
 }
 
-const unsigned char* first_line_start(const unsigned char* from, const unsigned char* end) {
-  while (end - from >= 2) {
-    const void* zero = std::memchr(from, line_start[0], static_cast<std::size_t>(end - 1 - from));
+std::size_t line_end(std::span<const unsigned char> input, std::size_t from) {
+  from = std::min(from, input.size());
+  return static_cast<std::size_t>(
+      std::find_if(input.begin() + static_cast<std::ptrdiff_t>(from), input.end(), is_line_end) -
+      input.begin());
+}
+
+std::size_t next_line_start(std::span<const unsigned char> input, std::size_t from) {
+  const std::size_t size = input.size();
+  // memchr finds the '0's; only those followed by an 'x' start a line.
+  while (from + 1 < size) {
+    const void* zero = std::memchr(input.data() + from, line_start[0], size - 1 - from);
     if (zero == nullptr) {
       break;
     }
-    const auto* at = static_cast<const unsigned char*>(zero);
-    if (at[1] == line_start[1]) {
-      return at;
+    from = static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - input.data());
+    if (input[from + 1] == static_cast<unsigned char>(line_start[1])) {
+      return from;
     }
-    from = at + 1;
+    ++from;
   }
-  return end;
+  return size;
 }
 
 }  // namespace dbgparse::dbg

@@ -1,12 +1,14 @@
-// The shape of a DBG checksum list, shared by the conversion, which reads
-// lists, and the listing, which writes them.
+// The shape of a DBG checksum list, the one description that the conversion,
+// its warnings and the listing all read.
 //
 // A list is text: anything, then the section header, then checksum lines:
 // "0x", a value field of 8 positions, one separator byte, a text, a line end
-// (CR or LF). The 11 bytes before the text are the line's head.
+// (CR or LF). The 11 bytes before the text are the line's head. A "0x"
+// anywhere in the section starts a checksum line, inside another line too.
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 namespace dbgparse::dbg {
@@ -29,10 +31,14 @@ inline constexpr std::size_t head_size = separator_offset + 1;
 
 inline bool is_line_end(unsigned char c) { return c == '\r' || c == '\n'; }
 
-// The first CR or LF in [from, end), or `end`.
-const unsigned char* first_line_end(const unsigned char* from, const unsigned char* end);
+// Index just past the first section header, or the input's size.
+std::size_t section_start(std::span<const unsigned char> input);
 
-// The first "0x" that starts in [from, end) and ends before `end`, or `end`.
-const unsigned char* first_line_start(const unsigned char* from, const unsigned char* end);
+// Index of the first CR or LF at or after `from`, or the input's size.
+std::size_t line_end(std::span<const unsigned char> input, std::size_t from);
+
+// Index of the first "0x" that starts at or after `from` and ends within
+// the input, or the input's size.
+std::size_t next_line_start(std::span<const unsigned char> input, std::size_t from);
 
 }  // namespace dbgparse::dbg

@@ -76,16 +76,12 @@ void append_line(bytes& out, const entry& item) {
 }
 
 bool holds_line_end(std::span<const unsigned char> text) {
-  const unsigned char* end = text.data() + text.size();
-  return dbg::first_line_end(text.data(), end) != end;
+  return dbg::line_end(text, 0) != text.size();
 }
 
 // Where the next "0x" at or after `from` starts; the size when there is none.
 std::size_t find_inner_marker(std::span<const unsigned char> text, std::size_t from) {
-  const unsigned char* begin = text.data();
-  const unsigned char* end = begin + text.size();
-  return static_cast<std::size_t>(dbg::first_line_start(begin + std::min(from, text.size()), end) -
-                                  begin);
+  return dbg::next_line_start(text, from);
 }
 
 // A "0x" from the name's second byte on starts an inner entry; one at its
@@ -368,8 +364,7 @@ class listing_writer {
     const auto made_text_end = line.begin() + static_cast<std::ptrdiff_t>(text_end);
     const auto made_name_end = std::find(made_text, made_text_end, 0);
     const entry& next = ahead_[1];
-    return read_value_field(line.data() + at + dbg::value_field_offset,
-                            line.data() + line.size()) != next.value ||
+    return read_value_field(line, at + dbg::value_field_offset).value != next.value ||
            text_end - text != text_size(next) ||
            !std::equal(made_text, made_name_end, next.name.begin(), next.name.end());
   }

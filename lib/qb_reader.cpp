@@ -1,32 +1,23 @@
 #include "qb_reader.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <utility>
 
-#include "byte_words.h"
 #include "qb_layout.h"
 
 namespace dbgparse::qb {
 namespace {
 
 // Where the first zero byte at or after `from` is; the size when none is.
-// Eight bytes at a time: names are short, and a call per name costs more.
 std::size_t find_zero(std::span<const unsigned char> bytes, std::size_t from) {
-  std::size_t k = from;
-  for (; bytes.size() - k >= sizeof(std::uint64_t); k += sizeof(std::uint64_t)) {
-    const std::uint64_t zeros = words::zero_bytes(words::load(bytes.data() + k));
-    if (zeros != 0) {
-      return k + static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
-    }
+  if (from >= bytes.size()) {
+    return bytes.size();
   }
-  for (; k < bytes.size(); ++k) {
-    if (bytes[k] == 0) {
-      return k;
-    }
-  }
-  return bytes.size();
+  const void* zero = std::memchr(bytes.data() + from, 0, bytes.size() - from);
+  return zero == nullptr
+             ? bytes.size()
+             : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - bytes.data());
 }
 
 std::uint32_t read_little_endian(std::span<const unsigned char, value_size> bytes) {

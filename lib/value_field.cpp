@@ -1,6 +1,6 @@
-// The value field read by the rule alone, one byte at a time, as "%08x"
-// reads it. Fields of 8 plain digits take the faster way in eight_digits.h.
 #include "value_field.h"
+
+#include "dbg_line.h"
 
 namespace dbgparse {
 namespace {
@@ -21,36 +21,44 @@ int hex_digit_value(unsigned char c) {
 
 }  // namespace
 
-std::uint32_t scan_value_field(const unsigned char* p, const unsigned char* end) {
-  while (p != end && is_scanf_space(*p)) {
-    ++p;
+value_field read_value_field(std::span<const unsigned char> input, std::size_t from) {
+  const std::size_t size = input.size();
+  std::size_t at = from;
+  while (at < size && is_scanf_space(input[at])) {
+    ++at;
   }
   std::size_t width = dbg::value_field_width;
   bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
+  if (at < size && (input[at] == '+' || input[at] == '-')) {
+    negative = input[at] == '-';
+    ++at;
     --width;
   }
+  value_field field;
   // A leading 0 is a digit of its own; an x or X right after it is skipped.
-  if (width > 0 && p != end && *p == '0') {
-    ++p;
+  if (width > 0 && at < size && input[at] == '0') {
+    ++at;
     --width;
-    if (width > 0 && p != end && (*p | 0x20U) == 'x') {
-      ++p;
+    ++field.digits;
+    if (width > 0 && at < size && (input[at] | 0x20U) == 'x') {
+      ++at;
       --width;
     }
   }
-  std::uint32_t value = 0;
-  for (; width > 0 && p != end; ++p, --width) {
-    const int digit = hex_digit_value(*p);
+  for (; width > 0 && at < size; ++at, --width) {
+    const int digit = hex_digit_value(input[at]);
     if (digit < 0) {
       break;
     }
-    value = value * 16 + static_cast<std::uint32_t>(digit);
+    field.value = field.value * 16 + static_cast<std::uint32_t>(digit);
+    ++field.digits;
   }
   // A minus negates modulo 2^32, as the unsigned conversion does.
-  return negative ? 0U - value : value;
+  if (negative) {
+    field.value = 0U - field.value;
+  }
+  field.end = at;
+  return field;
 }
 
 }  // namespace dbgparse

@@ -1,30 +1,24 @@
-// The value field of a checksum line: the 8 bytes after "0x", read the way
-// C's "%08x" reads them.
+// The value field of a checksum line: the 8 positions after "0x", read the
+// way C's "%08x" reads them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-#include "dbg_line.h"
-#include "eight_digits.h"
+#include <span>
 
 namespace dbgparse {
 
-// The rule itself, one byte at a time: white space skipped and not counted,
-// then at most 8 positions of an optional sign, an optional 0x/0X prefix and
-// hexadecimal digits of either case. A minus negates modulo 2^32; a field
-// with no digits gives 0. Never reads at or past `end`.
-std::uint32_t scan_value_field(const unsigned char* p, const unsigned char* end);
-
-// The value of the field from `p`. Nearly every field is 8 plain digits,
-// which read_eight_digits converts at once; the rule reads the rest.
-inline std::uint32_t read_value_field(const unsigned char* p, const unsigned char* end) {
+struct value_field {
   std::uint32_t value = 0;
-  if (end - p < static_cast<std::ptrdiff_t>(dbg::value_field_width) ||
-      !read_eight_digits(p, value)) {
-    value = scan_value_field(p, end);
-  }
-  return value;
-}
+  std::size_t digits = 0;  // hexadecimal digits taken, a leading 0 of "0x" included
+  std::size_t end = 0;     // index just past the last byte the conversion took
+};
+
+// Reads the field at `from` as "%08x" does: white space (blank, tab, LF, VT,
+// FF, CR) skipped and not counted, then at most 8 positions of an optional
+// sign, an optional 0x or 0X prefix and hexadecimal digits of either case. A
+// minus negates modulo 2^32; a field with no digits gives 0. Reads nothing
+// at or past the input's end.
+value_field read_value_field(std::span<const unsigned char> input, std::size_t from);
 
 }  // namespace dbgparse

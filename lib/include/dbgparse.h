@@ -1,5 +1,5 @@
 /*
- * dbgparse: DBG checksum lists to QB checksum tables, and QB tables read back.
+ * dbgparse 2: DBG checksum lists to QB checksum tables, and QB tables read back.
  *
  * A DBG file is text: anything at all, then a line "[Checksums]" ending in
  * CR LF, then checksum lines such as "0x2a9d4b1c player_board". A QB table is
@@ -10,31 +10,44 @@
  *
  * This is a plain C interface (C99, and C++ through extern "C") to the
  * library that the dbgparse and qbdump programs are built on: the conversion
- * here is the one dbgparse does, byte for byte, and the reader the one
- * behind `qbdump --check`, with the same fault offsets and texts.
+ * here is the one dbgparse does, byte for byte, the warnings are the ones it
+ * prints, and the reader is the one behind `qbdump --check`, with the same
+ * fault offsets and texts.
  *
- * Every function works only on the buffers it is given: none keeps state
- * between calls, touches a file or the console, or reads or writes outside
- * the buffers. Calls on different buffers may run on several threads at
- * once. No C++ exception ever leaves a function of this interface.
+ * The contract every function keeps:
+ * - Every function but the two version ones returns an int status:
+ *   DBGPARSE_OK (0), DBGPARSE_END (1, dbgparse_next_entry alone) or a
+ *   negative DBGPARSE_ERROR_*. Results come back through pointers.
+ * - A NULL pointer that a call needs gives DBGPARSE_ERROR_ARGUMENT, never a
+ *   crash. `dbg` and `table` may be NULL when their size is 0.
+ * - The library starts no thread, keeps no state between calls, makes no
+ *   system call but for memory, and touches no file and no console. It reads
+ *   and writes nothing outside the buffers it is given. Sinks, the only
+ *   caller code it runs, are called on the calling thread, before the call
+ *   returns, and never again after they asked to stop.
+ * - Threads: any number of calls may run at once on any threads, as long as
+ *   no call writes a buffer that another call reads or writes at the time.
+ * - No C++ exception ever leaves a function, and none may leave a sink: a
+ *   sink returns (no longjmp either).
  */
 #ifndef DBGPARSE_H
 #define DBGPARSE_H
 
 /* A C header, C++ compatible: C's headers and typedefs are its own.
  * NOLINTBEGIN(modernize-deprecated-headers,modernize-use-using) */
-#include <limits.h>
 #include <stddef.h>
 #include <stdint.h>
 
-/* What the shared library exports: these functions alone. */
-#if defined(_WIN32)
+/* DBGPARSE_API marks what the library exports. Define DBGPARSE_STATIC when
+ * linking the static library (the CMake target dbgparse::dbgparse_static and
+ * `pkg-config --static` do it for you), so that Windows looks for no DLL. */
+#if defined(_WIN32) && !defined(DBGPARSE_STATIC)
 #if defined(DBGPARSE_BUILDING_DLL)
 #define DBGPARSE_API __declspec(dllexport)
 #else
-#define DBGPARSE_API
+#define DBGPARSE_API __declspec(dllimport)
 #endif
-#elif defined(__GNUC__)
+#elif defined(__GNUC__) && !defined(DBGPARSE_STATIC)
 #define DBGPARSE_API __attribute__((visibility("default")))
 #else
 #define DBGPARSE_API
@@ -44,69 +57,76 @@
 extern "C" {
 #endif
 
-/* The version of this header; dbgparse_version() gives the library's. */
-#define DBGPARSE_VERSION_MAJOR 1 /* changes only when the interface does not stay compatible */
-#define DBGPARSE_VERSION_MINOR 1 /* additions */
-#define DBGPARSE_VERSION_PATCH 0 /* fixes */
-#define DBGPARSE_VERSION_STRING "1.1.0"
+/* The version of this header. The major number changes only where a
+ * program built against an older header would break. */
+#define DBGPARSE_VERSION_MAJOR 2
+#define DBGPARSE_VERSION_MINOR 0
+#define DBGPARSE_VERSION_PATCH 0
+#define DBGPARSE_VERSION_STRING "2.0.0"
+#define DBGPARSE_VERSION_NUMBER \
+  (DBGPARSE_VERSION_MAJOR * 10000 + DBGPARSE_VERSION_MINOR * 100 + DBGPARSE_VERSION_PATCH)
 
-/* The version of the library linked, as "MAJOR.MINOR.PATCH" ("1.1.0"): a
- * static string, never NULL. It may differ from DBGPARSE_VERSION_STRING when
- * a program runs with another build of the shared library than the one whose
- * header it was compiled with; the major numbers always agree. */
+/* The linked library's DBGPARSE_VERSION_NUMBER (20000 for 2.0.0). A program
+ * run with another build of the library than the one whose header it was
+ * compiled with sees that build's number here: compare
+ * dbgparse_version_number() / 10000 with DBGPARSE_VERSION_MAJOR to tell a
+ * library it cannot use. */
+DBGPARSE_API unsigned dbgparse_version_number(void);
+
+/* The linked library's version as "MAJOR.MINOR.PATCH" ("2.0.0"): a static
+ * string, never NULL. */
 DBGPARSE_API const char* dbgparse_version(void);
 
-/* What dbgparse_convert() returns when the memory the conversion needs
- * (about 3 MiB, whatever the input's size) or another resource of the
- * system, such as a lock, cannot be had. A sink whose own
- * values must be told apart from it never returns INT_MIN. */
-#define DBGPARSE_ERROR_NO_MEMORY INT_MIN
+enum {
+  DBGPARSE_OK = 0,
+  DBGPARSE_END = 1, /* dbgparse_next_entry: at the end marker, the table's last two bytes */
+  DBGPARSE_ERROR_ARGUMENT = -1,  /* a NULL pointer the call needs */
+  DBGPARSE_ERROR_NO_MEMORY = -2, /* the memory the call needs could not be had */
+  DBGPARSE_ERROR_STOPPED = -3,   /* a sink returned non-zero */
+  DBGPARSE_ERROR_TOO_SMALL = -4, /* the table does not fit the capacity given */
+  DBGPARSE_ERROR_MALFORMED = -5  /* dbgparse_next_entry: the table breaks */
+};
 
-/* Receives the table in order, in pieces of at least one byte; returns 0 to
- * go on. Any other value stops the conversion, and dbgparse_convert() returns
- * it. `bytes` is valid only during the call. `context` is the pointer given
- * to dbgparse_convert(). A sink must return (no longjmp, and in C++ no
- * exception: one thrown from a sink ends the program). */
+/* A static English text for any status ("success", "a sink stopped the
+ * call", ...), "unknown status" for a value that is none of the above;
+ * never NULL. */
+DBGPARSE_API const char* dbgparse_status_text(int status);
+
+/* Receives bytes in order, in pieces of at least one byte; returns 0 to go
+ * on, anything else to stop. `bytes` is valid only during the call;
+ * `context` is the pointer the caller gave. */
 typedef int (*dbgparse_sink)(void* context, const unsigned char* bytes, size_t size);
 
 /* Converts `size` bytes of a DBG file at `dbg`, exactly as dbgparse does,
- * handing the whole table to `sink` (on the calling thread or on one the call
- * starts and joins; one call at a time, and every call over when
- * dbgparse_convert returns).
+ * handing the whole table to `sink`. Any bytes at all are a DBG file: one
+ * with no "[Checksums]" CR LF line, or no checksum line after it, gives the
+ * empty table 00 00.
  *
- * Reads:   dbg[0 .. size), nothing else; `dbg` may be NULL when `size` is 0.
- *          Any bytes at all are a DBG file: an input with no "[Checksums]"
- *          line or no checksum line gives the empty table 00 00.
- * Writes:  nothing but what the sink does.
- * Returns: 0 once the sink has taken the whole table (at least the 2 bytes of
- *          the end marker);
- *          the sink's first non-zero value, after which the sink is not
- *          called again and the table stays incomplete;
- *          DBGPARSE_ERROR_NO_MEMORY when the conversion could not get the
- *          memory it needs; the sink may have taken part of the table.
- *          Never fails on malformed input. `sink` must not be NULL.
+ * Returns DBGPARSE_OK once the sink has taken the whole table (at least the
+ * 2 bytes of the end marker); DBGPARSE_ERROR_STOPPED when the sink returned
+ * non-zero, after which it is not called again and has taken only part of
+ * the table; DBGPARSE_ERROR_NO_MEMORY when the call could not get its
+ * buffer (64 KiB) before calling the sink; DBGPARSE_ERROR_ARGUMENT when
+ * `sink` is NULL, or `dbg` is NULL with a size other than 0.
  * Time is linear in the input's and the table's sizes. */
 DBGPARSE_API int dbgparse_convert(const unsigned char* dbg, size_t size, dbgparse_sink sink,
                                   void* context);
 
-/* The same into a buffer: returns the table's length; writes it only when it
- * fits in `capacity` bytes (so a first call with capacity 0 gives the size to
- * allocate).
+/* The same conversion into a buffer of `capacity` bytes, in one pass.
  *
- * Reads:   dbg[0 .. size), as dbgparse_convert(); `dbg` may be NULL when
- *          `size` is 0.
- * Writes:  table[0 .. length) when length <= capacity and `table` is not
- *          NULL; otherwise nothing at all (`table` may then be NULL).
- * Returns: the table's length, always at least 2, whether or not it was
- *          written: the table fits when the result is <= capacity;
- *          0 only when the conversion could not get the memory it needs
- *          (nothing is then written).
- * A call that writes the table converts the input twice, once to measure
- * the table and once to write it; any other call converts it once. */
-DBGPARSE_API size_t dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* table,
-                                        size_t capacity);
+ * *table_size (when `table_size` is not NULL) gets the table's length, at
+ * least 2, whatever the outcome but DBGPARSE_ERROR_ARGUMENT and
+ * DBGPARSE_ERROR_NO_MEMORY. Returns DBGPARSE_OK with table[0 .. length)
+ * written when the table fits; DBGPARSE_ERROR_TOO_SMALL when it is longer
+ * than `capacity`: table[0 .. capacity) is then unspecified. So a first call
+ * with capacity 0 (and `table` NULL) gives the size to allocate, and a
+ * second call with that capacity writes it. `table` may be NULL only when
+ * `capacity` is 0. */
+DBGPARSE_API int dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* table,
+                                     size_t capacity, size_t* table_size);
 
-/* One entry of a table, as dbgparse_next_entry() reads it. */
+/* One entry of a table, as dbgparse_next_entry() reads it. This layout stays
+ * the same for every 2.x: what is added comes as new functions. */
 typedef struct dbgparse_entry {
   uint32_t checksum;
   const unsigned char* name; /* points into the table */
@@ -115,33 +135,32 @@ typedef struct dbgparse_entry {
   size_t offset;             /* of the entry's marker in the table */
 } dbgparse_entry;
 
-/* Reads the entry at *offset (0 for the first). Returns 1 with *entry filled
- * and *offset moved past the entry; 0 at the end marker, when it is the
- * table's last two bytes (*offset is then the table's size); -1 for a
- * malformed table, *offset then the byte where it breaks, and *reason (when
- * not NULL) a static English text saying what was expected there.
- * Reads nothing outside [table, table + size).
+/* Reads the entry at *offset (0 for the first) of the table at
+ * table[0 .. size). Nothing is copied: entry->name points into the table.
  *
- * Reads:   table[0 .. size) only; `table` may be NULL when `size` is 0.
- * Writes:  *offset always; *entry only when 1 is returned; *reason only
- *          when -1 is returned and `reason` is not NULL (`offset` and
- *          `entry` must not be NULL). Nothing is copied: entry->name
- *          points into the table.
+ * Returns DBGPARSE_OK with *entry filled and *offset moved past the entry;
+ * DBGPARSE_END at the end marker, when it is the table's last two bytes
+ * (*offset is then the table's size); DBGPARSE_ERROR_MALFORMED for a table
+ * that breaks, with *offset at the byte where it breaks and *reason (when
+ * `reason` is not NULL) a static English text saying what was expected
+ * there; DBGPARSE_ERROR_ARGUMENT when `offset` or `entry` is NULL, or
+ * `table` is NULL with a size other than 0 (nothing is written then).
  *
  * The entries of a table are read by starting at offset 0 and calling again
- * with the offset each call leaves while it returns 1. At offset 0 the table
- * must start with 01 2B (the first entry) or be 00 00 alone (no entry); at a
- * later offset it must hold 00 2B (a later entry) or the end marker as its
- * last two bytes, as it does after each entry this function returned.
+ * with the offset each call leaves while it returns DBGPARSE_OK. At offset 0
+ * the table must start with 01 2B (the first entry) or be 00 00 alone (no
+ * entry); at a later offset it must hold 00 2B (a later entry) or the end
+ * marker as its last two bytes, as it does after each entry returned.
  *
  * An entry is its marker, 4 value bytes (checksum, least significant first)
  * and the name up to its first zero byte; the zero bytes after the name run
  * up to the next entry's marker 00 2B or to the end marker 00 00, and those
  * before that marker are the padding. An entry is returned only once it is
- * known to be followed by a marker, so a table that breaks gives -1 on the
- * call that would have returned the entry the fault cuts off.
+ * known to be followed by a marker, so a table that breaks gives
+ * DBGPARSE_ERROR_MALFORMED on the call that would have returned the entry
+ * the fault cuts off.
  *
- * Where a malformed table breaks (*offset after -1):
+ * Where a malformed table breaks (*offset):
  *   an empty table (size 0)                               0
  *   offset 0: neither 01 2B nor the table 00 00 alone     the first wrong byte
  *                                                         (1 in a one-byte table)
@@ -154,6 +173,71 @@ typedef struct dbgparse_entry {
  * These are the offsets and texts that `qbdump --check` reports. */
 DBGPARSE_API int dbgparse_next_entry(const unsigned char* table, size_t size, size_t* offset,
                                      dbgparse_entry* entry, const char** reason);
+
+/* What a warning is about: the conversion did what it always does, but the
+ * input looks as if its author meant something else. */
+enum {
+  DBGPARSE_WARNING_NO_SECTION = 1,     /* a non-empty input without a "[Checksums]" CR LF line:
+                                          the table is empty (the near miss named, if any) */
+  DBGPARSE_WARNING_VALUE_FIELD = 2,    /* the 8 positions after "0x" are not 8 hexadecimal
+                                          digits followed by a blank or a tab */
+  DBGPARSE_WARNING_INNER_LINE = 3,     /* a "0x" after the start of its line (in a name or a
+                                          comment) made an entry of its own */
+  DBGPARSE_WARNING_EMPTY_NAME = 4,     /* an entry without a name ended the table */
+  DBGPARSE_WARNING_NO_LINE_END = 5,    /* the input ends inside a checksum line: its entry has
+                                          no name */
+  DBGPARSE_WARNING_NAME_CUT = 6,       /* a name longer than 255 bytes was cut to 255 */
+  DBGPARSE_WARNING_NAME_ZERO_BYTE = 7, /* a zero byte in a name: the rest became zero bytes */
+  DBGPARSE_WARNING_NAME_END_BLANK = 8, /* a name ending in blanks or tabs, kept in the table */
+  DBGPARSE_WARNING_NOT_CONVERTED = 9,  /* a line that looks like a checksum line made no entry */
+  DBGPARSE_WARNING_LEFT_OUT = 10       /* dbgparse_list: an entry no listing line can make */
+};
+
+/* One warning. */
+typedef struct dbgparse_warning {
+  int kind;            /* a DBGPARSE_WARNING_* value */
+  size_t line;         /* 1-based, counting CR LF, a lone CR and a lone LF as one line end
+                          each; 0 when it is about the input as a whole */
+  size_t offset;       /* of the byte the warning is about, in the input */
+  const char* message; /* one English sentence in printable ASCII, naming no file: what the
+                          conversion did there; valid only during the sink's call */
+} dbgparse_warning;
+
+/* Receives one warning; returns 0 to go on, anything else to stop. */
+typedef int (*dbgparse_warning_sink)(void* context, const dbgparse_warning* warning);
+
+/* Hands `sink` the warnings for the DBG file at dbg[0 .. size), in input
+ * order. The conversion itself is not changed by them: it is the same for
+ * every input. A file whose every line after the header is "0x", 8
+ * hexadecimal digits, one blank, a name and CR LF gets none.
+ *
+ * Returns DBGPARSE_OK once every warning was handed over;
+ * DBGPARSE_ERROR_STOPPED when the sink returned non-zero;
+ * DBGPARSE_ERROR_NO_MEMORY when a message could not be made;
+ * DBGPARSE_ERROR_ARGUMENT when `sink` is NULL, or `dbg` is NULL with a size
+ * other than 0. Time is linear in the input's size and the warnings'
+ * count. */
+DBGPARSE_API int dbgparse_diagnose(const unsigned char* dbg, size_t size,
+                                   dbgparse_warning_sink sink, void* context);
+
+/* Lists the table at table[0 .. size) as DBG text that dbgparse converts
+ * back to it, as `qbdump TABLE` does: "[Checksums]" CR LF, then a line
+ * "0x%08x NAME" CR LF per entry (a name's zero padding kept as zero bytes),
+ * handed to `sink`. An entry that no line can make is left out and handed to
+ * `warn` (when not NULL) as a DBGPARSE_WARNING_LEFT_OUT whose `line` is the
+ * entry's number from 1, `offset` its marker's offset and `message` the
+ * reason; whenever none is, converting the listing gives the table byte for
+ * byte.
+ *
+ * Returns DBGPARSE_OK once the whole listing was handed over;
+ * DBGPARSE_ERROR_MALFORMED when the table breaks: the entries before the
+ * fault are listed, and dbgparse_next_entry() tells where and why;
+ * DBGPARSE_ERROR_STOPPED when a sink returned non-zero;
+ * DBGPARSE_ERROR_NO_MEMORY; DBGPARSE_ERROR_ARGUMENT when `sink` is NULL, or
+ * `table` is NULL with a size other than 0. Time is linear in the table's
+ * size. */
+DBGPARSE_API int dbgparse_list(const unsigned char* table, size_t size, dbgparse_sink sink,
+                               void* context, dbgparse_warning_sink warn, void* warn_context);
 
 #ifdef __cplusplus
 }

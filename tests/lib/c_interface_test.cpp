@@ -1,9 +1,12 @@
-// The C interface against the C++ code it wraps: the golden tables through
-// both conversions, the sink's say over the conversion, and the entry reader
-// against table_reader on good, cut and damaged tables.
+// The C interface against the C++ code it wraps: the version, the golden
+// tables through both conversions, the statuses for missing pointers and
+// stopping sinks, and the entry reader against table_reader on good, cut and
+// damaged tables.
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdio>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,8 +38,26 @@ int collect(void* context, const unsigned char* piece, std::size_t size) {
 }
 
 TEST(c_interface, version_is_the_project_version) {
-  EXPECT_STREQ(dbgparse_version(), DBGPARSE_VERSION_STRING);
+  // The project's version as CMake has it, against both of the library's
+  // answers: the text and the number must tell the same version.
   EXPECT_STREQ(dbgparse_version(), DBGPARSE_EXPECTED_VERSION);
+  unsigned major = 0;
+  unsigned minor = 0;
+  unsigned patch = 0;
+  ASSERT_EQ(std::sscanf(dbgparse_version(), "%u.%u.%u", &major, &minor, &patch), 3);
+  EXPECT_EQ(dbgparse_version_number(), major * 10000 + minor * 100 + patch);
+  EXPECT_EQ(dbgparse_version_number() / 10000, unsigned{DBGPARSE_VERSION_MAJOR});
+}
+
+TEST(c_interface, every_status_has_its_own_text) {
+  std::set<std::string> texts;
+  for (const int status :
+       {DBGPARSE_OK, DBGPARSE_END, DBGPARSE_ERROR_ARGUMENT, DBGPARSE_ERROR_NO_MEMORY,
+        DBGPARSE_ERROR_STOPPED, DBGPARSE_ERROR_TOO_SMALL, DBGPARSE_ERROR_MALFORMED}) {
+    texts.insert(dbgparse_status_text(status));
+  }
+  EXPECT_EQ(texts.size(), 7U);
+  EXPECT_STREQ(dbgparse_status_text(-99), "unknown status");
 }
 
 TEST(c_interface, both_conversions_give_the_golden_tables) {
@@ -44,42 +65,71 @@ TEST(c_interface, both_conversions_give_the_golden_tables) {
     const bytes dbg = read_bytes(data + "/" + name + ".dbg");
     const bytes expected = read_bytes(data + "/" + name + ".qb");
     collected sunk;
-    EXPECT_EQ(dbgparse_convert(dbg.data(), dbg.size(), collect, &sunk), 0) << name;
+    EXPECT_EQ(dbgparse_convert(dbg.data(), dbg.size(), collect, &sunk), DBGPARSE_OK) << name;
     EXPECT_EQ(sunk.table, expected) << name;
 
-    const std::size_t length = dbgparse_convert_to(dbg.data(), dbg.size(), nullptr, 0);
+    std::size_t length = 0;
+    ASSERT_EQ(dbgparse_convert_to(dbg.data(), dbg.size(), nullptr, 0, &length),
+              DBGPARSE_ERROR_TOO_SMALL)
+        << name;
     ASSERT_EQ(length, expected.size()) << name;
-    // One byte short: nothing is written, not even the part that would fit.
     bytes table(length + 1, 0xEE);
-    EXPECT_EQ(dbgparse_convert_to(dbg.data(), dbg.size(), table.data(), length - 1), length);
-    EXPECT_EQ(table, bytes(length + 1, 0xEE)) << name;
-    EXPECT_EQ(dbgparse_convert_to(dbg.data(), dbg.size(), table.data(), length), length);
+    std::size_t told = 0;
+    EXPECT_EQ(dbgparse_convert_to(dbg.data(), dbg.size(), table.data(), length - 1, &told),
+              DBGPARSE_ERROR_TOO_SMALL);
+    EXPECT_EQ(told, length) << name;
+    EXPECT_EQ(table.back(), 0xEE) << name << ": written past the capacity";
+    EXPECT_EQ(dbgparse_convert_to(dbg.data(), dbg.size(), table.data(), length, nullptr),
+              DBGPARSE_OK);
     EXPECT_EQ(bytes(table.begin(), table.end() - 1), expected) << name;
     EXPECT_EQ(table.back(), 0xEE) << name << ": written past the table";
   }
-  EXPECT_EQ(dbgparse_convert_to(nullptr, 0, nullptr, 0), 2U);
+  std::size_t length = 0;
+  EXPECT_EQ(dbgparse_convert_to(nullptr, 0, nullptr, 0, &length), DBGPARSE_ERROR_TOO_SMALL);
+  EXPECT_EQ(length, 2U);
 }
 
-TEST(c_interface, a_sink_stops_the_conversion_with_its_value) {
+int ignore_warning(void* /*context*/, const dbgparse_warning* /*warning*/) { return 0; }
+
+TEST(c_interface, a_missing_pointer_is_an_argument_error) {
+  const unsigned char byte = 0;
+  std::size_t offset = 0;
+  dbgparse_entry entry{};
+  struct call {
+    const char* what;
+    int status;
+  };
+  const call calls[] = {
+      {"convert, no sink", dbgparse_convert(&byte, 1, nullptr, nullptr)},
+      {"convert, no input", dbgparse_convert(nullptr, 1, collect, nullptr)},
+      {"convert_to, no input", dbgparse_convert_to(nullptr, 1, nullptr, 0, nullptr)},
+      {"convert_to, no table", dbgparse_convert_to(&byte, 1, nullptr, 5, nullptr)},
+      {"next_entry, no offset", dbgparse_next_entry(&byte, 1, nullptr, &entry, nullptr)},
+      {"next_entry, no entry", dbgparse_next_entry(&byte, 1, &offset, nullptr, nullptr)},
+      {"next_entry, no table", dbgparse_next_entry(nullptr, 1, &offset, &entry, nullptr)},
+      {"diagnose, no sink", dbgparse_diagnose(&byte, 1, nullptr, nullptr)},
+      {"diagnose, no input", dbgparse_diagnose(nullptr, 1, ignore_warning, nullptr)},
+      {"list, no sink", dbgparse_list(&byte, 1, nullptr, nullptr, nullptr, nullptr)},
+      {"list, no table", dbgparse_list(nullptr, 1, collect, nullptr, nullptr, nullptr)},
+  };
+  for (const call& c : calls) {
+    EXPECT_EQ(c.status, DBGPARSE_ERROR_ARGUMENT) << c.what;
+  }
+}
+
+TEST(c_interface, a_sink_stops_the_conversion) {
   std::string dbg = "[Checksums]\r\n";
-  for (int i = 0; i < 300000; ++i) {  // a table of several blocks
+  for (int i = 0; i < 300000; ++i) {  // a table of many blocks
     dbg += "0x0000002a some_name\r\n";
   }
   const auto* input = reinterpret_cast<const unsigned char*>(dbg.data());
   for (const int stop_after : {0, 1, 2}) {
     collected sunk;
     sunk.stop_after = stop_after;
-    EXPECT_EQ(dbgparse_convert(input, dbg.size(), collect, &sunk), 7) << stop_after;
+    EXPECT_EQ(dbgparse_convert(input, dbg.size(), collect, &sunk), DBGPARSE_ERROR_STOPPED)
+        << stop_after;
     EXPECT_EQ(sunk.pieces, stop_after + 1) << "called again after it said stop";
   }
-  // A table of many pieces into a buffer too short by one: none of it lands there.
-  collected whole;
-  ASSERT_EQ(dbgparse_convert(input, dbg.size(), collect, &whole), 0);
-  bytes table(whole.table.size(), 0xEE);
-  EXPECT_EQ(dbgparse_convert_to(input, dbg.size(), table.data(), table.size() - 1), table.size());
-  EXPECT_EQ(table, bytes(table.size(), 0xEE));
-  EXPECT_EQ(dbgparse_convert_to(input, dbg.size(), table.data(), table.size()), table.size());
-  EXPECT_EQ(table, whole.table);
 }
 
 // Every entry, then the end or the fault: from the C interface, and from the
@@ -91,12 +141,12 @@ std::string walk_c(const bytes& table) {
   const char* reason = nullptr;
   int status = 0;
   while ((status = dbgparse_next_entry(table.data(), table.size(), &offset, &entry, &reason)) ==
-         1) {
+         DBGPARSE_OK) {
     out += std::to_string(entry.offset) + ":" + std::to_string(entry.checksum) + ":" +
            std::string(entry.name, entry.name + entry.name_length) + ":" +
            std::to_string(entry.padding) + " ";
   }
-  return out + (status == 0 ? "end " : "fault " + std::string(reason) + " ") +
+  return out + (status == DBGPARSE_END ? "end " : "fault " + std::string(reason) + " ") +
          std::to_string(offset);
 }
 
@@ -163,14 +213,14 @@ TEST(c_interface, next_entry_at_offsets_that_are_no_marker) {
     std::size_t offset_after;
   };
   const offset_case cases[] = {
-      {6, -1, 6},    // inside the first entry's name
-      {8, -1, 10},   // padding: 00 00, then bytes after it
-      {9, -1, 11},   // 00 00 that is not the table's last two bytes
-      {10, 1, 16},   // the second entry's marker
-      {16, 0, 18},   // the end marker
-      {17, -1, 18},  // the end marker's second byte alone
-      {18, -1, 18},  // the table's end
-      {99, -1, 18},  // past it
+      {6, DBGPARSE_ERROR_MALFORMED, 6},    // inside the first entry's name
+      {8, DBGPARSE_ERROR_MALFORMED, 10},   // padding: 00 00, then bytes after it
+      {9, DBGPARSE_ERROR_MALFORMED, 11},   // 00 00 that is not the table's last two bytes
+      {10, DBGPARSE_OK, 16},               // the second entry's marker
+      {16, DBGPARSE_END, 18},              // the end marker
+      {17, DBGPARSE_ERROR_MALFORMED, 18},  // the end marker's second byte alone
+      {18, DBGPARSE_ERROR_MALFORMED, 18},  // the table's end
+      {99, DBGPARSE_ERROR_MALFORMED, 18},  // past it
   };
   for (const offset_case& c : cases) {
     std::size_t offset = c.offset;
@@ -182,7 +232,7 @@ TEST(c_interface, next_entry_at_offsets_that_are_no_marker) {
   std::size_t offset = 0;
   dbgparse_entry entry{};
   const char* reason = nullptr;
-  EXPECT_EQ(dbgparse_next_entry(nullptr, 0, &offset, &entry, &reason), -1);
+  EXPECT_EQ(dbgparse_next_entry(nullptr, 0, &offset, &entry, &reason), DBGPARSE_ERROR_MALFORMED);
   EXPECT_EQ(offset, 0U);
   EXPECT_STREQ(reason, "a table (the file is empty)");
 }

@@ -1,0 +1,351 @@
+// The warnings: one walk over the checksum lines, found exactly as the
+// conversion finds them (dbg_line.h, value_field.h), that looks at each line
+// for what a reader would not expect, and at the lines between them for
+// checksum lines that make no entry.
+#include "diagnosis.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+#include "dbg_line.h"
+#include "header_forms.h"
+#include "qb_layout.h"
+#include "value_field.h"
+
+namespace dbgparse {
+namespace {
+
+using bytes = std::span<const unsigned char>;
+
+constexpr std::size_t quoted_at_most = 64;
+
+bool is_blank(unsigned char c) { return c == ' ' || c == '\t'; }
+
+bool is_hex_digit(unsigned char c) {
+  return (c >= '0' && c <= '9') || ((c | 0x20U) >= 'a' && (c | 0x20U) <= 'f');
+}
+
+// Bytes in double quotes, printable ASCII alone: the rest as \xNN. Long
+// texts are cut, with "..." after the closing quote.
+std::string quoted(bytes text) {
+  std::string out = "\"";
+  for (const unsigned char c : text.first(std::min(text.size(), quoted_at_most))) {
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+      std::array<char, 5> escape{};
+      std::snprintf(escape.data(), escape.size(), "\\x%02x", c);
+      out += escape.data();
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+  if (text.size() > quoted_at_most) {
+    out += "...";
+  }
+  return out;
+}
+
+std::string hex(std::uint32_t value) {
+  std::array<char, 11> text{};
+  std::snprintf(text.data(), text.size(), "0x%08x", static_cast<unsigned>(value));
+  return text.data();
+}
+
+// Line numbers, counted as the conversion ends texts: CR LF, a lone CR and a
+// lone LF each end one line. The count up to an offset is a sum over the
+// bytes before it, so it moves forward and back from the last one asked.
+class line_counter {
+ public:
+  explicit line_counter(bytes input) : input_(input) {}
+
+  std::size_t line_of(std::size_t offset) {
+    for (; at_ < offset; ++at_) {
+      ends_ += ends_here(at_);
+    }
+    for (; at_ > offset; --at_) {
+      ends_ -= ends_here(at_ - 1);
+    }
+    return ends_ + 1;
+  }
+
+ private:
+  // Whether a line end finishes with the byte at `k`.
+  [[nodiscard]] std::size_t ends_here(std::size_t k) const {
+    return input_[k] == '\n' ||
+           (input_[k] == '\r' && (k + 1 == input_.size() || input_[k + 1] != '\n'));
+  }
+
+  bytes input_;
+  std::size_t at_ = 0;
+  std::size_t ends_ = 0;
+};
+
+class diagnosis {
+ public:
+  diagnosis(bytes input, const warning_sink& sink) : input_(input), sink_(sink), lines_(input) {}
+
+  bool run();
+
+ private:
+  struct checksum_line {
+    std::size_t start = 0;  // of its "0x"
+    value_field field;
+    std::size_t text = 0;      // where its text starts
+    std::size_t text_end = 0;  // its line end, or the input's size
+  };
+
+  bool say(warning_kind kind, std::size_t offset, std::string message, bool whole = false) {
+    const std::size_t line = whole ? 0 : lines_.line_of(offset);
+    return sink_(warning{kind, line, offset, std::move(message)});
+  }
+  bool no_section();
+  bool look_at(const checksum_line& found, bool& ends_table);
+  bool look_at_text(const checksum_line& found);
+  bool look_between(std::size_t from, std::size_t to);
+  [[nodiscard]] bool starts_its_line(std::size_t at) const;
+  [[nodiscard]] std::size_t lines_after(std::size_t from) const;
+  [[nodiscard]] std::string entry_text(const checksum_line& found) const;
+
+  bytes input_;
+  const warning_sink& sink_;
+  line_counter lines_;
+  std::size_t section_ = 0;
+  std::size_t previous_text_ = 0;      // the previous entry's text
+  std::size_t previous_text_end_ = 0;  // and its end
+};
+
+bool diagnosis::run() {
+  const std::string_view text(reinterpret_cast<const char*>(input_.data()), input_.size());
+  if (text.find(dbg::section_header) == std::string_view::npos) {
+    return input_.empty() || no_section();
+  }
+  section_ = dbg::section_start(input_);
+  std::size_t covered = section_;  // lines before this were looked at
+  for (std::size_t at = dbg::next_line_start(input_, section_); at < input_.size();) {
+    checksum_line found;
+    found.start = at;
+    found.field = read_value_field(input_, at + dbg::value_field_offset);
+    found.text = at + dbg::head_size;
+    found.text_end = dbg::line_end(input_, found.text);
+    if (at > covered && !look_between(covered, at)) {
+      return false;
+    }
+    bool ends_table = false;
+    if (!look_at(found, ends_table)) {
+      return false;
+    }
+    if (ends_table) {
+      return true;
+    }
+    covered = std::max(covered, found.text_end);
+    previous_text_ = found.text;
+    previous_text_end_ = found.text_end;
+    at = dbg::next_line_start(input_, found.text + 1);
+  }
+  return look_between(covered, input_.size());
+}
+
+bool diagnosis::no_section() {
+  std::string message = "there is no \"[Checksums]\" line ending in CR LF, so the table is empty";
+  const auto near = dbg::find_header(input_);
+  if (!near) {
+    return say(warning_kind::no_section, 0, message, true);
+  }
+  const bytes title = input_.subspan(
+      near->offset, std::min(dbg::section_title.size(), input_.size() - near->offset));
+  switch (near->form) {
+    case dbg::header_form::exact:
+      return true;
+    case dbg::header_form::utf16:
+      return say(warning_kind::no_section, near->offset,
+                 message + ": the file is UTF-16 text; save it as ASCII or UTF-8", true);
+    case dbg::header_form::utf8_bom:
+      message += ": the header line starts with a UTF-8 byte order mark";
+      break;
+    case dbg::header_form::other_case:
+      message += ": the header " + quoted(title) + " differs in case";
+      break;
+    case dbg::header_form::blanks:
+      message += ": the header line has blanks or tabs around it";
+      break;
+    case dbg::header_form::lf_only:
+      message += ": the header line ends in LF alone";
+      break;
+    case dbg::header_form::cr_only:
+      message += ": the header line ends in CR alone";
+      break;
+  }
+  return say(warning_kind::no_section, near->offset, message);
+}
+
+std::string diagnosis::entry_text(const checksum_line& found) const {
+  if (found.text >= input_.size() || found.text_end >= input_.size() ||
+      found.text_end == found.text) {
+    return "no name";
+  }
+  const std::size_t kept = std::min(found.text_end - found.text, qb::max_text_length);
+  return "the name " + quoted(input_.subspan(found.text, kept));
+}
+
+// The checksum line itself: where its "0x" stands, its value field, and
+// whether it ends the table.
+bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
+  const std::size_t size = input_.size();
+  const std::string entry = "the entry is " + hex(found.field.value) + " with " + entry_text(found);
+  if (!starts_its_line(found.start)) {
+    const bool in_name = found.start > previous_text_ && found.start < previous_text_end_;
+    if (!say(warning_kind::inner_line, found.start,
+             std::string(in_name ? "a \"0x\" inside the name of the entry before"
+                                 : "a \"0x\" after the start of the line") +
+                 " starts an entry of its own: " + entry)) {
+      return false;
+    }
+  }
+  if (found.text > size) {
+    ends_table = true;
+    return say(warning_kind::no_line_end, found.start,
+               "the input ends inside this checksum line: the entry " + hex(found.field.value) +
+                   " gets no name and ends the table");
+  }
+  const bytes field = input_.subspan(found.start + dbg::value_field_offset, dbg::value_field_width);
+  const unsigned char separator = input_[found.start + dbg::separator_offset];
+  const bool plain = std::all_of(field.begin(), field.end(), is_hex_digit);
+  if (!plain && is_hex_digit(field[0])) {
+    if (!say(warning_kind::value_field, found.start + dbg::value_field_offset,
+             "the value field " + quoted(field) + " has " + std::to_string(found.field.digits) +
+                 " digits: " + entry)) {
+      return false;
+    }
+  } else if (!plain) {
+    if (!say(warning_kind::value_field, found.start + dbg::value_field_offset,
+             "the value field " + quoted(field) + " is not 8 hexadecimal digits: " + entry)) {
+      return false;
+    }
+  } else if (!is_blank(separator)) {
+    if (!say(warning_kind::value_field, found.start + dbg::separator_offset,
+             "the value field is followed by " + quoted(bytes(&separator, 1)) +
+                 ", not a blank or a tab: " + entry)) {
+      return false;
+    }
+  }
+  if (found.text_end >= size) {
+    ends_table = true;
+    const std::string lost =
+        found.text < size ? ", and " + quoted(input_.subspan(found.text)) + " is left out" : "";
+    return say(warning_kind::no_line_end, found.start,
+               "the last line has no line end: the entry " + hex(found.field.value) +
+                   " gets no name" + lost);
+  }
+  if (found.text_end == found.text) {
+    ends_table = true;
+    const std::size_t later = lines_after(found.text_end);
+    return say(warning_kind::empty_name, found.start,
+               "the entry " + hex(found.field.value) + " has no name, which ends the table" +
+                   (later == 0 ? std::string()
+                               : ": " + std::to_string(later) +
+                                     (later == 1 ? " line after it is" : " lines after it are") +
+                                     " not converted"));
+  }
+  return look_at_text(found);
+}
+
+// The name: a line it swallowed, its length, zero bytes and last byte.
+bool diagnosis::look_at_text(const checksum_line& found) {
+  const std::size_t length = found.text_end - found.text;
+  const bytes name = input_.subspan(found.text, std::min(length, qb::max_text_length));
+  const bool head_spans_lines =
+      std::any_of(input_.begin() + static_cast<std::ptrdiff_t>(found.start),
+                  input_.begin() + static_cast<std::ptrdiff_t>(found.text), dbg::is_line_end);
+  if (head_spans_lines && starts_its_line(found.text) &&
+      dbg::next_line_start(input_, found.text) == found.text) {
+    if (!say(warning_kind::not_converted, found.text,
+             "this checksum line makes no entry: it became the name of the entry " +
+                 hex(found.field.value) + " of line " +
+                 std::to_string(lines_.line_of(found.start)))) {
+      return false;
+    }
+  }
+  if (length > qb::max_text_length &&
+      !say(warning_kind::name_cut, found.text,
+           "the name is " + std::to_string(length) + " bytes long: the entry " +
+               hex(found.field.value) + " keeps its first 255")) {
+    return false;
+  }
+  const auto zero = std::find(name.begin(), name.end(), 0);
+  if (zero != name.end() &&
+      !say(warning_kind::name_zero_byte, found.text + static_cast<std::size_t>(zero - name.begin()),
+           "the name " + quoted(name) +
+               " holds a zero byte: the table has zero bytes from it to the name's end")) {
+    return false;
+  }
+  if (is_blank(name.back()) &&
+      !say(warning_kind::name_end_blank, found.text + name.size() - 1,
+           "the name " + quoted(name) + " ends in a blank or a tab, which the table keeps")) {
+    return false;
+  }
+  return true;
+}
+
+// The lines in [from, to), which hold no "0x": any that starts as a
+// checksum line would.
+bool diagnosis::look_between(std::size_t from, std::size_t to) {
+  for (std::size_t at = from; at < to; at = dbg::line_end(input_.first(to), at) + 1) {
+    std::size_t word = at;
+    while (word < to && is_blank(input_[word])) {
+      ++word;
+    }
+    if (word >= to) {
+      continue;
+    }
+    const bytes rest = input_.subspan(word, to - word);
+    if (rest.size() >= 3 && rest[0] == '0' && rest[1] == 'X' && is_hex_digit(rest[2])) {
+      if (!say(warning_kind::not_converted, word,
+               "this line starts with \"0X\": only a lower-case \"0x\" starts a checksum line, so "
+               "it makes no entry")) {
+        return false;
+      }
+    } else if (rest.size() > dbg::value_field_width &&
+               std::all_of(rest.begin(), rest.begin() + dbg::value_field_width, is_hex_digit) &&
+               is_blank(rest[dbg::value_field_width])) {
+      if (!say(warning_kind::not_converted, word,
+               "this line starts with 8 hexadecimal digits but no \"0x\", so it makes no entry")) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Whether only blanks or tabs stand between `at` and the start of its line.
+bool diagnosis::starts_its_line(std::size_t at) const {
+  while (at > section_ && is_blank(input_[at - 1])) {
+    --at;
+  }
+  return at <= section_ || dbg::is_line_end(input_[at - 1]);
+}
+
+// Lines from `from` on that hold anything but line ends.
+std::size_t diagnosis::lines_after(std::size_t from) const {
+  std::size_t count = 0;
+  bool in_line = false;
+  for (const unsigned char c : input_.subspan(from)) {
+    if (dbg::is_line_end(c)) {
+      in_line = false;
+    } else if (!in_line) {
+      in_line = true;
+      ++count;
+    }
+  }
+  return count;
+}
+
+}  // namespace
+
+bool diagnose(std::span<const unsigned char> input, const warning_sink& sink) {
+  return diagnosis(input, sink).run();
+}
+
+}  // namespace dbgparse

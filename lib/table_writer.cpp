@@ -1,0 +1,58 @@
+#include "table_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "qb_layout.h"
+
+namespace dbgparse {
+
+static_assert(qb::head_size + qb::max_text_length <= table_writer::min_block_size);
+
+table_writer::table_writer(const byte_sink& sink, std::size_t block_size)
+    : sink_(sink),
+      block_size_(std::max(block_size, min_block_size)),
+      block_(new unsigned char[block_size_]) {}
+
+bool table_writer::make_room(std::size_t count) {
+  if (block_size_ - used_ < count && !refused_) {
+    refused_ = !sink_(std::span<const unsigned char>(block_.get(), used_));
+    used_ = 0;
+  }
+  return !refused_;
+}
+
+bool table_writer::entry(bool first, std::uint32_t value, std::span<const unsigned char> text) {
+  if (!make_room(qb::head_size + text.size())) {
+    return false;
+  }
+  unsigned char* at = block_.get() + used_;
+  *at++ = first ? qb::first_entry_marker : qb::entry_marker;
+  *at++ = qb::entry_tag;
+  for (std::size_t k = 0; k < qb::value_size; ++k) {
+    *at++ = static_cast<unsigned char>(value >> (8 * k));
+  }
+  if (!text.empty()) {
+    std::memcpy(at, text.data(), text.size());
+    // A zero byte ends the text; the rest of its length is zero bytes.
+    if (void* zero = std::memchr(at, 0, text.size())) {
+      auto* const from = static_cast<unsigned char*>(zero);
+      std::fill(from, at + text.size(), 0);
+    }
+  }
+  used_ += qb::head_size + text.size();
+  return true;
+}
+
+bool table_writer::finish() {
+  if (!make_room(qb::marker_size)) {
+    return false;
+  }
+  std::memcpy(block_.get() + used_, qb::end_marker.data(), qb::marker_size);
+  used_ += qb::marker_size;
+  refused_ = !sink_(std::span<const unsigned char>(block_.get(), used_));
+  used_ = 0;
+  return !refused_;
+}
+
+}  // namespace dbgparse
