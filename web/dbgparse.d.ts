@@ -38,3 +38,5 @@ export function listing(table: Uint8Array | ArrayBuffer): Uint8Array;
 export function diagnose(dbg: Uint8Array | ArrayBuffer): Warning[];
 /** The library's version, "MAJOR.MINOR.PATCH". */
 export const version: string;
+/** The bytes the module's heap holds between calls: the same after any call as before it. */
+export function heapInUse(): number;

@@ -17,4 +17,4 @@ async function wasmBytes() {
 const api = await instantiate(await wasmBytes());
 
 export { MalformedTableError };
-export const { convert, entries, listing, diagnose, version } = api;
+export const { convert, entries, listing, diagnose, version, heapInUse } = api;

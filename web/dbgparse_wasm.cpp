@@ -128,7 +128,7 @@ EMSCRIPTEN_KEEPALIVE int web_next_entry(const unsigned char* table, size_t size,
 EMSCRIPTEN_KEEPALIVE const char* web_version() { return dbgparse_version(); }
 
 // The bytes malloc holds now: the tests' measure of a leak.
-EMSCRIPTEN_KEEPALIVE size_t web_heap_in_use() { return mallinfo().uordblks; }
+EMSCRIPTEN_KEEPALIVE size_t web_heap_in_use() { return static_cast<size_t>(mallinfo().uordblks); }
 
 EMSCRIPTEN_KEEPALIVE void* web_malloc(size_t size) { return std::malloc(size); }
 EMSCRIPTEN_KEEPALIVE void web_free(void* bytes) { std::free(bytes); }
