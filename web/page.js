@@ -18,8 +18,8 @@
     return made;
   };
   const count = (n, one, many) => `${n} ${n === 1 ? one : many}`;
-  const download = (bytes, name, label) =>
-    element("a", { href: URL.createObjectURL(new Blob([bytes])), download: name, className: "download" }, label);
+  const download = (blob, name, label) =>
+    element("a", { href: URL.createObjectURL(blob), download: name, className: "download" }, label);
 
   // t.qb gives t.dbg, names.dbg.qb gives names.dbg.
   function listingName(name) {

@@ -53,20 +53,20 @@ async function handle(id, file, isTable) {
     const table = api.convert(bytes);
     const { warnings, count: warningCount } = api.warnings(bytes, WARNINGS_SHOWN);
     const { count } = api.readEntries(table, 0);
-    return [{ id, kind: "dbg", table, count, warnings, warningCount }, [table.buffer]];
+    // The Blob made here, not on the page's thread: a large one takes time.
+    return { id, kind: "dbg", table: new Blob([table]), count, warnings, warningCount };
   }
   postMessage({ id, progress: { stage: "reading entries" } });
-  const read = api.readEntries(bytes, ENTRIES_SHOWN);
+  const found = api.readEntries(bytes, ENTRIES_SHOWN);
   const { listing } = api.readListing(bytes);
-  const fault = read.fault && { offset: read.fault.offset, reason: read.fault.reason };
-  const lines = read.entries.map(entryLine);
-  return [{ id, kind: "qb", count: read.count, lines, fault, listing }, [listing.buffer]];
+  const fault = found.fault && { offset: found.fault.offset, reason: found.fault.reason };
+  const lines = found.entries.map(entryLine);
+  return { id, kind: "qb", count: found.count, lines, fault, listing: new Blob([listing]) };
 }
 
 onmessage = async ({ data: { id, file, isTable } }) => {
   try {
-    const [message, transfer] = await handle(id, file, isTable);
-    postMessage(message, transfer);
+    postMessage(await handle(id, file, isTable));
   } catch (error) {
     postMessage({ id, error: String(error && error.message ? error.message : error) });
   }

@@ -2,10 +2,11 @@
 // browser.test.mjs on the page), and what the native programs make of them.
 // Set DBGPARSE_ROOT to the source tree and DBGPARSE_NATIVE to the folder of a
 // release build's dbgparse and qbdump (default: ROOT/build/release).
-import { execFileSync, spawnSync } from "node:child_process";
+import { execFile, execFileSync, spawnSync } from "node:child_process";
 import { mkdirSync, mkdtempSync, readdirSync, readFileSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
+import { promisify } from "node:util";
 
 export const root = process.env.DBGPARSE_ROOT ?? new URL("../..", import.meta.url).pathname;
 const native = process.env.DBGPARSE_NATIVE ?? join(root, "build/release");
@@ -74,29 +75,55 @@ export function cases({ hostile = 200, damaged = 100 } = {}) {
 // for a DBG file `table` (dbgparse's bytes) and `warnings` (its lines as it
 // prints them); for a table `check` ("N entries" or "byte N: expected ...",
 // as qbdump --check says) and `listing` (qbdump's standard output).
-export function expectations(all) {
+export async function expectations(all) {
   const dir = mkdtempSync(join(tmpdir(), "dbgparse-web-"));
   const out = join(dir, "out");
   mkdirSync(out);
-  const warnings = warningPrinter(dir);
   const expected = new Map();
   for (const c of all) writeFileSync(join(dir, c.name), c.bytes);
-  for (const c of all) {
-    if (!c.table) {
-      const tablePath = join(out, `${c.name}.qb`);
-      execFileSync(join(native, "dbgparse"), [c.name, tablePath], { cwd: dir, stdio: ["ignore", "ignore", "pipe"] });
-      const lines = execFileSync(warnings, [c.name], { cwd: dir, encoding: "latin1" });
-      expected.set(c.name, { table: new Uint8Array(readFileSync(tablePath)), warnings: lines.split("\n").filter(Boolean) });
-    } else {
-      const check = spawnSync(join(native, "qbdump"), ["--check", c.name], { cwd: dir, encoding: "latin1" });
-      const said = check.status === 0
-        ? check.stdout.replace(/^(\d+) entr(y|ies),.*\n$/s, "$1 entries")
-        : check.stderr.split("\n")[0].replace(`qbdump: ${c.name}: `, "");
-      const list = spawnSync(join(native, "qbdump"), [c.name], { cwd: dir });
-      expected.set(c.name, { check: said, listing: new Uint8Array(list.stdout) });
-    }
+  const dbgFiles = all.filter((c) => !c.table).map((c) => c.name);
+  const tables = all.filter((c) => c.table).map((c) => c.name);
+  // The warnings of all DBG files in one run, each line naming its file.
+  const printed = execFileSync(warningPrinter(dir), dbgFiles, { cwd: dir, encoding: "latin1", maxBuffer: 1 << 28 });
+  const warnings = new Map(dbgFiles.map((name) => [name, []]));
+  for (const line of printed.split("\n").filter(Boolean)) {
+    warnings.get(dbgFiles.find((name) => line.startsWith(`dbgparse: ${name}:`))).push(line);
   }
+  await inTurn(dbgFiles, async (name) => {
+    const tablePath = join(out, `${name}.qb`);
+    await run(join(native, "dbgparse"), [name, tablePath], { cwd: dir });
+    expected.set(name, { table: new Uint8Array(readFileSync(tablePath)), warnings: warnings.get(name) });
+  });
+  // qbdump --check of all tables in one run: "NAME: N entries, M bytes" on
+  // its standard output, "qbdump: NAME: byte N: expected ..." on its error.
+  const check = spawnSync(join(native, "qbdump"), ["--check", ...tables], { cwd: dir, encoding: "latin1", maxBuffer: 1 << 28 });
+  const said = new Map();
+  for (const line of check.stdout.split("\n")) {
+    const found = line.match(/^(.*): (\d+) entr(?:y|ies), /);
+    if (found) said.set(found[1], `${found[2]} entries`);
+  }
+  for (const line of check.stderr.split("\n")) {
+    const found = line.match(/^qbdump: (.*?): (byte \d+: expected .*)$/);
+    if (found) said.set(found[1], found[2]);
+  }
+  await inTurn(tables, async (name) => {
+    // A table that breaks makes qbdump fail after the listing's start.
+    const listing = await run(join(native, "qbdump"), [name], { cwd: dir, encoding: "buffer", maxBuffer: 1 << 28 })
+      .catch((failed) => failed.stdout);
+    expected.set(name, { check: said.get(name), listing: new Uint8Array(listing.stdout ?? listing) });
+  });
   return { dir, expected };
+}
+
+const run = promisify(execFile);
+
+// Runs `work` on every item, a few at a time: each is mostly a process's start.
+async function inTurn(items, work) {
+  let next = 0;
+  const worker = async () => {
+    while (next < items.length) await work(items[next++]);
+  };
+  await Promise.all(Array.from({ length: 6 }, worker));
 }
 
 // The warnings as dbgparse prints them: native_warnings.c over the release
@@ -111,4 +138,21 @@ function warningPrinter(dir) {
 // The page's and dbgparse's form of a warning.
 export function warningLine(name, { line, message }) {
   return line > 0 ? `dbgparse: ${name}:${line}: warning: ${message}` : `dbgparse: ${name}: warning: ${message}`;
+}
+
+// A realistic DBG file of about `size` bytes: a text header, the section,
+// then checksum lines with asset paths as names, CR LF ends.
+export function realistic(size) {
+  const next = random(64);
+  const folders = ["textures", "models/characters", "levels/harbour", "sounds/ambient", "ui/menus"];
+  const head = Buffer.from("Checksum list\r\nmade by the asset build\r\n\r\n[Checksums]\r\n", "latin1");
+  const out = Buffer.alloc(size);
+  let at = head.copy(out);
+  for (let k = 0; ; k++) {
+    const hex = Math.floor(next() * 4294967296).toString(16).padStart(8, "0");
+    const line = `0x${hex} ${folders[k % folders.length]}/asset_${k}_${Math.floor(next() * 1e6)}.bin\r\n`;
+    if (at + line.length > size) break;
+    at += out.write(line, at, "latin1");
+  }
+  return new Uint8Array(out.buffer, out.byteOffset, at);
 }

@@ -1,5 +1,5 @@
-/* native_warnings FILE: the warnings of dbgparse_diagnose for FILE, printed
- * as dbgparse prints them, for the web tests to compare with. */
+/* native_warnings FILE...: the warnings of dbgparse_diagnose for each FILE,
+ * printed as dbgparse prints them, for the web tests to compare with. */
 #include <dbgparse.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,14 +23,10 @@ static int print(void* context, const dbgparse_warning* warning) {
   return 0;
 }
 
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    fputs("usage: native_warnings FILE\n", stderr);
-    return 2;
-  }
-  FILE* file = fopen(argv[1], "rb");
+static int print_file(const char* name) {
+  FILE* file = fopen(name, "rb");
   if (file == NULL) {
-    perror(argv[1]);
+    perror(name);
     return 2;
   }
   unsigned char* bytes = NULL;
@@ -41,6 +37,8 @@ int main(int argc, char** argv) {
       capacity = capacity ? capacity * 2 : 65536;
       unsigned char* grown = realloc(bytes, capacity);
       if (grown == NULL) {
+        fclose(file);
+        free(bytes);
         return 2;
       }
       bytes = grown;
@@ -52,13 +50,23 @@ int main(int argc, char** argv) {
     size += got;
   }
   fclose(file);
-  struct printing p = {argv[1], 0};
-  if (dbgparse_diagnose(bytes, size, print, &p) != DBGPARSE_OK) {
+  struct printing p = {name, 0};
+  const int status = dbgparse_diagnose(bytes, size, print, &p);
+  free(bytes);
+  if (status != DBGPARSE_OK) {
     return 2;
   }
   if (p.count > shown) {
     printf("dbgparse: %s: %zu more warnings\n", p.name, p.count - shown);
   }
-  free(bytes);
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  for (int k = 1; k < argc; ++k) {
+    if (print_file(argv[k]) != 0) {
+      return 2;
+    }
+  }
   return 0;
 }

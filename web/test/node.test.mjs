@@ -8,7 +8,7 @@ import * as dbgparse from "dbgparse";
 import { cases, expectations, warningLine } from "./cases.mjs";
 
 const all = cases();
-const { expected } = expectations(all);
+const { expected } = await expectations(all);
 const dbgFiles = all.filter((c) => !c.table);
 const tables = all.filter((c) => c.table);
 // The check of a table as qbdump --check says it.
