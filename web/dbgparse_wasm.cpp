@@ -6,9 +6,9 @@
 #include <dbgparse.h>
 #include <emscripten/emscripten.h>
 
+#include <malloc.h>
 #include <cstdlib>
 #include <cstring>
-#include <malloc.h>
 
 namespace {
 

@@ -14,8 +14,7 @@
 namespace std {
 // The array form, the one the library uses: default-initialised bytes.
 template <class T>
-  requires is_unbounded_array_v<T>
-unique_ptr<T> make_unique_for_overwrite(size_t size) {
+requires is_unbounded_array_v<T> unique_ptr<T> make_unique_for_overwrite(size_t size) {
   return unique_ptr<T>(new remove_extent_t<T>[size]);
 }
 }  // namespace std
