@@ -113,9 +113,13 @@ test("no memory is kept from one call to the next", () => {
   assert.equal(dbgparse.heapInUse(), before);
 });
 
-test("the version is the library's and the package's", () => {
+test("the package: its version is the library's, its declarations name every export", () => {
   const require = createRequire(import.meta.url);
-  const pkg = JSON.parse(readFileSync(require.resolve("dbgparse/package.json"), "utf8"));
+  const manifest = require.resolve("dbgparse/package.json");
+  const pkg = JSON.parse(readFileSync(manifest, "utf8"));
   assert.equal(dbgparse.version, pkg.version);
   assert.match(dbgparse.version, /^2\.\d+\.\d+$/);
+  const declarations = readFileSync(new URL(pkg.types, `file://${manifest}`), "utf8");
+  const declared = [...declarations.matchAll(/^export (?:function|const|class) (\w+)/gm)].map((m) => m[1]);
+  assert.deepEqual(declared.sort(), Object.keys(dbgparse).sort());
 });
