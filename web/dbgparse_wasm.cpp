@@ -83,11 +83,28 @@ int gather_warning(void* context, const dbgparse_warning* warning) {
 
 extern "C" {
 
-// The table of dbg[0 .. size), in *table[0 .. *table_size).
+// The table of dbg[0 .. size), in *table[0 .. *table_size): written in one
+// pass into a buffer of a guessed size, which a table of checksum lines does
+// not outgrow, or once more into one of the size the first pass gave.
 EMSCRIPTEN_KEEPALIVE int web_convert(const unsigned char* dbg, size_t size, unsigned char** table,
                                      size_t* table_size) {
-  gathered out;
-  return hand_over(dbgparse_convert(dbg, size, gather_bytes, &out), out, table, table_size);
+  size_t capacity = size + 4096;
+  for (;;) {
+    auto* bytes = static_cast<unsigned char*>(std::malloc(capacity));
+    if (bytes == nullptr) {
+      return DBGPARSE_ERROR_NO_MEMORY;
+    }
+    const int status = dbgparse_convert_to(dbg, size, bytes, capacity, table_size);
+    if (status == DBGPARSE_OK) {
+      *table = bytes;
+      return status;
+    }
+    std::free(bytes);
+    if (status != DBGPARSE_ERROR_TOO_SMALL) {
+      return status;
+    }
+    capacity = *table_size;
+  }
 }
 
 // The first `limit` warnings of dbg[0 .. size) as records, and the count of

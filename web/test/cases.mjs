@@ -65,7 +65,9 @@ export function cases({ hostile = 200, damaged = 100 } = {}) {
   const goldenTables = data.filter(({ name }) => name.endsWith(".qb"));
   const corpus = folder("fuzz/corpus").map((c) => ({ ...c, name: `corpus-${c.name.replace(/\.qb$/, "")}` }));
   const corpusTables = folder("fuzz/corpus_tables").map((c) => ({ ...c, name: `corpus-${c.name}` }));
-  const dbg = [...golden, ...corpus, ...hostileDbg(hostile)];
+  // Lines of entries inside names: a table some 10 KB longer than its input.
+  const longer = Buffer.from(`[Checksums]\r\n${"0x12345678 0x12345678 0x12345678 0x\r\n".repeat(10000)}`, "latin1");
+  const dbg = [...golden, ...corpus, ...hostileDbg(hostile), { name: "table-longer-than-input.dbg", bytes: new Uint8Array(longer) }];
   const tables = [...goldenTables, ...corpusTables, ...damagedTables(goldenTables.map((t) => t.bytes), damaged)];
   return [...dbg.map((c) => ({ ...c, table: false })), ...tables.map((c) => ({ ...c, table: true }))];
 }

@@ -25,6 +25,7 @@ test("tables are dbgparse's byte for byte", () => {
   for (const c of dbgFiles) {
     assert.deepEqual(dbgparse.convert(c.bytes), expected.get(c.name).table, c.name);
   }
+  assert.ok(dbgFiles.some((c) => expected.get(c.name).table.length > c.bytes.length + 4096), "no table outgrows its input");
 });
 
 test("warnings are the ones dbgparse prints", () => {
