@@ -5,7 +5,8 @@
   qbtool.py LIBRARY convert-to IN.dbg OUT.qb   the table made by dbgparse_convert_to()
   qbtool.py LIBRARY list TABLE.qb              one line per entry: 0x%08x, a space, the name
 
-LIBRARY is the path of libdbgparse.so.1. Output and exit status as qbtool.c's.
+LIBRARY is the path of libdbgparse.so.2. The package under bindings/python is
+the way to use the library from Python; this shows the C interface itself. Output and exit status as qbtool.c's.
 """
 import ctypes
 import sys
@@ -26,9 +27,11 @@ def load(path):
     lib.dbgparse_version.argtypes = []
     lib.dbgparse_convert.restype = ctypes.c_int
     lib.dbgparse_convert.argtypes = [ctypes.c_char_p, ctypes.c_size_t, SINK, ctypes.c_void_p]
-    lib.dbgparse_convert_to.restype = ctypes.c_size_t
+    lib.dbgparse_status_text.restype = ctypes.c_char_p
+    lib.dbgparse_status_text.argtypes = [ctypes.c_int]
+    lib.dbgparse_convert_to.restype = ctypes.c_int
     lib.dbgparse_convert_to.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_void_p,
-                                        ctypes.c_size_t]
+                                        ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t)]
     lib.dbgparse_next_entry.restype = ctypes.c_int
     lib.dbgparse_next_entry.argtypes = [ctypes.c_char_p, ctypes.c_size_t,
                                         ctypes.POINTER(ctypes.c_size_t), ctypes.POINTER(Entry),
@@ -36,27 +39,46 @@ def load(path):
     return lib
 
 
+OK, END, TOO_SMALL = 0, 1, -4
+
+
+def fail(lib, call, status):
+    raise RuntimeError("%s: %s" % (call, lib.dbgparse_status_text(status).decode()))
+
+
 def convert(lib, dbg):
-    """The table in pieces through a sink (which may run on another thread)."""
+    """The table in pieces through a sink, called on this thread. ctypes
+    swallows an exception raised in a callback, so the sink keeps it and
+    says stop, and it is raised again here."""
     pieces = []
+    raised = []
 
     @SINK
     def take(_context, data, size):
-        pieces.append(ctypes.string_at(data, size))
-        return 0
+        try:
+            pieces.append(ctypes.string_at(data, size))
+            return 0
+        except BaseException as error:  # pylint: disable=broad-except
+            raised.append(error)
+            return 1
 
-    if lib.dbgparse_convert(dbg, len(dbg), take, None) != 0:
-        raise MemoryError("dbgparse_convert failed")
+    status = lib.dbgparse_convert(dbg, len(dbg), take, None)
+    if raised:
+        raise raised[0]
+    if status != OK:
+        fail(lib, "dbgparse_convert", status)
     return b"".join(pieces)
 
 
 def convert_to(lib, dbg):
-    length = lib.dbgparse_convert_to(dbg, len(dbg), None, 0)
-    if length == 0:
-        raise MemoryError("dbgparse_convert_to failed")
-    table = ctypes.create_string_buffer(length)
-    if lib.dbgparse_convert_to(dbg, len(dbg), table, length) != length:
-        raise RuntimeError("the table's length changed")
+    length = ctypes.c_size_t(0)
+    status = lib.dbgparse_convert_to(dbg, len(dbg), None, 0, ctypes.byref(length))
+    if status != TOO_SMALL:
+        fail(lib, "dbgparse_convert_to", status)
+    table = ctypes.create_string_buffer(length.value)
+    status = lib.dbgparse_convert_to(dbg, len(dbg), table, length.value, None)
+    if status != OK:
+        fail(lib, "dbgparse_convert_to", status)
     return table.raw
 
 
@@ -69,8 +91,8 @@ def entries(lib, table):
     while True:
         status = lib.dbgparse_next_entry(table, len(table), ctypes.byref(offset),
                                          ctypes.byref(entry), ctypes.byref(reason))
-        if status != 1:
-            return found, None if status == 0 else (offset.value, reason.value.decode())
+        if status != OK:
+            return found, None if status == END else (offset.value, reason.value.decode())
         found.append((entry.checksum, ctypes.string_at(entry.name, entry.name_length)))
 
 

@@ -224,7 +224,9 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
              "the value field " + quoted(field) + " is not 8 hexadecimal digits: " + entry)) {
       return false;
     }
-  } else if (!is_blank(separator)) {
+  } else if (!is_blank(separator) && !dbg::is_line_end(separator)) {
+    // (A line end there leaves the name empty or on the next line, which
+    // the warnings below tell.)
     if (!say(warning_kind::value_field, found.start + dbg::separator_offset,
              "the value field is followed by " + quoted(bytes(&separator, 1)) +
                  ", not a blank or a tab: " + entry)) {

@@ -24,9 +24,12 @@ constexpr std::string_view line_end = "\r\n";
 constexpr unsigned char separator = ' ';
 constexpr std::size_t block_size = std::size_t{1} << 20;
 constexpr std::size_t short_name = 32;
-// A group of lines for a name holding "0x" stays this small, so that each
-// entry costs a bounded number of small conversions.
-constexpr std::size_t longest_group = 1024;
+// A name cut to 255 bytes is given back at most this many bytes of the line
+// it came from, and a group of lines grows at most this much past that by
+// lines that inner entries read into, so that each entry costs a bounded
+// number of conversions of bounded size.
+constexpr std::size_t longest_restored_line = std::size_t{16} << 10;
+constexpr std::size_t most_continued = 1024;
 // A line after a group, to see whether the group's last inner entry reads on
 // into whatever follows it.
 constexpr std::string_view probe_line = "0x12345678 q\r\n";
@@ -316,6 +319,7 @@ class listing_writer {
     } else if (first_inner_entry_differs(planned.lines)) {
       return std::nullopt;
     }
+    const std::size_t longest_group = planned.lines.size() + most_continued;
     while (planned.lines.size() <= longest_group) {
       const conversion made = convert_lines(planned.lines);
       const std::size_t matched = matching(made);
@@ -377,7 +381,7 @@ class listing_writer {
   // `first` places ahead.
   void restore_cut_line(bytes& line, std::size_t from, std::size_t first) {
     line.resize(line.size() - line_end.size());
-    for (std::size_t k = first; line.size() <= longest_group && has(k); ++k) {
+    for (std::size_t k = first; line.size() <= longest_restored_line && has(k); ++k) {
       const std::size_t at = find_inner_marker(line, from);
       const std::size_t name_at = at + dbg::head_size;
       if (at == line.size() || (name_at > line.size() && !restore_value_field(line, at, k))) {

@@ -9,6 +9,7 @@
 #include "conversion.h"
 #include "dbg_line.h"
 #include "platform.h"
+#include "warning_report.h"
 
 namespace {
 
@@ -94,6 +95,10 @@ int convert(const paths& files) {
     case platform::read_result::no_memory:
       return fail("Not enough memory for " + files.input + "!");
   }
+  // What the conversion will do that the file's author may not expect, told
+  // before the outcome so that it shows above Finished! in a dropped file's
+  // window.
+  dbgparse::report_warnings(files.input, input.bytes);
   // The output is opened only once the input is read whole, so the output
   // may be the input.
   switch (write_output(files, input.bytes)) {

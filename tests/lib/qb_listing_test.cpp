@@ -75,6 +75,13 @@ TEST(qb_listing, round_trips_tables_made_from_dbg_text) {
   for (const std::string& name : {long_name, cut_before, cut_in_field}) {
     inputs.push_back("0x00000001 " + name + "\r\n0x00000002 x\r\n");
   }
+  // One ordinary line of many checksums: its name is cut, and each inner
+  // entry shows a little more of the line, some 2 KiB of it in all.
+  std::string many = "0x11111111 ";
+  for (int k = 0; k < 200; ++k) {
+    many += "0x12345678 ";
+  }
+  inputs.push_back(many + "end\r\n");
   for (const std::string& name : test_support::golden_names()) {
     const bytes golden =
         test_support::read_bytes(std::filesystem::path(DBGPARSE_TEST_DATA) / (name + ".dbg"));

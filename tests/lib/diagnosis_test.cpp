@@ -1,0 +1,114 @@
+// The warnings: for each kind of surprising line, the lines and sentences
+// the user reads, and none for a clean file.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "diagnosis.h"
+
+namespace {
+
+using namespace std::string_view_literals;
+
+std::vector<std::string> warnings_of(std::string_view text) {
+  std::vector<std::string> found;
+  const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+  dbgparse::diagnose({data, text.size()}, [&found](const dbgparse::warning& w) {
+    found.push_back(std::to_string(w.line) + ": " + w.message);
+    return true;
+  });
+  return found;
+}
+
+struct diagnosis_case {
+  std::string_view what;
+  std::string input;
+  std::vector<std::string> expected;
+};
+
+TEST(diagnose, tells_each_surprise_with_its_line) {
+  const diagnosis_case cases[] = {
+      {"clean", "head\r\n[Checksums]\r\n0x0000002a a_name\r\n0xDEADbeef\tb\r\n", {}},
+      {"empty input", "", {}},
+      {"indented line", "[Checksums]\r\n  0x0000002a a\r\n", {}},
+      {"no header at all",
+       "0x0000002a a\r\n",
+       {"0: there is no \"[Checksums]\" line ending in CR LF, so the table is empty"}},
+      {"LF line ends",
+       "; list\n[Checksums]\n0x0000002a a\n",
+       {"2: there is no \"[Checksums]\" line ending in CR LF, so the table is empty: the header "
+        "line ends in LF alone"}},
+      {"header in lower case",
+       "[checksums]\r\n0x0000002a a\r\n",
+       {"1: there is no \"[Checksums]\" line ending in CR LF, so the table is empty: the header "
+        "\"[checksums]\" differs in case"}},
+      {"UTF-16",
+       std::string("\xFF\xFE[\0C\0h\0e\0c\0k\0s\0u\0m\0s\0]\0\r\0\n\0"sv),
+       {"0: there is no \"[Checksums]\" line ending in CR LF, so the table is empty: the file is "
+        "UTF-16 text; save it as ASCII or UTF-8"}},
+      {"short value field",
+       "[Checksums]\r\n0x1234 short_one\r\n",
+       {"2: the value field \"1234 sho\" has 4 digits: the entry is 0x00001234 with the name "
+        "\"t_one\""}},
+      {"signed value field",
+       "[Checksums]\r\n0x-0000001 a\r\n",
+       {"2: the value field \"-0000001\" is not 8 hexadecimal digits: the entry is 0xffffffff "
+        "with the name \"a\""}},
+      {"separator not blank",
+       "[Checksums]\r\n0x0000002a,a\r\n",
+       {"2: the value field is followed by \",\", not a blank or a tab: the entry is 0x0000002a "
+        "with the name \"a\""}},
+      {"comment holding 0x",
+       "[Checksums]\r\n; see 0x0000002a here\r\n0x00000001 b\r\n",
+       {"2: a \"0x\" after the start of the line starts an entry of its own: the entry is "
+        "0x0000002a with the name \"here\""}},
+      {"0x in a name swallows the next line",
+       "[Checksums]\r\n0x11111111 first // note 0x22 here\r\n0x33333333 third\r\n",
+       {"2: a \"0x\" inside the name of the entry before starts an entry of its own: the entry is "
+        "0x00000022 with the name \"0x33333333 third\"",
+        "2: the value field \"22 here\\x0d\" has 2 digits: the entry is 0x00000022 with the name "
+        "\"0x33333333 third\"",
+        "3: this checksum line makes no entry: it became the name of the entry 0x00000022 of "
+        "line 2"}},
+      {"empty name",
+       "[Checksums]\r\n0x00000001 \r\n0x00000002 b\r\n\r\n0x00000003 c\r\n",
+       {"2: the entry 0x00000001 has no name, which ends the table: 2 lines after it are not "
+        "converted"}},
+      {"empty name on the last line",
+       "[Checksums]\r\n0x00000001 \r\n",
+       {"2: the entry 0x00000001 has no name, which ends the table"}},
+      {"no line end at the end",
+       "[Checksums]\r\n0x00000001 a\r\n0x00000002 last",
+       {"3: the last line has no line end: the entry 0x00000002 gets no name, and \"last\" is "
+        "left out"}},
+      {"input ends in the value field",
+       "[Checksums]\r\n0x00000001 a\r\n0x12",
+       {"3: the input ends inside this checksum line: the entry 0x00000012 gets no name and ends "
+        "the table"}},
+      {"long name",
+       "[Checksums]\r\n0x00000001 " + std::string(300, 'n') + "\r\n",
+       {"2: the name is 300 bytes long: the entry 0x00000001 keeps its first 255"}},
+      {"zero byte",
+       std::string("[Checksums]\r\n0x00000001 a\0b\r\n"sv),
+       {"2: the name \"a\\x00b\" holds a zero byte: the table has zero bytes from it to the "
+        "name's end"}},
+      {"trailing blank",
+       "[Checksums]\r\n0x00000001 player_board \r\n",
+       {"2: the name \"player_board \" ends in a blank or a tab, which the table keeps"}},
+      {"capital X and a missing 0x",
+       "[Checksums]\r\n0X0000002a a\r\n\t0000002a b\r\n0x00000001 c\r\n",
+       {"2: this line starts with \"0X\": only a lower-case \"0x\" starts a checksum line, so it "
+        "makes no entry",
+        "3: this line starts with 8 hexadecimal digits but no \"0x\", so it makes no entry"}},
+      {"lone CR and lone LF each end a line",
+       "[Checksums]\r\n\r\r\n\n0x00000001 a \r\n",
+       {"5: the name \"a \" ends in a blank or a tab, which the table keeps"}},
+  };
+  for (const diagnosis_case& c : cases) {
+    EXPECT_EQ(warnings_of(c.input), c.expected) << c.what;
+  }
+}
+
+}  // namespace
