@@ -16,7 +16,6 @@ if [ "$(id -u)" = 0 ]; then
   [ -x /usr/bin/chromium ] || missing+=(chromium)
   command -v node >/dev/null || missing+=(nodejs)
   command -v npm >/dev/null || missing+=(npm)
-  command -v cc >/dev/null || missing+=(gcc)
   if ((${#missing[@]} > 0)); then
     echo "installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
