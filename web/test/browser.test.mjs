@@ -216,3 +216,25 @@ test("the page works by keyboard and fits a phone's width", async () => {
   await page.screenshot({ path: join(dirname(pagePath), "dbgparse-phone.png"), fullPage: true });
   await page.context().close();
 });
+
+test("files dropped on the page are taken, a NAME.dbg.qb table listed as NAME.dbg", async () => {
+  const { page } = await open(pathToFileURL(pagePath).href);
+  const dbg = all.find((c) => !c.table && expected.get(c.name).table.length > 100);
+  const table = all.find((c) => c.table && !expected.get(c.name).check.includes("expected"));
+  const files = [
+    { name: dbg.name, bytes: [...dbg.bytes] },
+    { name: "names.dbg.qb", bytes: [...table.bytes] },
+  ];
+  await page.evaluate((given) => {
+    const data = new DataTransfer();
+    for (const { name, bytes } of given) data.items.add(new File([Uint8Array.from(bytes)], name));
+    document.getElementById("drop").dispatchEvent(new DragEvent("drop", { dataTransfer: data, bubbles: true, cancelable: true }));
+  }, files);
+  await page.waitForFunction(() => document.querySelectorAll('#results > li[data-state="done"]').length === 2);
+  const [convertedShown, listedShown] = await shown(page);
+  assert.equal(convertedShown.download, `${dbg.name}.qb`);
+  assert.ok(Buffer.from(convertedShown.bytes, "base64").equals(expected.get(dbg.name).table));
+  assert.equal(listedShown.download, "names.dbg");
+  assert.ok(Buffer.from(listedShown.bytes, "base64").equals(expected.get(table.name).listing));
+  await page.context().close();
+});
