@@ -11,35 +11,11 @@
 #include "value_field.h"
 
 namespace dbgparse {
-namespace {
-
-// The first CR or LF at or after a given index. Remembers the last one found,
-// so that the many checksum lines that can start inside one long text do not
-// search the same bytes again and again.
-class line_ends {
- public:
-  explicit line_ends(std::span<const unsigned char> input) : input_(input) {}
-
-  std::size_t next(std::size_t from) {
-    if (from < searched_from_ || from > line_end_) {
-      line_end_ = dbg::line_end(input_, from);
-      searched_from_ = from;
-    }
-    return line_end_;
-  }
-
- private:
-  std::span<const unsigned char> input_;
-  std::size_t searched_from_ = 1;  // more than line_end_: nothing is known yet
-  std::size_t line_end_ = 0;
-};
-
-}  // namespace
 
 bool write_table(std::span<const unsigned char> input, const byte_sink& sink,
                  std::size_t block_size) {
   table_writer out(sink, block_size);
-  line_ends ends(input);
+  dbg::line_ends ends(input);
   const std::size_t size = input.size();
   bool first = true;
   for (std::size_t line = dbg::next_line_start(input, dbg::section_start(input)); line < size;) {

@@ -41,4 +41,25 @@ std::size_t line_end(std::span<const unsigned char> input, std::size_t from);
 // the input, or the input's size.
 std::size_t next_line_start(std::span<const unsigned char> input, std::size_t from);
 
+// The first CR or LF at or after a given index, remembering the last one
+// found, so that the many checksum lines that can start inside one long
+// text do not search the same bytes again and again.
+class line_ends {
+ public:
+  explicit line_ends(std::span<const unsigned char> input) : input_(input) {}
+
+  std::size_t next(std::size_t from) {
+    if (from < searched_from_ || from > line_end_) {
+      line_end_ = line_end(input_, from);
+      searched_from_ = from;
+    }
+    return line_end_;
+  }
+
+ private:
+  std::span<const unsigned char> input_;
+  std::size_t searched_from_ = 1;  // more than line_end_: nothing is known yet
+  std::size_t line_end_ = 0;
+};
+
 }  // namespace dbgparse::dbg

@@ -112,6 +112,7 @@ class diagnosis {
   bytes input_;
   const warning_sink& sink_;
   line_counter lines_;
+  dbg::line_ends ends_{input_};
   std::size_t section_ = 0;
   std::size_t previous_text_ = 0;      // the previous entry's text
   std::size_t previous_text_end_ = 0;  // and its end
@@ -129,7 +130,7 @@ bool diagnosis::run() {
     found.start = at;
     found.field = read_value_field(input_, at + dbg::value_field_offset);
     found.text = at + dbg::head_size;
-    found.text_end = dbg::line_end(input_, found.text);
+    found.text_end = ends_.next(found.text);
     if (at > covered && !look_between(covered, at)) {
       return false;
     }

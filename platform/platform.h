@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,12 +48,13 @@ read_result read_input(const std::string& path, input_bytes& input);
 // never not_found.
 read_result read_standard_input(input_bytes& input);
 
-// Whether `path` names an existing regular file, other than the one `input`
-// names, whose first `window` bytes hold `text`. False whenever that cannot
-// be told (no such file, a device, a file we may not read): only a file
-// known to hold it answers true.
-bool other_file_holds(const std::string& path, const std::string& input, std::string_view text,
-                      std::size_t window);
+// The first `window` bytes (fewer when it is shorter) of the existing
+// regular file that `path` names, when it is not the file that `input`
+// names. Nothing whenever that cannot be told (no such file, a device, a
+// file we may not read) or it is the input.
+std::optional<std::vector<unsigned char>> other_file_start(const std::string& path,
+                                                           const std::string& input,
+                                                           std::size_t window);
 
 // The output file, decided at open() before anything is converted:
 // - a regular file, existing or new, is written to a temporary file beside
@@ -61,7 +63,12 @@ bool other_file_holds(const std::string& path, const std::string& input, std::st
 // - where that cannot be done and the file may still be written (a folder
 //   we may not write, a file held open by another program or mounted over
 //   its name, another user's file whose owner or access list a replacement
-//   could not keep), the file itself is emptied and written in place;
+//   could not keep), the file itself is written in place: write() holds
+//   the bytes in memory and commit() puts them over the old contents, under
+//   an exclusive lock on the file that every run writing it so takes, once
+//   the name still holds the file, the file size limit allows them and
+//   their space is reserved (where the file system can reserve it). Any
+//   failure before that write leaves the old file as it was;
 // - a stream given as a path (/dev/stdout and its kind) is written as it
 //   is, and any other device or pipe in place.
 // Whatever a failed run made is removed when the object goes.
@@ -74,8 +81,10 @@ class output_file {
 
   // False when the output cannot be written at all; nothing is touched then.
   [[nodiscard]] bool open(const std::string& path);
-  // False when the bytes could not all be written.
+  // False when the bytes could not all be written (or, in place, held).
   [[nodiscard]] bool write(std::span<const unsigned char> bytes);
+  // Whether write() failed for want of memory to hold the bytes in place.
+  [[nodiscard]] bool lacked_memory() const;
   // Closes the file and puts a temporary file in the output's place. False
   // when that failed, or when the output's name no longer holds the file
   // that open() found: the table then went nowhere.

@@ -46,6 +46,16 @@ void hold_closed_standard_streams() {
   }
 }
 
+// One byte of standard input; false at its end or on an error.
+bool read_byte(int& byte) {
+  unsigned char got = 0;
+  ssize_t count = 0;
+  while ((count = ::read(STDIN_FILENO, &got, 1)) < 0 && errno == EINTR) {
+  }
+  byte = got;
+  return count == 1;
+}
+
 }  // namespace
 
 void prepare_process() {
@@ -61,24 +71,23 @@ std::vector<std::string> arguments(int argc, char** argv) {
 }
 
 // As scanf's "%s" reads a word: white space skipped, then every byte up to the
-// next white space, which stays unread. Through stdio rather than iostreams,
-// whose start-up (locales, the standard stream objects) would cost every run,
-// also those that never ask.
+// next white space, which is taken too. Byte by byte, straight from the
+// descriptor: nothing past that white space is read, so that what follows
+// the words in a pipe is still there for /dev/stdin. Standard input is never
+// read through stdio, whose buffer would take it.
 bool read_word(std::string& word) {
-  int byte = std::getchar();
-  while (byte != EOF && std::isspace(byte) != 0) {
-    byte = std::getchar();
+  int byte = 0;
+  bool more = read_byte(byte);
+  while (more && std::isspace(byte) != 0) {
+    more = read_byte(byte);
   }
-  if (byte == EOF) {
+  if (!more) {
     return false;
   }
   word.clear();
-  while (byte != EOF && std::isspace(byte) == 0) {
+  while (more && std::isspace(byte) == 0) {
     word.push_back(static_cast<char>(byte));
-    byte = std::getchar();
-  }
-  if (byte != EOF) {
-    std::ungetc(byte, stdin);
+    more = read_byte(byte);
   }
   return true;
 }

@@ -3,35 +3,45 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "file_io.h"
 #include "platform.h"
 
 namespace dbgparse::platform {
 
-bool other_file_holds(const std::string& path, const std::string& input, std::string_view text,
-                      std::size_t window) {
+std::optional<std::vector<unsigned char>> other_file_start(const std::string& path,
+                                                           const std::string& input,
+                                                           std::size_t window) {
   // Only a regular file is opened, so that no device notices; non-blocking,
   // so that a FIFO put in its place meanwhile does not wait for a writer.
   struct stat named {};
   if (::stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) {
-    return false;
+    return std::nullopt;
   }
+  struct stat source {};
   const int fd = posix::open_retrying(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    return false;
+    // A file we may write but not read is still another file, of which no
+    // byte is known.
+    const bool refused = errno == EACCES || errno == EPERM;
+    if (refused && !(::stat(input.c_str(), &source) == 0 && posix::same_file(named, source))) {
+      return std::vector<unsigned char>{};
+    }
+    return std::nullopt;
   }
   struct stat file {};
-  struct stat source {};
-  bool holds = false;
+  std::optional<std::vector<unsigned char>> start;
   if (::fstat(fd, &file) == 0 && S_ISREG(file.st_mode) &&
       !(::stat(input.c_str(), &source) == 0 && posix::same_file(file, source))) {
-    std::string start(window, '\0');
+    start.emplace(window);
     std::size_t count = 0;
     while (count < window) {
       const ssize_t got =
-          ::pread(fd, start.data() + count, window - count, static_cast<off_t>(count));
+          ::pread(fd, start->data() + count, window - count, static_cast<off_t>(count));
       if (got < 0 && errno == EINTR) {
         continue;
       }
@@ -40,11 +50,10 @@ bool other_file_holds(const std::string& path, const std::string& input, std::st
       }
       count += static_cast<std::size_t>(got);
     }
-    start.resize(count);
-    holds = start.find(text) != std::string::npos;
+    start->resize(count);
   }
   ::close(fd);
-  return holds;
+  return start;
 }
 
 }  // namespace dbgparse::platform

@@ -7,18 +7,28 @@
 //   name only if the name is still free when the table is complete;
 // - an existing file: through a private temporary file beside it that takes
 //   its place only when complete, or in place where its folder or the file
-//   itself allows no such replacement (decided before converting).
+//   itself allows no such replacement (decided before converting). In place,
+//   the table is held in memory until complete; then, under an exclusive
+//   lock on the file, with its name checked, the file size limit checked
+//   and the space reserved, it is written over the old contents, which are
+//   cut to its length. Until that write the old file is untouched.
 // A run writes only into a file that it created itself or one that it
 // replaces whole, and removes only what it created.
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "carried_attributes.h"
 #include "file_io.h"
@@ -201,25 +211,86 @@ struct output_parts {
   descriptor folder;  // the folder of the file replaced or created
   struct stat target_status {};
   struct stat out_status {};
-  std::string target_name;  // within `folder`
-  std::string temp_name;    // empty unless written through a temporary file
-  bool created = false;     // the name was free: what it holds now is ours
-  bool check_name = false;  // written in place: the name must still hold it
+  std::string target_name;           // within `folder`
+  std::string temp_name;             // empty unless written through a temporary file
+  bool created = false;              // the name was free: what it holds now is ours
+  bool check_name = false;           // written in place: the name must still hold it
+  bool in_place = false;             // an existing file written over at commit
+  std::vector<unsigned char> table;  // what goes in place, held until then
+  bool lacked_memory = false;        // write() could not hold the table
   bool failed = false;
   bool committed = false;
 };
 
 enum class opening { done, failed, name_taken };
 
-// Writes the existing file in place: emptied, as a plain open would do.
+// Writes the existing file in place, at commit: nothing of it is touched
+// before then.
 bool write_in_place(output_parts& s) {
-  if (::ftruncate(s.target.get(), 0) != 0) {
-    return false;
-  }
   s.out = std::move(s.target);
   s.out_status = s.target_status;
   s.check_name = true;
+  s.in_place = true;
   return true;
+}
+
+// Waits for the exclusive lock on the file, which every run writing it in
+// place takes. A file system without such locks is written all the same.
+bool lock(int fd) {
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno == EINVAL || errno == EOPNOTSUPP) {
+      return true;
+    }
+    if (errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether `length` bytes from the file's start may be written: within the
+// file size limit, and with the space reserved beyond what the file holds,
+// its size and contents unchanged. A file system that cannot reserve space
+// (or, copy-on-write, cannot promise it by reserving) is written all the same.
+bool room_for(int fd, std::size_t length) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      length > limit.rlim_cur) {
+    errno = EFBIG;
+    return false;
+  }
+  if (length == 0) {
+    return true;
+  }
+  while (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length)) != 0) {
+    if (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL) {
+      return true;
+    }
+    if (errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Puts the held table over the file's old contents. The lock is held until
+// the file is closed, the name checked once more before that.
+bool write_held_table(output_parts& s) {
+  const int fd = s.out.get();
+  if (!lock(fd)) {
+    return false;
+  }
+  // Another run may have held the lock while the name went elsewhere.
+  if (!still_named(s.folder.get(), s.target_name, s.out_status)) {
+    errno = ENOENT;
+    return false;
+  }
+  if (!room_for(fd, s.table.size())) {
+    return false;
+  }
+  // From here on a failure (an I/O error, a signal) can leave part of it.
+  return ::lseek(fd, 0, SEEK_SET) == 0 && posix::write_all(fd, s.table) &&
+         ::ftruncate(fd, static_cast<off_t>(s.table.size())) == 0;
 }
 
 // Whether the existing file must be written in place: its folder or the
@@ -375,15 +446,29 @@ bool output_file::open(const std::string& path) {
 }
 
 bool output_file::write(std::span<const unsigned char> bytes) {
-  if (!state_->failed && !posix::write_all(state_->out.get(), bytes)) {
-    state_->failed = true;
+  state& s = *state_;
+  if (s.failed) {
+    return false;
   }
-  return !state_->failed;
+  if (s.in_place) {
+    try {
+      s.table.insert(s.table.end(), bytes.begin(), bytes.end());
+    } catch (const std::bad_alloc&) {
+      s.failed = true;
+      s.lacked_memory = true;
+      errno = ENOMEM;
+    }
+  } else if (!posix::write_all(s.out.get(), bytes)) {
+    s.failed = true;
+  }
+  return !s.failed;
 }
+
+bool output_file::lacked_memory() const { return state_->lacked_memory; }
 
 bool output_file::commit() {
   state& s = *state_;
-  if (s.failed) {
+  if (s.failed || (s.in_place && !write_held_table(s))) {
     return false;
   }
   if (!s.temp_name.empty() && !s.created) {

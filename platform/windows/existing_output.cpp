@@ -3,34 +3,44 @@
 #include "win32_support.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 
 namespace dbgparse::platform {
 
-bool other_file_holds(const std::string& path, const std::string& input, std::string_view text,
-                      std::size_t window) {
+std::optional<std::vector<unsigned char>> other_file_start(const std::string& path,
+                                                           const std::string& input,
+                                                           std::size_t window) {
   const std::wstring wide = windows::widen(path);
   // Without backup semantics a folder does not open; a device or a pipe
   // opens but is no file on disk, and is not read.
-  const windows::unique_handle file =
-      wide.empty() ? nullptr : windows::open_existing(wide, GENERIC_READ);
+  windows::unique_handle file = wide.empty() ? nullptr : windows::open_existing(wide, GENERIC_READ);
+  const bool readable = static_cast<bool>(file);
+  // A file we may not read, or that another program holds shut to readers,
+  // is still another file, of which no byte is known.
+  const DWORD why = readable ? 0 : ::GetLastError();
+  if (!readable && !wide.empty() &&
+      (why == ERROR_ACCESS_DENIED || why == ERROR_SHARING_VIOLATION)) {
+    file = windows::open_existing(wide, FILE_READ_ATTRIBUTES);
+  }
   if (!file || ::GetFileType(file.get()) != FILE_TYPE_DISK) {
-    return false;
+    return std::nullopt;
   }
   const std::wstring input_wide = windows::widen(input);
   const windows::unique_handle source =
       input_wide.empty() ? nullptr : windows::open_existing(input_wide, FILE_READ_ATTRIBUTES);
   const std::optional<windows::file_identity> identity = windows::identify(file.get());
   if (!identity || identity == windows::identify(source.get())) {
-    return false;
+    return std::nullopt;
   }
-  std::string start(window, '\0');
+  std::vector<unsigned char> start(readable ? window : 0);
   std::size_t count = 0;
-  while (count < window) {
+  while (count < start.size()) {
     const auto piece =
-        static_cast<DWORD>(std::min<std::size_t>(window - count, windows::max_io_chunk));
+        static_cast<DWORD>(std::min<std::size_t>(start.size() - count, windows::max_io_chunk));
     DWORD got = 0;
     if (::ReadFile(file.get(), start.data() + count, piece, &got, nullptr) == 0 || got == 0) {
       break;
@@ -38,7 +48,7 @@ bool other_file_holds(const std::string& path, const std::string& input, std::st
     count += got;
   }
   start.resize(count);
-  return start.find(text) != std::string::npos;
+  return start;
 }
 
 }  // namespace dbgparse::platform

@@ -6,6 +6,10 @@
 // - a device (NUL, the console) or a pipe: as it is;
 // - a file on disk: through a temporary file beside it that takes its place
 //   only when complete, or in place where none can be made or renamed over.
+//   In place, the table is held in memory until complete; then, with the
+//   whole file locked, its name checked and the space reserved, it is
+//   written over the old contents, which are cut to its length. Until that
+//   write the old file is untouched.
 // First: the other Windows headers need what <windows.h> defines.
 #include "win32_support.h"
 
@@ -13,9 +17,11 @@
 #include <winioctl.h>
 
 #include <cstdio>
+#include <new>
 #include <random>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "console_events.h"
 #include "own_stream.h"
@@ -143,7 +149,10 @@ struct output_state {
   std::wstring target_path;  // the output's final name, when it is to be replaced
   std::wstring temp_path;    // empty when writing in place
   windows::rename_semantics renaming = windows::rename_semantics::windows;
-  bool created = false;  // the output did not exist before this run
+  bool created = false;              // the output did not exist before this run
+  bool in_place = false;             // an existing file written over when complete
+  std::vector<unsigned char> table;  // what goes in place, held until then
+  bool lacked_memory = false;        // write() could not hold the table
   bool failed = false;
   bool committed = false;
 };
@@ -154,15 +163,70 @@ struct output_file::state : output_state {};
 
 namespace {
 
-// Writes in place from the start, as a plain open for writing would.
-bool truncate_in_place(output_state& out) {
-  const LARGE_INTEGER start{};
-  if (::SetFilePointerEx(out.target.get(), start, nullptr, FILE_BEGIN) == 0 ||
-      ::SetEndOfFile(out.target.get()) == 0) {
+// Writes the output in place: a file this run created as it comes, an
+// existing one only once the table is complete, nothing of it touched before.
+bool write_in_place(output_state& out) {
+  out.file = std::move(out.target);
+  out.in_place = !out.created;
+  return true;
+}
+
+// Whether an error says that the file system has no such feature, rather
+// than that it refused this file.
+bool unsupported(DWORD error) {
+  return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_PARAMETER;
+}
+
+// Reserves the space for `length` bytes beyond what the file holds, its end
+// and contents unchanged. A file system that cannot is written all the same.
+bool reserve(HANDLE file, std::size_t length) {
+  LARGE_INTEGER size{};
+  if (::GetFileSizeEx(file, &size) == 0) {
     return false;
   }
-  out.file = std::move(out.target);
-  return true;
+  if (length <= static_cast<unsigned long long>(size.QuadPart)) {
+    return true;  // the file's own clusters suffice
+  }
+  FILE_ALLOCATION_INFO allocation{};
+  allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(length);
+  return ::SetFileInformationByHandle(file, FileAllocationInfo, &allocation, sizeof allocation) !=
+             0 ||
+         unsupported(::GetLastError());
+}
+
+// Puts the held table over the file's old contents, under an exclusive lock
+// on the whole file that every run writing it in place takes, released once
+// the file is cut to the table's length.
+bool write_held_table(output_state& out) {
+  const HANDLE file = out.file.get();
+  OVERLAPPED whole{};
+  const bool locked =
+      ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0;
+  if (!locked && !unsupported(::GetLastError())) {
+    return false;
+  }
+  // Another run may have held the lock while the name went elsewhere.
+  bool written =
+      out.target_path.empty() || windows::still_names(out.target_path, out.target_identity);
+  if (written) {
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(out.table.size());
+    const LARGE_INTEGER start{};
+    // From the write on, a failure (an I/O error, the process ended) can
+    // leave part of it.
+    written = reserve(file, out.table.size()) &&
+              ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0 &&
+              windows::write_all(file, out.table) &&
+              ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) != 0 && ::SetEndOfFile(file) != 0;
+  }
+  if (locked) {
+    const DWORD error = ::GetLastError();  // why it failed, if it did
+    OVERLAPPED again{};
+    ::UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &again);
+    ::SetLastError(error);
+  }
+  return written;
 }
 
 // Whether the path names an alternate data stream of a file (t.qb:extra):
@@ -219,14 +283,14 @@ bool prepare_replacement(output_state& out, const std::wstring& path) {
     remove_on_close(out.removable.get());
   }
   if (names_a_stream(path)) {
-    return truncate_in_place(out);
+    return write_in_place(out);
   }
   const std::optional<file_identity> identity = identify(out.target.get());
   out.target_path = windows::final_path(out.target.get());
   const std::size_t folder_end = out.target_path.rfind(L'\\');
   if (!identity || folder_end == std::wstring::npos) {
     out.target_path.clear();
-    return truncate_in_place(out);
+    return write_in_place(out);
   }
   out.target_identity = *identity;
   if (out.removable) {
@@ -239,7 +303,7 @@ bool prepare_replacement(output_state& out, const std::wstring& path) {
   }
   if (!out.file) {
     out.temp_path.clear();
-    return truncate_in_place(out);
+    return write_in_place(out);
   }
   return true;
 }
@@ -278,6 +342,9 @@ bool finish(output_state& out) {
     return false;
   }
   if (out.temp_path.empty()) {
+    if (out.in_place && !write_held_table(out)) {
+      return false;
+    }
     return ::CloseHandle(out.file.release()) != 0;
   }
   if (!windows::still_names(out.target_path, out.target_identity)) {
@@ -360,11 +427,25 @@ bool output_file::open(const std::string& path) {
 }
 
 bool output_file::write(std::span<const unsigned char> bytes) {
-  if (!state_->failed && !windows::write_all(state_->file.get(), bytes)) {
-    state_->failed = true;
+  output_state& out = *state_;
+  if (out.failed) {
+    return false;
   }
-  return !state_->failed;
+  if (out.in_place) {
+    try {
+      out.table.insert(out.table.end(), bytes.begin(), bytes.end());
+    } catch (const std::bad_alloc&) {
+      out.failed = true;
+      out.lacked_memory = true;
+      ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+  } else if (!windows::write_all(out.file.get(), bytes)) {
+    out.failed = true;
+  }
+  return !out.failed;
 }
+
+bool output_file::lacked_memory() const { return state_->lacked_memory; }
 
 bool output_file::commit() {
   output_state& out = *state_;

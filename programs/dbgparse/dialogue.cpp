@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "conversion.h"
-#include "dbg_line.h"
+#include "kept_outputs.h"
 #include "platform.h"
 #include "warning_report.h"
 
@@ -17,11 +17,6 @@ namespace platform = dbgparse::platform;
 
 constexpr int exit_success = 0;
 constexpr int exit_failure = -1;  // arrives as 255 on POSIX, 0xFFFFFFFF on Windows
-
-// How far into an existing output the DBG header is looked for. Two DBG
-// files dropped on the program at once arrive as input and output; the
-// second is refused, not replaced by the first one's table.
-constexpr std::size_t dbg_header_window = std::size_t{64} << 10;
 
 struct paths {
   std::string input;
@@ -65,14 +60,13 @@ std::optional<paths> settle_paths(const std::vector<std::string>& args) {
   return paths{args[1], args[2]};
 }
 
-enum class write_outcome { written, cannot_open, cannot_write };
+enum class write_outcome { written, kept, cannot_open, cannot_write };
 
 // Writes the table of `input` to the output. Whatever a failed run made (a
 // temporary file, a new output) is gone once this returns, before the pause.
 write_outcome write_output(const paths& files, std::span<const unsigned char> input) {
-  if (platform::other_file_holds(files.output, files.input, dbgparse::dbg::section_header,
-                                 dbg_header_window)) {
-    return write_outcome::cannot_open;
+  if (dbgparse::is_kept_output(files.output, files.input)) {
+    return write_outcome::kept;
   }
   platform::output_file output;
   if (!output.open(files.output)) {
@@ -80,6 +74,10 @@ write_outcome write_output(const paths& files, std::span<const unsigned char> in
   }
   const bool written = dbgparse::write_table(
       input, [&output](std::span<const unsigned char> piece) { return output.write(piece); });
+  if (!written && output.lacked_memory()) {
+    // The table, held whole before it goes over a file written in place.
+    throw std::bad_alloc();
+  }
   return written && output.commit() ? write_outcome::written : write_outcome::cannot_write;
 }
 
@@ -104,6 +102,16 @@ int convert(const paths& files) {
   switch (write_output(files, input.bytes)) {
     case write_outcome::written:
       break;
+    case write_outcome::kept:
+      // The dialogue's line as for any output that cannot be opened, and
+      // why on standard error.
+      say("Couldn't open " + files.output + "!");
+      std::fflush(stdout);
+      std::fprintf(stderr, "dbgparse: %s is a DBG file: it is kept; give the table another name\n",
+                   files.output.c_str());
+      std::fflush(stderr);
+      platform::pause();
+      return exit_failure;
     case write_outcome::cannot_open:
       return fail("Couldn't open " + files.output + "!");
     case write_outcome::cannot_write:
@@ -131,5 +139,6 @@ int run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   platform::prepare_process();
+  platform::write_standard_error_as_bytes();
   return run(platform::arguments(argc, argv));
 }

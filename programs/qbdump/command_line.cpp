@@ -29,6 +29,7 @@ constexpr std::string_view usage_text =
     "Usage: qbdump [--find CHECKSUM]... [--name NAME]... TABLE\n"
     "       qbdump TABLE [LISTING]\n"
     "       qbdump --check TABLE...\n"
+    "       qbdump --entries TABLE\n"
     "Reads a QB checksum table back. TABLE - reads standard input.\n"
     "\n"
     "  TABLE            the table as a DBG listing on standard output\n"
@@ -39,6 +40,10 @@ constexpr std::string_view usage_text =
     "  --name NAME      the checksums of NAME, one a line, as 0x%08x\n"
     "  --check          only check each table's structure: \"N entries, M bytes\"\n"
     "                   or its first fault\n"
+    "  --entries        each entry as the table holds it, one a line: its byte\n"
+    "                   offset in decimal, its checksum as 0x%08x, its name in\n"
+    "                   double quotes (bytes below 0x20, \", \\ and from 0x7F on\n"
+    "                   as \\xHH), and \"padding N\" when N zero bytes follow it\n"
     "  --help           this help\n"
     "  --version        the version\n"
     "\n"
@@ -51,7 +56,7 @@ struct query {
   std::uint32_t value = 0;
 };
 
-enum class action { list, look_up, check, help, version };
+enum class action { list, look_up, check, entries, help, version };
 
 struct command {
   action what = action::list;
@@ -121,6 +126,8 @@ std::optional<std::string> option_value(const std::vector<std::string>& args, st
 std::optional<command> parse_command(const std::vector<std::string>& args, std::string& error) {
   command parsed;
   bool check = false;
+  bool entries = false;
+  std::optional<action> asked;  // --help or --version, the first given
   bool options_end = false;
   for (std::size_t at = 1; at < args.size(); ++at) {
     const std::string& arg = args[at];
@@ -131,14 +138,12 @@ std::optional<command> parse_command(const std::vector<std::string>& args, std::
     bool missing = false;
     if (arg == "--") {
       options_end = true;
-    } else if (arg == "--help") {
-      parsed.what = action::help;
-      return parsed;
-    } else if (arg == "--version") {
-      parsed.what = action::version;
-      return parsed;
+    } else if (arg == "--help" || arg == "--version") {
+      asked = asked.value_or(arg == "--help" ? action::help : action::version);
     } else if (arg == "--check") {
       check = true;
+    } else if (arg == "--entries") {
+      entries = true;
     } else if (const std::optional<std::string> sum = option_value(args, at, "--find", missing)) {
       const std::optional<std::uint32_t> value = parse_checksum(*sum);
       if (!value) {
@@ -153,11 +158,27 @@ std::optional<command> parse_command(const std::vector<std::string>& args, std::
       return std::nullopt;
     }
   }
+  if (asked) {
+    // They take no operand: one given is a mistake, not a table to ignore.
+    if (!parsed.operands.empty()) {
+      error = "unexpected argument " + parsed.operands.front();
+      return std::nullopt;
+    }
+    parsed.what = *asked;
+    return parsed;
+  }
+  if (entries && (check || !parsed.queries.empty())) {
+    error = "--entries cannot be combined with --check, --find or --name";
+    return std::nullopt;
+  }
   if (check && !parsed.queries.empty()) {
     error = "--check cannot be combined with --find or --name";
     return std::nullopt;
   }
-  parsed.what = check ? action::check : parsed.queries.empty() ? action::list : action::look_up;
+  parsed.what = entries                  ? action::entries
+                : check                  ? action::check
+                : parsed.queries.empty() ? action::list
+                                         : action::look_up;
   const std::size_t most = parsed.what == action::list    ? 2
                            : parsed.what == action::check ? parsed.operands.size()
                                                           : 1;
@@ -296,6 +317,52 @@ int look_up(const std::string& table, std::span<const unsigned char> bytes,
   return any ? exit_success : exit_nothing_found;
 }
 
+// A name as it is stored, in double quotes: the bytes that a terminal would
+// not show as themselves, and the quote and the backslash, as \xHH.
+std::string quoted_name(std::span<const unsigned char> name) {
+  std::string out = "\"";
+  for (const unsigned char c : name) {
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+      std::array<char, 8> escape{};
+      std::snprintf(escape.data(), escape.size(), "\\x%02x", static_cast<unsigned>(c));
+      out += escape.data();
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string entry_line(const qb::entry& item) {
+  std::array<char, 16> value{};
+  std::snprintf(value.data(), value.size(), "0x%08x", static_cast<unsigned>(item.value));
+  std::string line =
+      std::to_string(item.offset) + " " + value.data() + " " + quoted_name(item.name);
+  if (item.padding > 0) {
+    line += " padding " + std::to_string(item.padding);
+  }
+  line.push_back('\n');
+  return line;
+}
+
+// Each entry as the table holds it, one a line; at a fault the entries
+// before it have been shown, and the fault is told as --check tells it.
+int show_entries(const std::string& table, std::span<const unsigned char> bytes) {
+  qb::table_reader reader(bytes);
+  while (const std::optional<qb::entry> item = reader.next()) {
+    if (!write_out(entry_line(*item))) {
+      say_error("standard output: cannot write it" + because());
+      return exit_trouble;
+    }
+  }
+  if (reader.fault()) {
+    report_fault(table, bytes, *reader.fault());
+    return exit_trouble;
+  }
+  return exit_success;
+}
+
 int list(const std::string& table, std::span<const unsigned char> bytes,
          const std::optional<std::string>& listing_path) {
   const qb::warning_sink warn = [&table](const qb::listing_warning& w) {
@@ -375,6 +442,9 @@ int run(const std::vector<std::string>& args) {
     }
     if (parsed->what == action::look_up) {
       return look_up(table, input->bytes, parsed->queries);
+    }
+    if (parsed->what == action::entries) {
+      return show_entries(table, input->bytes);
     }
     // "-" as the listing is standard output, as in lz4, zstd and xxd.
     std::optional<std::string> listing_path;

@@ -14,6 +14,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -667,6 +669,172 @@ TEST_F(hostile_ground, pauses_only_before_someone_at_the_terminal) {
     EXPECT_EQ(settings.c_lflag & (ECHO | ICANON), static_cast<tcflag_t>(ECHO | ICANON))
         << c.name << ": the terminal was left raw";
     ::close(terminal);
+  }
+}
+
+// A DBG file of `count` checksum lines whose names start with `stem`: its
+// table is about 50 bytes a line.
+std::string checksum_lines(int count, const std::string& stem) {
+  std::string text = "[Checksums]\r\n";
+  for (int i = 0; i < count; ++i) {
+    char value[16];
+    std::snprintf(value, sizeof value, "0x%08x ", static_cast<unsigned>(i) * 2654435761U);
+    text += value + stem + std::to_string(i) +
+            std::string(static_cast<std::size_t>(40 + i % 9), 'n') + "\r\n";
+  }
+  return text;
+}
+
+// Files in the test's folder, as the other user may read and write them but
+// not replace them: root's, in the sticky folder.
+void plant_shared(const fs::path& file, const std::string& bytes) {
+  write_file(file, bytes);
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                            fs::perms::group_write | fs::perms::others_read |
+                            fs::perms::others_write);
+}
+
+TEST_F(hostile_ground, leaves_a_file_written_in_place_as_it_was_when_the_table_cannot_fit) {
+  if (const auto reason = no_other_user()) {
+    GTEST_SKIP() << *reason;
+  }
+  write_file(path("big.dbg"), checksum_lines(3000, "big"));
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  ASSERT_EQ(shell("$DBGPARSE big.dbg big.qb").exit_status, 0);
+  const std::string big_table = read_file(path("big.qb"));
+  ASSERT_GT(big_table.size(), std::size_t{100} << 10);
+  const std::string old(30000, 'o');
+
+  // A full disk: a small file system, where the old file and its table
+  // cannot both be held.
+  fs::create_directory(path("small"));
+  const bool mounted =
+      shell("mount -t tmpfs -o size=64k,mode=1777 dbgparse_test small 2>/dev/null").exit_status ==
+      0;
+  // The input as its own output, in a folder that its user may not write,
+  // under a file size limit the table would pass.
+  fs::create_directory(path("ro"));
+  struct failure {
+    std::string name;
+    std::string output;
+    std::string input;
+    std::optional<std::uint64_t> file_size_limit;
+    std::string said;  // after the banner
+    bool fits;         // a control: the same path, with room for the table
+  };
+  std::vector<failure> failures = {
+      {"the input as its own output past the file size limit", "ro/mine.dbg", "ro/mine.dbg",
+       std::uint64_t{100} << 10, "Couldn't write ro/mine.dbg!", false},
+      {"the input as its own output within the file size limit", "ro/mine.dbg", "ro/mine.dbg",
+       std::uint64_t{1} << 20, "Finished!", true},
+  };
+  if (mounted) {
+    failures.push_back({"a full disk", "small/shared.qb", "big.dbg", std::nullopt,
+                        "Couldn't write small/shared.qb!", false});
+    failures.push_back({"a table that fits on the small disk", "small/shared.qb", "names.dbg",
+                        std::nullopt, "Finished!", true});
+  } else {
+    std::cout << "skipped the full disk: mount is not allowed here\n";
+  }
+  for (const failure& f : failures) {
+    const std::string before = f.input == f.output ? checksum_lines(3000, "big") : old;
+    plant_shared(path(f.output), before);
+    if (f.output.starts_with("ro/")) {
+      EXPECT_EQ(::chown(path(f.output).c_str(), nobody, nobody), 0);
+      fs::permissions(path("ro"), fs::perms::owner_all | fs::perms::group_read |
+                                      fs::perms::group_exec | fs::perms::others_read |
+                                      fs::perms::others_exec);
+    }
+    run_options options;
+    options.arguments = {f.input, f.output};
+    options.working_directory = folder_;
+    options.user_id = nobody;
+    options.file_size_limit = f.file_size_limit;
+    const run_result result = run_program(program_, options);
+    EXPECT_EQ(result.output, banner + f.said + "\n") << f.name;
+    const std::string after = read_file(path(f.output));
+    if (f.fits) {
+      EXPECT_EQ(after, f.input == "names.dbg" ? golden("sample.qb") : big_table) << f.name;
+    } else {
+      EXPECT_TRUE(after == before) << f.name << ": " << after.size() << " bytes now";
+    }
+    fs::remove(path(f.output));
+  }
+  if (mounted) {
+    shell("umount small");
+  }
+}
+
+TEST_F(hostile_ground, leaves_a_file_written_in_place_whole_or_as_it_was_at_any_memory_limit) {
+  if (sanitized) {
+    GTEST_SKIP() << "the sanitizers' shadow memory needs more address space than any limit here";
+  }
+  if (const auto reason = no_other_user()) {
+    GTEST_SKIP() << *reason;
+  }
+  write_file(path("big.dbg"), checksum_lines(3000, "big"));
+  ASSERT_EQ(shell("$DBGPARSE big.dbg big.qb").exit_status, 0);
+  const std::string table = read_file(path("big.qb"));
+  const std::string old(18392, 'o');
+  // From below what the program needs to start, to more than the run needs.
+  int finished = 0;
+  int refused = 0;
+  for (int limit = 1000; limit <= 16000; limit += 250) {
+    plant_shared(path("shared.qb"), old);
+    const run_result result =
+        shell("ulimit -v " + std::to_string(limit) + " && $DBGPARSE big.dbg shared.qb", nobody);
+    const std::string after = read_file(path("shared.qb"));
+    const std::string at = "at " + std::to_string(limit) + " KiB: " + result.output;
+    if (result.output == banner + "Finished!\n") {
+      ++finished;
+      EXPECT_TRUE(after == table) << at;
+      continue;
+    }
+    EXPECT_TRUE(after == old) << at << after.size() << " bytes now";
+    if (result.output == banner + "Not enough memory for big.dbg!\n" ||
+        result.output == banner + "Couldn't write shared.qb!\n") {
+      ++refused;
+    }
+  }
+  EXPECT_GT(finished, 0) << "no limit was high enough";
+  EXPECT_GT(refused, 0) << "no limit made the run fail";
+}
+
+TEST_F(hostile_ground, runs_writing_one_file_in_place_take_turns) {
+  if (const auto reason = no_other_user()) {
+    GTEST_SKIP() << *reason;
+  }
+  // Tables of different lengths, so that any mix of the two shows.
+  write_file(path("a.dbg"), checksum_lines(3000, "a"));
+  write_file(path("b.dbg"), checksum_lines(1500, "b"));
+  ASSERT_EQ(shell("$DBGPARSE a.dbg a.qb && $DBGPARSE b.dbg b.qb").exit_status, 0);
+  plant_shared(path("shared.qb"), "older");
+  // Pairs started together; each pair must leave one whole table, and each
+  // run must finish.
+  constexpr int pairs = 100;
+  const run_result result =
+      shell("for i in $(seq " + std::to_string(pairs) +
+                "); do "
+                "$DBGPARSE a.dbg shared.qb >a.said & $DBGPARSE b.dbg shared.qb >b.said; wait $!; "
+                "grep -q Finished a.said || echo \"pair $i: a $(cat a.said)\"; "
+                "grep -q Finished b.said || echo \"pair $i: b $(cat b.said)\"; "
+                "cmp -s shared.qb a.qb || cmp -s shared.qb b.qb || echo \"pair $i: mixed\"; "
+                "done",
+            nobody);
+  EXPECT_EQ(result.output, "");
+  EXPECT_EQ(result.exit_status, 0);
+}
+
+TEST_F(hostile_ground, reads_dbg_text_piped_after_the_typed_words) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  const std::string asked = "Enter the filename: \nEnter the file to save as: \n";
+  for (const char* words : {"/dev/stdin\\nout.qb\\n", "  /dev/stdin out.qb\\n"}) {
+    fs::remove(path("out.qb"));
+    const run_result result =
+        shell("(printf '" + std::string(words) + "'; cat names.dbg) | $DBGPARSE");
+    EXPECT_EQ(result.output, banner + asked + "Finished!\n") << words;
+    EXPECT_EQ(fs::exists(path("out.qb")) ? read_file(path("out.qb")) : "", golden("sample.qb"))
+        << words;
   }
 }
 

@@ -592,6 +592,52 @@ TEST_F(platform_program, a_hard_kill_leaves_no_temporary_file_and_no_new_output)
   }
 }
 
+// The whole of a file, read through `file` from its start.
+std::string read_through(HANDLE file) {
+  std::string bytes(4096, '\0');
+  OVERLAPPED start{};
+  DWORD got = 0;
+  if (::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, &start) == 0) {
+    got = 0;
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+TEST_F(platform_program, waits_for_its_turn_to_write_a_file_in_place) {
+  // Held open without letting it be deleted, the output is written in place,
+  // under a lock on the whole file that every run writing it so takes. While
+  // another holds that lock, the run waits and the old file stays as it
+  // was; once it is released the table arrives whole. A run that did not
+  // wait would end at once, having failed or written into the old file.
+  const std::string older = "an older table, longer than the new one is " + std::string(400, '.');
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  write_file(path(u8"out.qb"), older);
+  const HANDLE holder =
+      ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  OVERLAPPED whole{};
+  ASSERT_NE(::LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole), 0);
+  const PROCESS_INFORMATION child = start_program(folder_, L"names.dbg out.qb");
+  constexpr DWORD long_enough_to_end = 2000;
+  const DWORD waited = ::WaitForSingleObject(child.hProcess, long_enough_to_end);
+  const std::string meanwhile = read_through(holder);
+  OVERLAPPED again{};
+  ::UnlockFileEx(holder, 0, MAXDWORD, MAXDWORD, &again);
+  ::WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD status = 1;
+  ::GetExitCodeProcess(child.hProcess, &status);
+  ::CloseHandle(child.hProcess);
+  ::CloseHandle(child.hThread);
+  ::CloseHandle(holder);
+  EXPECT_EQ(waited, static_cast<DWORD>(WAIT_TIMEOUT)) << "the run did not wait for the lock";
+  EXPECT_EQ(meanwhile, older);
+  EXPECT_EQ(status, 0U);
+  EXPECT_EQ(read_file(path(u8"out.qb")), golden("sample.qb"));
+  EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}));
+}
+
 // The bytes of one of the program's resources; empty when it has none.
 std::string resource_of(const fs::path& program, LPCWSTR type) {
   const HMODULE image = ::LoadLibraryExW(program.c_str(), nullptr,

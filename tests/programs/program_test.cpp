@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -122,39 +123,88 @@ TEST_F(program, reports_each_failure_with_its_message) {
   }
 }
 
-// Two DBG files dropped on the program arrive as input and output: the
-// second is refused before anything is converted, and only it.
-TEST_F(program, refuses_an_output_that_is_another_dbg_file) {
+// `text` as UTF-16, each byte a character, with its byte order mark or none.
+std::string as_utf16(const std::string& text, bool big_endian, bool mark) {
+  std::string out = mark ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
+  for (const char c : text) {
+    out += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+  }
+  return out;
+}
+
+// Two DBG files dropped on the program arrive as input and output, and a
+// name typed in the wrong order does the same: an existing DBG file other
+// than the input is refused before anything is converted and kept byte for
+// byte, whatever form its header has; every other output is replaced.
+TEST_F(program, keeps_an_output_that_is_another_dbg_file) {
   constexpr std::size_t window = std::size_t{64} << 10;
-  const std::string header = "[Checksums]\r\n";
+  const std::string dbg = golden("sample.dbg");
+  const std::string body = dbg.substr(dbg.find("\r\n") + 2);  // its lines after the header
+  std::string binary;
+  for (int i = 0; i < 4096; ++i) {
+    binary.push_back(static_cast<char>(i * 7 % 256));
+  }
   struct output {
-    std::string name;
-    std::string bytes;  // of other.dbg before the run
-    bool refused;
+    std::string label;
+    std::string name;                  // "names.dbg" is the input itself
+    std::optional<std::string> bytes;  // before the run; none: no such file
+    bool kept;
   };
   const output outputs[] = {
-      {"a second DBG file", golden("sample.dbg"), true},
-      {"its header ending at 64 KiB", std::string(window - header.size(), 'x') + header, true},
-      {"its header ending past 64 KiB", std::string(window - header.size() + 1, 'x') + header,
+      {"a second DBG file", "other.txt", dbg, true},
+      {"a header ending in LF alone", "other.txt", "[Checksums]\n" + body, true},
+      {"a header in lower case", "other.txt", "[checksums]\r\n" + body, true},
+      {"a header between blanks", "other.txt", "x\r\n \t[Checksums] \r\n" + body, true},
+      {"a header ending in CR alone", "other.txt", "[Checksums]\r0x0000002A a\r", true},
+      {"a UTF-8 byte order mark", "other.txt", "\xEF\xBB\xBF[Checksums]\n" + body, true},
+      {"UTF-16 LE with its mark", "other.txt", as_utf16(dbg, false, true), true},
+      {"UTF-16 BE with its mark", "other.txt", as_utf16(dbg, true, true), true},
+      {"UTF-16 LE without a mark", "other.txt", as_utf16(dbg, false, false), true},
+      {"UTF-16 BE without a mark", "other.txt", as_utf16(dbg, true, false), true},
+      {"a name ending in .DBG", "OTHER.DBG", golden("two_lines.qb"), true},
+      {"an empty file named .dbg", "other.dbg", "", true},
+      {"its header ending at 64 KiB", "other.txt",
+       std::string(window - 13, 'x') + "[Checksums]\r\n", true},
+      {"its header line cut at 64 KiB", "other.txt",
+       std::string(window - 13, 'x') + "\n[Checksums]\r\n", true},
+      {"its header past 64 KiB", "other.txt", std::string(window - 1, 'x') + "\n[Checksums]\n",
        false},
-      {"a header ending in LF alone", "[Checksums]\n0x0000002A a\r\n", false},
-      {"a table", golden("sample.qb"), false},
+      {"a table", "other.qb", golden("two_lines.qb"), false},
+      {"an empty file", "other.qb", "", false},
+      {"a binary file", "other.bin", binary, false},
+      {"a new file named .dbg", "new.dbg", std::nullopt, false},
+      {"the input itself", "names.dbg", std::nullopt, false},
+#ifdef _WIN32
+      {"a name that Windows reads as .dbg", "other.dbg.", golden("two_lines.qb"), true},
+#endif
   };
-  write_file(path("names.dbg"), golden("sample.dbg"));
   for (const output& o : outputs) {
     for (const bool asked : {false, true}) {
-      const std::string label = o.name + (asked ? ", typed" : ", as arguments");
-      write_file(path("other.dbg"), o.bytes);
+      const std::string label = o.label + (asked ? ", typed" : ", as arguments");
+      write_file(path("names.dbg"), dbg);
+      if (o.bytes) {
+        write_file(path(o.name), *o.bytes);
+      }
+      const std::set<std::string> before = files();
       const run_result result =
-          asked ? run({}, "names.dbg other.dbg\n") : run({"names.dbg", "other.dbg", "third.dbg"});
+          asked ? run({}, "names.dbg " + o.name + "\n") : run({"names.dbg", o.name, "third.dbg"});
       const std::string dialogue =
           asked ? "Enter the filename: \nEnter the file to save as: \n" : "";
-      EXPECT_EQ(result.output,
-                banner + dialogue + (o.refused ? "Couldn't open other.dbg!\n" : "Finished!\n"))
+      const std::string outcome =
+          o.kept ? "Couldn't open " + o.name + "!\ndbgparse: " + o.name +
+                       " is a DBG file: it is kept; give the table another name\n"
+                 : "Finished!\n";
+      EXPECT_EQ(result.output, banner + dialogue + outcome) << label;
+      EXPECT_EQ(result.exit_status, o.kept ? failure_status : 0) << label;
+      EXPECT_EQ(read_file(path(o.name)), o.kept ? *o.bytes : golden("sample.qb")) << label;
+      EXPECT_EQ(read_file(path("names.dbg")), o.name == "names.dbg" ? golden("sample.qb") : dbg)
           << label;
-      EXPECT_EQ(result.exit_status, o.refused ? failure_status : 0) << label;
-      EXPECT_EQ(read_file(path("other.dbg")), o.refused ? o.bytes : golden("sample.qb")) << label;
-      EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "other.dbg"})) << label;
+      std::set<std::string> after = before;
+      if (!o.kept) {
+        after.insert(o.name);
+      }
+      EXPECT_EQ(files(), after) << label;
+      fs::remove(path(o.name));
     }
   }
 }

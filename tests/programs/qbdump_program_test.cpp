@@ -132,6 +132,67 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
   EXPECT_FALSE(fs::exists(path("-")));
 }
 
+// --entries shows the table as stored: each entry's offset, checksum and
+// name, escaped where a terminal would not show the byte, and its padding;
+// what the listing would split or leave out is one entry here.
+TEST_F(qbdump, shows_each_entry_as_the_table_holds_it) {
+  // The name holds a line and "0x": the listing shows it as two lines.
+  const std::string nested = std::string("\x01\x2B") + value_bytes(0x22) + "0x33333333 third" +
+                             std::string("\x00\x2B", 2) + value_bytes(7) + "q\"\\\x01\x7F\xFF" +
+                             std::string(3, '\0') + std::string("\x00\x2B", 2) + value_bytes(0) +
+                             "\r\n" + std::string(2, '\0');
+  write_file(path("t.qb"), table);
+  write_file(path("nested.qb"), nested);
+  write_file(path("bad.qb"), table.substr(0, table.size() - 1));
+  write_file(path("none.qb"), std::string(2, '\0'));
+  const std::string usage_hint = "qbdump: Try 'qbdump --help' for more information.\n";
+  const std::string bad_end = "qbdump: bad.qb: byte 19: expected 00 (the end marker is 00 00)\n";
+  struct invocation {
+    std::vector<std::string> arguments;
+    std::string standard_input;
+    int status;
+    std::string output;  // standard output, then standard error
+  };
+  const invocation cases[] = {
+      {{"--entries", "t.qb"}, "", 0, "0 0x0000002a \"one\"\n9 0xdeadbeef \"two\"\n"},
+      {{"--entries", "-"}, table, 0, "0 0x0000002a \"one\"\n9 0xdeadbeef \"two\"\n"},
+      {{"nested.qb", "--entries"},
+       "",
+       0,
+       "0 0x00000022 \"0x33333333 third\"\n"
+       "22 0x00000007 \"q\\x22\\x5c\\x01\\x7f\\xff\" padding 3\n"
+       "37 0x00000000 \"\\x0d\\x0a\"\n"},
+      {{"--entries", "none.qb"}, "", 0, ""},
+      {{"--entries", "bad.qb"}, "", 2, "0 0x0000002a \"one\"\n" + bad_end},
+      {{"--entries", "-"},
+       golden("sample.dbg"),
+       2,
+       "qbdump: standard input: byte 0: expected 01 2B (the first entry's marker) or 00 00 (the "
+       "end marker of an empty table)\nqbdump: standard input: it looks like DBG text, not a QB "
+       "table; dbgparse converts it into one\n"},
+      {{"--entries", "t.qb", "t.qb"}, "", 2, "qbdump: unexpected argument t.qb\n" + usage_hint},
+      {{"--entries"}, "", 2, "qbdump: no table given\n" + usage_hint},
+      {{"--entries", "--check", "t.qb"},
+       "",
+       2,
+       "qbdump: --entries cannot be combined with --check, --find or --name\n" + usage_hint},
+      {{"--entries", "--find", "2a", "t.qb"},
+       "",
+       2,
+       "qbdump: --entries cannot be combined with --check, --find or --name\n" + usage_hint},
+      {{"--version", "extra"}, "", 2, "qbdump: unexpected argument extra\n" + usage_hint},
+      {{"--help", "extra"}, "", 2, "qbdump: unexpected argument extra\n" + usage_hint},
+      {{"t.qb", "--help"}, "", 2, "qbdump: unexpected argument t.qb\n" + usage_hint},
+      {{"--version", "--", "-"}, "", 2, "qbdump: unexpected argument -\n" + usage_hint},
+  };
+  for (const invocation& c : cases) {
+    const run_result result = qb(c.arguments, c.standard_input);
+    const std::string label = testing::PrintToString(c.arguments);
+    EXPECT_EQ(result.exit_status, c.status) << label;
+    EXPECT_EQ(result.output, c.output) << label;
+  }
+}
+
 TEST_F(qbdump, leaves_the_listing_as_it_was_when_the_run_fails) {
   write_file(path("names.dbg"), golden("sample.dbg"));
   write_file(path("cut.qb"), golden("sample.qb").substr(0, 100));
