@@ -11,7 +11,7 @@ function hex8(value) {
 }
 
 // A name as qbdump --entries shows it: in double quotes, with bytes below
-// 0x20, '"', '\' and bytes from 0x7F on as \xNN.
+// 0x20, '"', '\' and bytes from 0x7F on as \xhh.
 function quoted(name) {
   let text = '"';
   for (const byte of name) {
@@ -22,7 +22,7 @@ function quoted(name) {
 }
 
 function entryLine(entry) {
-  const padding = entry.padding > 0 ? ` ${entry.padding}` : "";
+  const padding = entry.padding > 0 ? ` padding ${entry.padding}` : "";
   return `${entry.offset} ${hex8(entry.checksum)} ${quoted(entry.name)}${padding}`;
 }
 

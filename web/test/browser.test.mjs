@@ -89,16 +89,6 @@ function shown(page) {
   });
 }
 
-// Each entry line against the table's own bytes: offset, marker, checksum.
-function checkEntryLines(table, lines, name) {
-  for (const line of lines) {
-    const [, offset, checksum] = line.match(/^(\d+) 0x([0-9a-f]{8}) "(?:[\x20-\x7e])*"(?: \d+)?$/) ?? [];
-    assert.ok(offset !== undefined, `${name}: entry line ${JSON.stringify(line)}`);
-    assert.equal(table[Number(offset) + 1], 0x2b, `${name}: ${line}`);
-    assert.equal(table.readUInt32LE(Number(offset) + 2), parseInt(checksum, 16), `${name}: ${line}`);
-  }
-}
-
 function holdToNative(results) {
   assert.equal(results.length, all.length);
   for (const got of results) {
@@ -118,9 +108,8 @@ function holdToNative(results) {
       assert.ok(bytes.equals(want.listing), `${got.name}: the listing differs from qbdump's`);
       const check = got.fault ?? got.count.replace(/^(\d+) entr(y|ies).*/, "$1 entries");
       assert.equal(check, want.check, got.name);
-      const lines = got.entries?.split("\n") ?? [];
-      assert.equal(lines.length, got.fault ? lines.length : Math.min(Number(got.count.split(" ")[0]), 300), got.name);
-      checkEntryLines(Buffer.from(c.bytes), lines, got.name);
+      assert.deepEqual(got.entries?.split("\n") ?? [], want.entries.slice(0, 300), got.name);
+      if (want.entries.length > 300) assert.match(got.count, /\(the first 300 shown\)$/);
     }
   }
 }
@@ -143,7 +132,7 @@ async function wholeRun(url, screenshot) {
   await page.context().close();
 }
 
-test("opened from disk, the page gives dbgparse's tables, warnings and qbdump's listings", async () => {
+test("opened from disk, the page gives dbgparse's tables and warnings, qbdump's entries, faults and listings", async () => {
   await wholeRun(pathToFileURL(pagePath).href, "dbgparse-file.png");
 });
 

@@ -68,15 +68,21 @@ export function cases({ hostile = 200, damaged = 100 } = {}) {
   // Lines of entries inside names: a table some 10 KB longer than its input.
   const longer = Buffer.from(`[Checksums]\r\n${"0x12345678 0x12345678 0x12345678 0x\r\n".repeat(10000)}`, "latin1");
   const dbg = [...golden, ...corpus, ...hostileDbg(hostile), { name: "table-longer-than-input.dbg", bytes: new Uint8Array(longer) }];
-  const tables = [...goldenTables, ...corpusTables, ...damagedTables(goldenTables.map((t) => t.bytes), damaged)];
+  // A table of more entries than the page shows.
+  const many = [Buffer.from([1, 0x2b, 1, 0, 0, 0, 0x61])];
+  for (let k = 2; k <= 1000; k++) many.push(Buffer.from([0, 0x2b, k & 0xff, k >> 8, 0, 0, 0x61]));
+  many.push(Buffer.from([0, 0]));
+  const manyEntries = { name: "many-entries.qb", bytes: new Uint8Array(Buffer.concat(many)) };
+  const tables = [...goldenTables, ...corpusTables, manyEntries, ...damagedTables(goldenTables.map((t) => t.bytes), damaged)];
   return [...dbg.map((c) => ({ ...c, table: false })), ...tables.map((c) => ({ ...c, table: true }))];
 }
 
 // What the native programs make of each case, the files written to a
 // temporary folder (returned as `dir`, each case as dir/NAME):
 // for a DBG file `table` (dbgparse's bytes) and `warnings` (the lines it
-// prints on its standard error); for a table `check` ("N entries" or "byte N: expected ...",
-// as qbdump --check says) and `listing` (qbdump's standard output).
+// prints on its standard error); for a table `check` ("N entries" or "byte N:
+// expected ...", as qbdump --check says), `listing` (qbdump's standard
+// output) and `entries` (the lines of qbdump --entries).
 export async function expectations(all) {
   const dir = mkdtempSync(join(tmpdir(), "dbgparse-web-"));
   const out = join(dir, "out");
@@ -108,7 +114,13 @@ export async function expectations(all) {
     // A table that breaks makes qbdump fail after the listing's start.
     const listing = await run(join(native, "qbdump"), [name], { cwd: dir, encoding: "buffer", maxBuffer: 1 << 28 })
       .catch((failed) => failed.stdout);
-    expected.set(name, { check: said.get(name), listing: new Uint8Array(listing.stdout ?? listing) });
+    const entries = await run(join(native, "qbdump"), ["--entries", name], { cwd: dir, encoding: "latin1", maxBuffer: 1 << 28 })
+      .catch((failed) => failed);
+    expected.set(name, {
+      check: said.get(name),
+      listing: new Uint8Array(listing.stdout ?? listing),
+      entries: entries.stdout.split("\n").filter(Boolean),
+    });
   });
   return { dir, expected };
 }
