@@ -26,12 +26,32 @@ function asBytes(input, what) {
   throw new TypeError(`${what} must be a Uint8Array or an ArrayBuffer`);
 }
 
+// Warning records (dbgparse_wasm.cpp): four little-endian words (kind, line,
+// offset, message length), then the message.
+function parseWarnings(records) {
+  const view = new DataView(records.buffer, records.byteOffset, records.byteLength);
+  const decoder = new TextDecoder();
+  const list = [];
+  for (let at = 0; at < records.length; ) {
+    const length = view.getUint32(at + 12, true);
+    list.push({
+      kind: view.getUint32(at, true),
+      line: view.getUint32(at + 4, true),
+      offset: view.getUint32(at + 8, true),
+      message: decoder.decode(records.subarray(at + 16, at + 16 + length)),
+    });
+    at += 16 + length;
+  }
+  return list;
+}
+
 // The API over an instantiated module (its exports).
 function bind(exports) {
   const { memory } = exports;
   exports._initialize();
   // Out-parameters of every call, allocated once: five words for an entry,
-  // three for results (pointer, size, count) and one for a reason's pointer.
+  // three for results (pointer, size, count), one for a reason's pointer,
+  // one for an offset and two for a second result (pointer, size).
   const scratch = exports.web_malloc(64);
   const entryWords = scratch;
   const outPointer = scratch + 20;
@@ -39,6 +59,8 @@ function bind(exports) {
   const outCount = scratch + 28;
   const outReason = scratch + 32;
   const outOffset = scratch + 36;
+  const outPointer2 = scratch + 40;
+  const outSize2 = scratch + 44;
   const words = () => new Uint32Array(memory.buffer);
   const heap = () => new Uint8Array(memory.buffer);
   const text = (pointer) => {
@@ -64,10 +86,10 @@ function bind(exports) {
   }
 
   // Takes the buffer a call left in outPointer/outSize: a copy, then freed.
-  function takeOutput() {
+  function takeOutput(pointerAt = outPointer, sizeAt = outSize) {
     const w = words();
-    const pointer = w[outPointer >> 2];
-    const size = w[outSize >> 2];
+    const pointer = w[pointerAt >> 2];
+    const size = w[sizeAt >> 2];
     const copy = heap().slice(pointer, pointer + size);
     exports.web_free(pointer);
     return copy;
@@ -100,21 +122,7 @@ function bind(exports) {
       const status = exports.web_diagnose(pointer, size, limit, outPointer, outSize, outCount);
       if (status !== OK) throw failure(status);
       const count = words()[outCount >> 2];
-      const records = takeOutput();
-      const view = new DataView(records.buffer);
-      const decoder = new TextDecoder();
-      const list = [];
-      for (let at = 0; at < records.length; ) {
-        const length = view.getUint32(at + 12, true);
-        list.push({
-          kind: view.getUint32(at, true),
-          line: view.getUint32(at + 4, true),
-          offset: view.getUint32(at + 8, true),
-          message: decoder.decode(records.subarray(at + 16, at + 16 + length)),
-        });
-        at += 16 + length;
-      }
-      return { warnings: list, count };
+      return { warnings: parseWarnings(takeOutput()), count };
     });
   }
 
@@ -152,13 +160,17 @@ function bind(exports) {
     return read.entries;
   }
 
-  // The listing; for a table that breaks, the entries' before it and the fault.
-  function readListing(table) {
+  // The listing; for a table that breaks, the entries' before it and the
+  // fault. With the entries it leaves out (the first `limit`: kind
+  // DBGPARSE_WARNING_LEFT_OUT, `line` the entry's number), and their count.
+  function readListing(table, limit = 0xffffffff) {
     return withInput(table, "a table", (pointer, size) => {
-      const status = exports.web_list(pointer, size, outPointer, outSize);
+      const status = exports.web_list(pointer, size, limit, outPointer, outSize, outPointer2, outSize2, outCount);
       if (status !== OK && status !== MALFORMED) throw failure(status);
+      const leftOutCount = words()[outCount >> 2];
+      const leftOut = parseWarnings(takeOutput(outPointer2, outSize2));
       const listing = takeOutput();
-      return { listing, fault: status === MALFORMED ? fault(pointer, size) : null };
+      return { listing, fault: status === MALFORMED ? fault(pointer, size) : null, leftOut, leftOutCount };
     });
   }
 

@@ -120,12 +120,22 @@ EMSCRIPTEN_KEEPALIVE int web_diagnose(const unsigned char* dbg, size_t size, siz
 }
 
 // qbdump's listing of table[0 .. size); for a table that breaks, the
-// listing of the entries before the fault with DBGPARSE_ERROR_MALFORMED.
-EMSCRIPTEN_KEEPALIVE int web_list(const unsigned char* table, size_t size, unsigned char** listing,
-                                  size_t* listing_size) {
+// listing of the entries before the fault with DBGPARSE_ERROR_MALFORMED. The
+// entries it leaves out as warning records (the first `limit`), and their
+// count in *count.
+EMSCRIPTEN_KEEPALIVE int web_list(const unsigned char* table, size_t size, size_t limit,
+                                  unsigned char** listing, size_t* listing_size,
+                                  unsigned char** left_out, size_t* left_out_size, size_t* count) {
   gathered out;
-  return hand_over(dbgparse_list(table, size, gather_bytes, &out, nullptr, nullptr), out, listing,
-                   listing_size);
+  warnings skipped;
+  skipped.limit = limit;
+  int status = dbgparse_list(table, size, gather_bytes, &out, gather_warning, &skipped);
+  *count = skipped.count;
+  if (out.out_of_memory || skipped.records.out_of_memory) {
+    status = DBGPARSE_ERROR_NO_MEMORY;  // both freed below
+  }
+  hand_over(status, skipped.records, left_out, left_out_size);
+  return hand_over(status, out, listing, listing_size);
 }
 
 // dbgparse_next_entry with the entry as five 32-bit words: checksum, name,

@@ -57,6 +57,15 @@
     if (data.fault) {
       item.append(element("p", { className: "fault", role: "alert" }, `byte ${data.fault.offset}: expected ${data.fault.reason}`));
     }
+    if (data.leftOutCount > 0) {
+      // As qbdump tells them on its standard error.
+      const lines = data.leftOut.map(({ line, offset, message }) => `qbdump: ${name}: entry ${line} at byte ${offset} left out: ${message}`);
+      item.append(
+        element("p", { className: "left-out-count" }, `${count(data.leftOutCount, "entry", "entries")} that the listing leaves out` +
+          (data.leftOutCount > lines.length ? ` (the first ${lines.length} shown)` : "")),
+        element("pre", { className: "left-out", tabIndex: 0, "aria-label": `entries the listing of ${name} leaves out` }, lines.join("\n")),
+      );
+    }
     const label = data.fault ? "Download the listing of the entries before the fault" : "Download the listing";
     item.append(element("p", {}, download(data.listing, listingName(name), `${label}, ${listingName(name)}`)));
   }

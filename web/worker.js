@@ -3,6 +3,7 @@
 // WASM_BASE64 (see bundle.mjs).
 const ENTRIES_SHOWN = 300;
 const WARNINGS_SHOWN = 20; // as dbgparse prints them: the first 20, then a count
+const LEFT_OUT_SHOWN = 20;
 
 const ready = instantiate(Uint8Array.from(atob(WASM_BASE64), (c) => c.charCodeAt(0)));
 
@@ -58,10 +59,11 @@ async function handle(id, file, isTable) {
   }
   postMessage({ id, progress: { stage: "reading entries" } });
   const found = api.readEntries(bytes, ENTRIES_SHOWN);
-  const { listing } = api.readListing(bytes);
+  const { listing, leftOut, leftOutCount } = api.readListing(bytes, LEFT_OUT_SHOWN);
   const fault = found.fault && { offset: found.fault.offset, reason: found.fault.reason };
   const lines = found.entries.map(entryLine);
-  return { id, kind: "qb", count: found.count, lines, fault, listing: new Blob([listing]) };
+  const blob = new Blob([listing]);
+  return { id, kind: "qb", count: found.count, lines, fault, listing: blob, leftOut, leftOutCount };
 }
 
 onmessage = async ({ data: { id, file, isTable } }) => {

@@ -81,6 +81,7 @@ function shown(page) {
         warnings: text("pre.warnings"),
         entries: text("pre.entries"),
         fault: text(".fault"),
+        leftOut: text("pre.left-out"),
         error: text(".error"),
         download: link?.getAttribute("download") ?? null,
         bytes: link ? base64(new Uint8Array(await (await fetch(link.href)).arrayBuffer())) : null,
@@ -91,6 +92,7 @@ function shown(page) {
 
 function holdToNative(results) {
   assert.equal(results.length, all.length);
+  assert.ok(results.some((got) => got.leftOut), "no table with entries a listing leaves out");
   for (const got of results) {
     const want = expected.get(got.name);
     const c = all.find((k) => k.name === got.name);
@@ -109,6 +111,7 @@ function holdToNative(results) {
       const check = got.fault ?? got.count.replace(/^(\d+) entr(y|ies).*/, "$1 entries");
       assert.equal(check, want.check, got.name);
       assert.deepEqual(got.entries?.split("\n") ?? [], want.entries.slice(0, 300), got.name);
+      assert.deepEqual(got.leftOut?.split("\n") ?? [], want.leftOut.slice(0, 20), got.name);
       if (want.entries.length > 300) assert.match(got.count, /\(the first 300 shown\)$/);
     }
   }

@@ -82,7 +82,8 @@ export function cases({ hostile = 200, damaged = 100 } = {}) {
 // for a DBG file `table` (dbgparse's bytes) and `warnings` (the lines it
 // prints on its standard error); for a table `check` ("N entries" or "byte N:
 // expected ...", as qbdump --check says), `listing` (qbdump's standard
-// output) and `entries` (the lines of qbdump --entries).
+// output), `leftOut` (its lines on the entries the listing leaves out) and
+// `entries` (the lines of qbdump --entries).
 export async function expectations(all) {
   const dir = mkdtempSync(join(tmpdir(), "dbgparse-web-"));
   const out = join(dir, "out");
@@ -113,12 +114,13 @@ export async function expectations(all) {
   await inTurn(tables, async (name) => {
     // A table that breaks makes qbdump fail after the listing's start.
     const listing = await run(join(native, "qbdump"), [name], { cwd: dir, encoding: "buffer", maxBuffer: 1 << 28 })
-      .catch((failed) => failed.stdout);
+      .catch((failed) => failed);
     const entries = await run(join(native, "qbdump"), ["--entries", name], { cwd: dir, encoding: "latin1", maxBuffer: 1 << 28 })
       .catch((failed) => failed);
     expected.set(name, {
       check: said.get(name),
-      listing: new Uint8Array(listing.stdout ?? listing),
+      listing: new Uint8Array(listing.stdout),
+      leftOut: listing.stderr.toString("latin1").split("\n").filter((line) => line.includes(" left out: ")),
       entries: entries.stdout.split("\n").filter(Boolean),
     });
   });
