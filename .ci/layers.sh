@@ -9,7 +9,10 @@
 #   say how its functions are exported from a DLL;
 # - lib/ includes nothing from platform/ or programs/: every header it names
 #   in quotes is one of its own, none is a header of the layers above, and
-#   its CMake targets link to neither.
+#   its CMake targets link to neither;
+# - the library builds alone (DBGPARSE_PROGRAMS=OFF), with no thread, and
+#   with another compiler than the programs' (clang++), as a user on
+#   another system would build it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -55,8 +58,21 @@ if hits=$(grep -nE 'dbgparse_platform|programs/|platform/' lib/CMakeLists.txt | 
   complain "lib/CMakeLists.txt: the library's targets reach a layer above it:"$'\n'"$hits"
 fi
 
+if hits=$(grep -nE '#[[:space:]]*include[[:space:]]*<(thread|mutex|condition_variable|future)>' lib/*.cpp lib/*.h); then
+  complain "the library starts or waits for threads:"$'\n'"$hits"
+fi
+
+compiler=$(command -v clang++ || command -v c++)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+if ! cmake -S . -B "$work" -DDBGPARSE_PROGRAMS=OFF -DDBGPARSE_TESTS=OFF -DDBGPARSE_WERROR=ON \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$compiler" >/dev/null ||
+  ! cmake --build "$work" -j2 >/dev/null; then
+  complain "the library does not build alone with $compiler"
+fi
+
 if [ "$failed" != 0 ]; then
   echo "the layers leak: see above" >&2
   exit 1
 fi
-echo "layers: the operating system is reached through platform/ alone; lib/ includes only itself"
+echo "layers: the operating system is reached through platform/ alone; lib/ includes only itself, starts no thread and builds alone with $(basename "$compiler")"

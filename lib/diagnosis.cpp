@@ -322,9 +322,10 @@ bool diagnosis::look_between(std::size_t from, std::size_t to) {
   return true;
 }
 
-// Whether only blanks or tabs stand between `at` and the start of its line.
+// Whether only blanks, tabs or zero bytes (padding, no text) stand between
+// `at` and the start of its line.
 bool diagnosis::starts_its_line(std::size_t at) const {
-  while (at > section_ && is_blank(input_[at - 1])) {
+  while (at > section_ && (is_blank(input_[at - 1]) || input_[at - 1] == 0)) {
     --at;
   }
   return at <= section_ || dbg::is_line_end(input_[at - 1]);

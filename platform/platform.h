@@ -48,6 +48,11 @@ read_result read_input(const std::string& path, input_bytes& input);
 // never not_found.
 read_result read_standard_input(input_bytes& input);
 
+// The name of the file that `path` opens, as the system reads it: on
+// Windows without the dots and blanks it drops at the end ("a.dbg." opens
+// a.dbg), elsewhere `path` itself.
+std::string_view opened_name(std::string_view path);
+
 // The first `window` bytes (fewer when it is shorter) of the existing
 // regular file that `path` names, when it is not the file that `input`
 // names. Nothing whenever that cannot be told (no such file, a device, a

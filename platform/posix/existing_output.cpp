@@ -56,4 +56,6 @@ std::optional<std::vector<unsigned char>> other_file_start(const std::string& pa
   return start;
 }
 
+std::string_view opened_name(std::string_view path) { return path; }
+
 }  // namespace dbgparse::platform

@@ -51,4 +51,11 @@ std::optional<std::vector<unsigned char>> other_file_start(const std::string& pa
   return start;
 }
 
+std::string_view opened_name(std::string_view path) {
+  while (!path.empty() && (path.back() == '.' || path.back() == ' ')) {
+    path.remove_suffix(1);
+  }
+  return path;
+}
+
 }  // namespace dbgparse::platform

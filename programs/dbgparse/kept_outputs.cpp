@@ -16,13 +16,8 @@ namespace {
 // How far into an existing output the header is looked for.
 constexpr std::size_t header_window = std::size_t{64} << 10;
 
-bool named_as_dbg(std::string_view name) {
-#ifdef _WIN32
-  // Windows drops dots and blanks at the end of a name: "a.dbg." opens a.dbg.
-  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
-    name.remove_suffix(1);
-  }
-#endif
+bool named_as_dbg(std::string_view path) {
+  const std::string_view name = platform::opened_name(path);
   constexpr std::string_view extension = ".dbg";
   return name.size() >= extension.size() &&
          std::equal(extension.begin(), extension.end(), name.end() - extension.size(),
