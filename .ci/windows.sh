@@ -76,7 +76,7 @@ check_width() {
       exit 1
     fi
   done
-  for file in README.txt LICENSE.txt sample.dbg dbgparse.dll libdbgparse.dll.a dbgparse.def dbgparse.h; do
+  for file in README.txt LICENSE.txt sample.dbg dbgparse.dll libdbgparse.dll.a dbgparse.def dbgparse.h Dbgparse.cs; do
     grep -q "/$file\$" <<<"$contents" || { echo "the zip lacks $file" >&2; exit 1; }
   done
   # The DLL exports the C interface alone and needs no DLL beyond Windows'.
@@ -84,7 +84,9 @@ check_width() {
   table=$(x86_64-w64-mingw32-objdump -p "build/$preset/zipped.dll")
   exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$table" |
     grep -E '^[[:space:]]*\[ *[0-9]+\] ' | awk '{print $NF}' | sort)
-  if [ "$(tr '\n' ' ' <<<"$exports")" != "dbgparse_convert dbgparse_convert_to dbgparse_next_entry dbgparse_version " ]; then
+  # The functions dbgparse.def lists, no more and no fewer.
+  listed=$(sed -n '/^EXPORTS/,$p' lib/dbgparse.def | awk 'NR > 1 && NF { print $1 }' | sort)
+  if [ "$exports" != "$listed" ]; then
     echo "dbgparse.dll exports: $exports" >&2
     exit 1
   fi

@@ -69,10 +69,11 @@ if(WIN32)
           DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/examples/sample.dbg DESTINATION .)
   # The library for Windows tools: the DLL, its import library for mingw,
-  # the .def file from which MSVC's lib makes one, and the header.
+  # the .def file from which MSVC's lib makes one, the header, and the C#
+  # wrapper that a C# project adds.
   install(TARGETS libdbgparse RUNTIME DESTINATION . ARCHIVE DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/lib/include/dbgparse.h ${PROJECT_SOURCE_DIR}/lib/dbgparse.def
-          DESTINATION .)
+                ${PROJECT_SOURCE_DIR}/bindings/csharp/Dbgparse.cs DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)

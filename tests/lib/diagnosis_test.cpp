@@ -33,7 +33,7 @@ TEST(diagnose, tells_each_surprise_with_its_line) {
       {"clean", "head\r\n[Checksums]\r\n0x0000002a a_name\r\n0xDEADbeef\tb\r\n", {}},
       {"empty input", "", {}},
       {"indented line", "[Checksums]\r\n  0x0000002a a\r\n", {}},
-      {"zero bytes before a line", std::string("[Checksums]\r\n\0\0 0x0000002a a\r\n", 29), {}},
+      {"zero bytes before a line", std::string("[Checksums]\r\n\0\0 0x0000002a a\r\n"sv), {}},
       {"no header at all",
        "0x0000002a a\r\n",
        {"0: there is no \"[Checksums]\" line ending in CR LF, so the table is empty"}},
