@@ -1,0 +1,49 @@
+// The WebAssembly module's conversion in Node against the native library
+// in-process, on a realistic 64 MiB DBG file, and the page's size.
+//   node bench/web_convert.mjs [--size-mib 64] [--runs 5]
+// Needs the `web` and `release` builds (build/web, build/release) and cc.
+import { execFileSync } from "node:child_process";
+import { mkdtempSync, rmSync, statSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { parseArgs } from "node:util";
+import { realistic, root } from "../web/test/cases.mjs";
+
+const { values } = parseArgs({ options: { "size-mib": { type: "string", default: "64" }, runs: { type: "string", default: "5" } } });
+const size = Number(values["size-mib"]) << 20;
+const runs = Number(values.runs);
+const { convert, version } = await import(join(root, "build/web/web/package/dbgparse.mjs"));
+
+const work = mkdtempSync(join(tmpdir(), "dbgparse-bench-"));
+try {
+  const input = realistic(size);
+  const inputPath = join(work, "input.dbg");
+  writeFileSync(inputPath, input);
+
+  const program = join(work, "convert_in_process");
+  execFileSync("cc", ["-O2", "-std=c99", "-I", join(root, "lib/include"), join(root, "bench/convert_in_process.c"),
+    join(root, "build/release/lib/libdbgparse.a"), "-lstdc++", "-o", program]);
+  const [nativeBest, nativeFresh, nativeTable] = execFileSync(program, [inputPath, String(runs)], { encoding: "utf8" }).trim().split(" ").map(Number);
+
+  let best = Infinity;
+  let tableSize = 0;
+  for (let run = 0; run < runs; run++) {
+    const start = process.hrtime.bigint();
+    tableSize = convert(input).length;
+    best = Math.min(best, Number(process.hrtime.bigint() - start) / 1e9);
+  }
+  if (tableSize !== nativeTable) throw new Error(`tables of ${tableSize} and ${nativeTable} bytes`);
+
+  const mib = input.length / (1 << 20);
+  const rate = (seconds) => `${(mib / seconds).toFixed(0)} MiB/s`;
+  console.log(`input: ${input.length} bytes (${mib.toFixed(1)} MiB), table ${tableSize} bytes, best of ${runs} runs`);
+  console.log(`native library in-process, dbgparse_convert_to into one buffer used again: ${nativeBest.toFixed(3)} s, ${rate(nativeBest)}`);
+  console.log(`native library in-process, dbgparse_convert_to into a new buffer each run: ${nativeFresh.toFixed(3)} s, ${rate(nativeFresh)}`);
+  console.log(`WebAssembly ${version} in Node ${process.version}, convert() (copies in and out included): ${best.toFixed(3)} s, ${rate(best)}`);
+  console.log(`WebAssembly / native speed: ${(nativeBest / best).toFixed(2)} against the buffer used again, ${(nativeFresh / best).toFixed(2)} against a new one`);
+  for (const file of ["build/web/web/dbgparse.wasm", "build/web/dbgparse.html"]) {
+    console.log(`${file}: ${statSync(join(root, file)).size} bytes`);
+  }
+} finally {
+  rmSync(work, { recursive: true, force: true });
+}

@@ -1,0 +1,203 @@
+// The dbgparse WebAssembly module behind a JavaScript interface, for Node and
+// browsers alike. Written without imports, so that bundle.mjs can put it
+// inline into the page's worker as a plain script (it drops the `export`s).
+// Every call copies its input into the module's heap, calls one export of
+// dbgparse_wasm.cpp and copies the result out, freeing all it allocated.
+
+// A table that breaks where qbdump --check says it does.
+export class MalformedTableError extends Error {
+  constructor(offset, reason) {
+    super(`byte ${offset}: expected ${reason}`);
+    this.name = "MalformedTableError";
+    this.offset = offset;
+    this.reason = reason;
+  }
+}
+
+const OK = 0;
+const END = 1;
+const NO_MEMORY = -2;
+const MALFORMED = -5;
+
+function asBytes(input, what) {
+  if (input instanceof Uint8Array) return input;
+  if (input instanceof ArrayBuffer) return new Uint8Array(input);
+  if (ArrayBuffer.isView(input)) return new Uint8Array(input.buffer, input.byteOffset, input.byteLength);
+  throw new TypeError(`${what} must be a Uint8Array or an ArrayBuffer`);
+}
+
+// Warning records (dbgparse_wasm.cpp): four little-endian words (kind, line,
+// offset, message length), then the message.
+function parseWarnings(records) {
+  const view = new DataView(records.buffer, records.byteOffset, records.byteLength);
+  const decoder = new TextDecoder();
+  const list = [];
+  for (let at = 0; at < records.length; ) {
+    const length = view.getUint32(at + 12, true);
+    list.push({
+      kind: view.getUint32(at, true),
+      line: view.getUint32(at + 4, true),
+      offset: view.getUint32(at + 8, true),
+      message: decoder.decode(records.subarray(at + 16, at + 16 + length)),
+    });
+    at += 16 + length;
+  }
+  return list;
+}
+
+// The API over an instantiated module (its exports).
+function bind(exports) {
+  const { memory } = exports;
+  exports._initialize();
+  // Out-parameters of every call, allocated once: five words for an entry,
+  // three for results (pointer, size, count), one for a reason's pointer,
+  // one for an offset and two for a second result (pointer, size).
+  const scratch = exports.web_malloc(64);
+  const entryWords = scratch;
+  const outPointer = scratch + 20;
+  const outSize = scratch + 24;
+  const outCount = scratch + 28;
+  const outReason = scratch + 32;
+  const outOffset = scratch + 36;
+  const outPointer2 = scratch + 40;
+  const outSize2 = scratch + 44;
+  const words = () => new Uint32Array(memory.buffer);
+  const heap = () => new Uint8Array(memory.buffer);
+  const text = (pointer) => {
+    const bytes = heap();
+    let end = pointer;
+    while (bytes[end] !== 0) end++;
+    return new TextDecoder().decode(bytes.subarray(pointer, end));
+  };
+  const failure = (status) =>
+    status === NO_MEMORY ? new RangeError("dbgparse: not enough memory for it") : new Error(`dbgparse: status ${status}`);
+
+  // Runs `call` with the input copied into the heap, freeing it afterwards.
+  function withInput(input, what, call) {
+    const bytes = asBytes(input, what);
+    const pointer = exports.web_malloc(Math.max(bytes.length, 1));
+    if (pointer === 0) throw failure(NO_MEMORY);
+    try {
+      heap().set(bytes, pointer);
+      return call(pointer, bytes.length, bytes);
+    } finally {
+      exports.web_free(pointer);
+    }
+  }
+
+  // Takes the buffer a call left in outPointer/outSize: a copy, then freed.
+  function takeOutput(pointerAt = outPointer, sizeAt = outSize) {
+    const w = words();
+    const pointer = w[pointerAt >> 2];
+    const size = w[sizeAt >> 2];
+    const copy = heap().slice(pointer, pointer + size);
+    exports.web_free(pointer);
+    return copy;
+  }
+
+  function fault(table, size, offset) {
+    // The fault as dbgparse_next_entry reports it, from the start.
+    const w = words();
+    w[outOffset >> 2] = 0;
+    for (;;) {
+      const status = exports.web_next_entry(table, size, outOffset, entryWords, outReason);
+      if (status !== OK) {
+        const at = words()[outOffset >> 2];
+        return status === MALFORMED ? new MalformedTableError(at, text(words()[outReason >> 2])) : null;
+      }
+    }
+  }
+
+  function convert(dbg) {
+    return withInput(dbg, "a DBG file", (pointer, size) => {
+      const status = exports.web_convert(pointer, size, outPointer, outSize);
+      if (status !== OK) throw failure(status);
+      return takeOutput();
+    });
+  }
+
+  // The warnings, the first `limit` of them, and how many there are.
+  function warnings(dbg, limit = 0xffffffff) {
+    return withInput(dbg, "a DBG file", (pointer, size) => {
+      const status = exports.web_diagnose(pointer, size, limit, outPointer, outSize, outCount);
+      if (status !== OK) throw failure(status);
+      const count = words()[outCount >> 2];
+      return { warnings: parseWarnings(takeOutput()), count };
+    });
+  }
+
+  // The entries, the first `limit` of them, how many there are, and the fault.
+  function readEntries(table, limit = Infinity) {
+    return withInput(table, "a table", (pointer, size, bytes) => {
+      const list = [];
+      let count = 0;
+      words()[outOffset >> 2] = 0;
+      for (;;) {
+        const status = exports.web_next_entry(pointer, size, outOffset, entryWords, outReason);
+        const w = words();
+        if (status === END) return { entries: list, count, fault: null };
+        if (status === MALFORMED) {
+          return { entries: list, count, fault: new MalformedTableError(w[outOffset >> 2], text(w[outReason >> 2])) };
+        }
+        if (status !== OK) throw failure(status);
+        if (count++ < limit) {
+          const e = entryWords >> 2;
+          const name = w[e + 1] - pointer;
+          list.push({
+            checksum: w[e],
+            name: bytes.slice(name, name + w[e + 2]),
+            padding: w[e + 3],
+            offset: w[e + 4],
+          });
+        }
+      }
+    });
+  }
+
+  function entries(table) {
+    const read = readEntries(table);
+    if (read.fault) throw read.fault;
+    return read.entries;
+  }
+
+  // The listing; for a table that breaks, the entries' before it and the
+  // fault. With the entries it leaves out (the first `limit`: kind
+  // DBGPARSE_WARNING_LEFT_OUT, `line` the entry's number), and their count.
+  function readListing(table, limit = 0xffffffff) {
+    return withInput(table, "a table", (pointer, size) => {
+      const status = exports.web_list(pointer, size, limit, outPointer, outSize, outPointer2, outSize2, outCount);
+      if (status !== OK && status !== MALFORMED) throw failure(status);
+      const leftOutCount = words()[outCount >> 2];
+      const leftOut = parseWarnings(takeOutput(outPointer2, outSize2));
+      const listing = takeOutput();
+      return { listing, fault: status === MALFORMED ? fault(pointer, size) : null, leftOut, leftOutCount };
+    });
+  }
+
+  function listing(table) {
+    const read = readListing(table);
+    if (read.fault) throw read.fault;
+    return read.listing;
+  }
+
+  const diagnose = (dbg) => warnings(dbg).warnings;
+  const version = text(exports.web_version());
+  const heapInUse = () => exports.web_heap_in_use();
+  return { convert, entries, listing, diagnose, version, warnings, readEntries, readListing, heapInUse };
+}
+
+// Instantiates the module from its bytes: the API, as dbgparse.mjs exports it.
+export async function instantiate(wasmBytes) {
+  let exports = null;
+  const imports = {
+    env: { emscripten_notify_memory_growth() {} },
+    wasi_snapshot_preview1: {
+      proc_exit(code) {
+        throw new Error(`dbgparse: the module stopped (${code})`);
+      },
+    },
+  };
+  const { instance } = await WebAssembly.instantiate(wasmBytes, imports);
+  exports = instance.exports;
+  return bind(exports);
+}

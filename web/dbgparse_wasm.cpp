@@ -1,0 +1,162 @@
+// The WebAssembly module's own exports: the C interface of dbgparse.h made
+// easy to call from JavaScript, which cannot hand C a function to call back.
+// Each call gathers what the library hands its sinks into one malloc'ed
+// buffer and gives the buffer back through out-pointers; the JavaScript side
+// (core.mjs) copies it out and frees it. Nothing here outlives a call.
+#include <dbgparse.h>
+#include <emscripten/emscripten.h>
+
+#include <malloc.h>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Bytes gathered from a sink, grown by doubling.
+struct gathered {
+  unsigned char* bytes = nullptr;
+  size_t size = 0;
+  size_t capacity = 0;
+  bool out_of_memory = false;
+};
+
+bool append(gathered& out, const void* bytes, size_t size) {
+  if (out.capacity - out.size < size) {
+    size_t capacity = out.capacity < 4096 ? 4096 : out.capacity;
+    while (capacity - out.size < size) {
+      capacity *= 2;
+    }
+    auto* grown = static_cast<unsigned char*>(std::realloc(out.bytes, capacity));
+    if (grown == nullptr) {
+      out.out_of_memory = true;
+      return false;
+    }
+    out.bytes = grown;
+    out.capacity = capacity;
+  }
+  std::memcpy(out.bytes + out.size, bytes, size);
+  out.size += size;
+  return true;
+}
+
+int gather_bytes(void* context, const unsigned char* bytes, size_t size) {
+  return append(*static_cast<gathered*>(context), bytes, size) ? 0 : 1;
+}
+
+// Hands the gathered bytes over, or frees them when the call failed.
+int hand_over(int status, gathered& out, unsigned char** bytes, size_t* size) {
+  if (out.out_of_memory) {
+    status = DBGPARSE_ERROR_NO_MEMORY;
+  }
+  if (status != DBGPARSE_OK && status != DBGPARSE_ERROR_MALFORMED) {
+    std::free(out.bytes);
+    out = gathered{};
+  }
+  *bytes = out.bytes;
+  *size = out.size;
+  return status;
+}
+
+// Warnings as records of four 32-bit words (kind, line, offset, message
+// length) and the message's bytes; only the first `limit` are kept, all are
+// counted.
+struct warnings {
+  gathered records;
+  size_t limit = 0;
+  size_t count = 0;
+};
+
+int gather_warning(void* context, const dbgparse_warning* warning) {
+  auto& out = *static_cast<warnings*>(context);
+  if (out.count++ >= out.limit) {
+    return 0;
+  }
+  const size_t length = std::strlen(warning->message);
+  const unsigned words[4] = {static_cast<unsigned>(warning->kind), warning->line, warning->offset,
+                             length};
+  return append(out.records, words, sizeof words) && append(out.records, warning->message, length)
+             ? 0
+             : 1;
+}
+
+}  // namespace
+
+extern "C" {
+
+// The table of dbg[0 .. size), in *table[0 .. *table_size): written in one
+// pass into a buffer of a guessed size, which a table of checksum lines does
+// not outgrow, or once more into one of the size the first pass gave.
+EMSCRIPTEN_KEEPALIVE int web_convert(const unsigned char* dbg, size_t size, unsigned char** table,
+                                     size_t* table_size) {
+  size_t capacity = size + 4096;
+  for (;;) {
+    auto* bytes = static_cast<unsigned char*>(std::malloc(capacity));
+    if (bytes == nullptr) {
+      return DBGPARSE_ERROR_NO_MEMORY;
+    }
+    const int status = dbgparse_convert_to(dbg, size, bytes, capacity, table_size);
+    if (status == DBGPARSE_OK) {
+      *table = bytes;
+      return status;
+    }
+    std::free(bytes);
+    if (status != DBGPARSE_ERROR_TOO_SMALL) {
+      return status;
+    }
+    capacity = *table_size;
+  }
+}
+
+// The first `limit` warnings of dbg[0 .. size) as records, and the count of
+// them all in *count.
+EMSCRIPTEN_KEEPALIVE int web_diagnose(const unsigned char* dbg, size_t size, size_t limit,
+                                      unsigned char** records, size_t* records_size,
+                                      size_t* count) {
+  warnings out;
+  out.limit = limit;
+  const int status = dbgparse_diagnose(dbg, size, gather_warning, &out);
+  *count = out.count;
+  return hand_over(status, out.records, records, records_size);
+}
+
+// qbdump's listing of table[0 .. size); for a table that breaks, the
+// listing of the entries before the fault with DBGPARSE_ERROR_MALFORMED. The
+// entries it leaves out as warning records (the first `limit`), and their
+// count in *count.
+EMSCRIPTEN_KEEPALIVE int web_list(const unsigned char* table, size_t size, size_t limit,
+                                  unsigned char** listing, size_t* listing_size,
+                                  unsigned char** left_out, size_t* left_out_size, size_t* count) {
+  gathered out;
+  warnings skipped;
+  skipped.limit = limit;
+  int status = dbgparse_list(table, size, gather_bytes, &out, gather_warning, &skipped);
+  *count = skipped.count;
+  if (out.out_of_memory || skipped.records.out_of_memory) {
+    status = DBGPARSE_ERROR_NO_MEMORY;  // both freed below
+  }
+  hand_over(status, skipped.records, left_out, left_out_size);
+  return hand_over(status, out, listing, listing_size);
+}
+
+// dbgparse_next_entry with the entry as five 32-bit words: checksum, name,
+// name length, padding and offset.
+EMSCRIPTEN_KEEPALIVE int web_next_entry(const unsigned char* table, size_t size, size_t* offset,
+                                        unsigned* entry, const char** reason) {
+  dbgparse_entry read{};
+  const int status = dbgparse_next_entry(table, size, offset, &read, reason);
+  entry[0] = read.checksum;
+  entry[1] = static_cast<unsigned>(reinterpret_cast<size_t>(read.name));
+  entry[2] = read.name_length;
+  entry[3] = read.padding;
+  entry[4] = read.offset;
+  return status;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* web_version() { return dbgparse_version(); }
+
+// The bytes malloc holds now: the tests' measure of a leak.
+EMSCRIPTEN_KEEPALIVE size_t web_heap_in_use() { return static_cast<size_t>(mallinfo().uordblks); }
+
+EMSCRIPTEN_KEEPALIVE void* web_malloc(size_t size) { return std::malloc(size); }
+EMSCRIPTEN_KEEPALIVE void web_free(void* bytes) { std::free(bytes); }
+}

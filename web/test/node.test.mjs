@@ -1,0 +1,126 @@
+// The npm package, installed, against the native programs: node --test in a
+// folder where `npm install dbgparse-2.0.0.tgz` was run (see .ci/web.sh).
+import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
+import { createRequire } from "node:module";
+import { test } from "node:test";
+import * as dbgparse from "dbgparse";
+import { cases, expectations, warningLine } from "./cases.mjs";
+
+const all = cases();
+const { expected } = await expectations(all);
+const dbgFiles = all.filter((c) => !c.table);
+const tables = all.filter((c) => c.table);
+// The check of a table as qbdump --check says it.
+function checked(table) {
+  try {
+    return `${dbgparse.entries(table).length} entries`;
+  } catch (error) {
+    if (!(error instanceof dbgparse.MalformedTableError)) throw error;
+    return `byte ${error.offset}: expected ${error.reason}`;
+  }
+}
+
+test("tables are dbgparse's byte for byte", () => {
+  for (const c of dbgFiles) {
+    assert.deepEqual(dbgparse.convert(c.bytes), expected.get(c.name).table, c.name);
+  }
+  assert.ok(dbgFiles.some((c) => expected.get(c.name).table.length > c.bytes.length + 4096), "no table outgrows its input");
+});
+
+test("warnings are the ones dbgparse prints", () => {
+  for (const c of dbgFiles) {
+    const warnings = dbgparse.diagnose(c.bytes);
+    const lines = warnings.slice(0, 20).map((w) => warningLine(c.name, w));
+    if (warnings.length > 20) lines.push(`dbgparse: ${c.name}: ${warnings.length - 20} more warnings`);
+    assert.deepEqual(lines, expected.get(c.name).warnings, c.name);
+    for (const w of warnings) assert.ok(w.offset <= c.bytes.length && w.kind >= 1 && w.kind <= 9, c.name);
+  }
+});
+
+test("entries and faults are qbdump --check's, on tables read and made", () => {
+  const made = dbgFiles.map((c) => ({ name: `${c.name}.qb`, bytes: expected.get(c.name).table, check: null }));
+  let faults = 0;
+  for (const c of tables) {
+    const check = checked(c.bytes);
+    assert.equal(check, expected.get(c.name).check, c.name);
+    faults += check.includes("expected") ? 1 : 0;
+  }
+  assert.ok(faults > 10, `only ${faults} malformed tables`);
+  for (const c of made) assert.match(checked(c.bytes), /^\d+ entries$/, c.name);
+});
+
+test("an entry holds its table's bytes", () => {
+  for (const c of [...tables.map((t) => t.bytes), ...dbgFiles.map((d) => expected.get(d.name).table)]) {
+    let read;
+    try {
+      read = dbgparse.entries(c);
+    } catch {
+      continue;
+    }
+    for (const [k, e] of read.entries()) {
+      assert.deepEqual([c[e.offset], c[e.offset + 1]], [k === 0 ? 1 : 0, 0x2b]);
+      assert.equal(new DataView(c.buffer, c.byteOffset).getUint32(e.offset + 2, true), e.checksum);
+      assert.deepEqual(c.subarray(e.offset + 6, e.offset + 6 + e.name.length), e.name);
+      const next = k + 1 < read.length ? read[k + 1].offset : c.length - 2;
+      assert.equal(e.offset + 6 + e.name.length + e.padding, next);
+    }
+  }
+});
+
+test("listings are qbdump's", () => {
+  for (const c of tables) {
+    const { check, listing } = expected.get(c.name);
+    if (check.includes("expected")) {
+      assert.throws(() => dbgparse.listing(c.bytes), dbgparse.MalformedTableError, c.name);
+    } else {
+      assert.deepEqual(dbgparse.listing(c.bytes), listing, c.name);
+    }
+  }
+});
+
+test("any view of the bytes is taken, and nothing else", () => {
+  const bytes = dbgFiles.find((c) => c.name.startsWith("hostile")).bytes;
+  const table = dbgparse.convert(bytes);
+  const padded = new Uint8Array(bytes.length + 8);
+  padded.set(bytes, 3);
+  for (const input of [bytes.slice().buffer, padded.subarray(3, 3 + bytes.length), new DataView(padded.buffer, 3, bytes.length)]) {
+    assert.deepEqual(dbgparse.convert(input), table);
+  }
+  for (const wrong of ["text", null, [1, 2], 7]) assert.throws(() => dbgparse.convert(wrong), TypeError);
+  assert.deepEqual(dbgparse.convert(new Uint8Array()), Uint8Array.of(0, 0));
+});
+
+test("no memory is kept from one call to the next", () => {
+  const run = () => {
+    for (const c of all) {
+      if (c.table) {
+        try {
+          dbgparse.listing(c.bytes);
+          dbgparse.entries(c.bytes);
+        } catch (error) {
+          assert.ok(error instanceof dbgparse.MalformedTableError);
+        }
+      } else {
+        dbgparse.diagnose(c.bytes);
+        dbgparse.convert(c.bytes);
+      }
+    }
+  };
+  run();
+  const before = dbgparse.heapInUse();
+  run();
+  run();
+  assert.equal(dbgparse.heapInUse(), before);
+});
+
+test("the package: its version is the library's, its declarations name every export", () => {
+  const require = createRequire(import.meta.url);
+  const manifest = require.resolve("dbgparse/package.json");
+  const pkg = JSON.parse(readFileSync(manifest, "utf8"));
+  assert.equal(dbgparse.version, pkg.version);
+  assert.match(dbgparse.version, /^2\.\d+\.\d+$/);
+  const declarations = readFileSync(new URL(pkg.types, `file://${manifest}`), "utf8");
+  const declared = [...declarations.matchAll(/^export (?:function|const|class) (\w+)/gm)].map((m) => m[1]);
+  assert.deepEqual(declared.sort(), Object.keys(dbgparse).sort());
+});
