@@ -1,5 +1,5 @@
 // What the programs need from the operating system, the same promises on
-// every system: posix/ and windows/ each keep them, a file per concern.
+// every system: linux/ and windows/ each keep them, a file per concern.
 // Paths are byte strings (UTF-8 where the platform's own names are wide).
 #pragma once
 
