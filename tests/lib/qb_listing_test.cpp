@@ -3,7 +3,10 @@
 // and the entries that no listing reproduces.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <numeric>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +14,7 @@
 #include "conversion.h"
 #include "golden_files.h"
 #include "qb_listing.h"
+#include "qb_reader.h"
 
 namespace {
 
@@ -92,6 +96,54 @@ TEST(qb_listing, round_trips_tables_made_from_dbg_text) {
     const listed got = list(table);
     EXPECT_TRUE(got.warned.empty()) << lines;
     EXPECT_EQ(convert(got.listing), table) << lines;
+  }
+}
+
+// Each entry as value and name with its padding, in order.
+std::vector<std::pair<std::uint32_t, bytes>> entries_of(const bytes& table) {
+  std::vector<std::pair<std::uint32_t, bytes>> out;
+  qb::table_reader reader(table);
+  while (const std::optional<qb::entry> item = reader.next()) {
+    out.emplace_back(item->value, bytes(item->name.begin(), item->name.end()));
+    out.back().second.resize(item->name.size() + item->padding, 0);
+  }
+  return out;
+}
+
+// A table made from DBG text, then one inner entry's value changed: no line
+// makes the entries whose group holds it any more, so they are left out, and
+// the listing makes every other entry, in order.
+TEST(qb_listing, leaves_out_the_lines_that_a_changed_inner_entry_breaks) {
+  std::string many = "0x11111111 ";
+  for (int k = 0; k < 200; ++k) {
+    many += "0x12345678 ";
+  }
+  struct changed {
+    std::string lines;
+    std::size_t entry;   // from 1
+    std::size_t warned;  // entries 1 to this one are left out
+  };
+  const changed cases[] = {
+      {"0x00000001 a0x00000002 b\r\n0x00000003 c\r\n", 2, 1},
+      {"0x00000001 ab0x12345\r\n0x00000002 cdef\r\n", 2, 1},
+      // Each cut name of the long line holds the changed entry in its group.
+      {many + "end\r\n", 80, 79},
+  };
+  for (const changed& c : cases) {
+    bytes table = convert(to_bytes("[Checksums]\r\n" + c.lines));
+    auto entries = entries_of(table);
+    qb::table_reader reader(table);
+    for (std::size_t k = 1; k < c.entry; ++k) {
+      reader.next();
+    }
+    table[reader.next()->offset + 2] ^= 1U;
+    entries[c.entry - 1].first ^= 1U;
+    const listed got = list(table);
+    std::vector<std::size_t> warned(c.warned);
+    std::iota(warned.begin(), warned.end(), 1);
+    EXPECT_EQ(got.warned, warned) << c.lines;
+    entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(c.warned));
+    EXPECT_EQ(entries_of(convert(got.listing)), entries) << c.lines;
   }
 }
 
