@@ -32,7 +32,7 @@ constexpr std::size_t short_name = 32;
 // past that by lines that inner entries read into; a conversion whose table
 // has run this far past its first byte unlike the table's has made a wrong
 // entry before its last one, and is given up.
-constexpr std::size_t longest_restored_line = std::size_t{16} << 10;
+constexpr std::size_t longest_restored_line = std::size_t{4} << 10;
 constexpr std::size_t most_continued = 1024;
 constexpr std::size_t past_difference = qb::head_size + max_text_length + marker_size;
 // A line after a group, to see whether its last entry reads on past it.
