@@ -1,5 +1,7 @@
 #include "value_field.h"
 
+#include <array>
+
 #include "dbg_line.h"
 
 namespace dbgparse {
@@ -8,16 +10,20 @@ namespace {
 // White space as the C library's formatted input skips it.
 bool is_scanf_space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-int hex_digit_value(unsigned char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
+// Each byte's value as a hexadecimal digit, -1 for the rest. A table, not
+// comparisons: digits and letters come in no order a branch could learn.
+constexpr std::array<signed char, 256> hex_digit_values = [] {
+  std::array<signed char, 256> values{};
+  values.fill(-1);
+  for (int c = '0'; c <= '9'; ++c) {
+    values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - '0');
   }
-  const unsigned lower = c | 0x20U;
-  if (lower >= 'a' && lower <= 'f') {
-    return static_cast<int>(lower - 'a') + 10;
+  for (int c = 'a'; c <= 'f'; ++c) {
+    values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'a' + 10);
+    values[static_cast<std::size_t>(c - 'a' + 'A')] = static_cast<signed char>(c - 'a' + 10);
   }
-  return -1;
-}
+  return values;
+}();
 
 }  // namespace
 
@@ -46,7 +52,7 @@ value_field read_value_field(std::span<const unsigned char> input, std::size_t f
     }
   }
   for (; width > 0 && at < size; ++at, --width) {
-    const int digit = hex_digit_value(input[at]);
+    const int digit = hex_digit_values[input[at]];
     if (digit < 0) {
       break;
     }
