@@ -195,13 +195,16 @@ std::string diagnosis::entry_text(const checksum_line& found) const {
 // whether it ends the table.
 bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
   const std::size_t size = input_.size();
-  const std::string entry = "the entry is " + hex(found.field.value) + " with " + entry_text(found);
+  // Made only for a line that is warned about: nearly every line is clean.
+  const auto entry = [&] {
+    return "the entry is " + hex(found.field.value) + " with " + entry_text(found);
+  };
   if (!starts_its_line(found.start)) {
     const bool in_name = found.start > previous_text_ && found.start < previous_text_end_;
     if (!say(warning_kind::inner_line, found.start,
              std::string(in_name ? "a \"0x\" inside the name of the entry before"
                                  : "a \"0x\" after the start of the line") +
-                 " starts an entry of its own: " + entry)) {
+                 " starts an entry of its own: " + entry())) {
       return false;
     }
   }
@@ -213,16 +216,19 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
   }
   const bytes field = input_.subspan(found.start + dbg::value_field_offset, dbg::value_field_width);
   const unsigned char separator = input_[found.start + dbg::separator_offset];
-  const bool plain = std::all_of(field.begin(), field.end(), is_hex_digit);
+  // 8 digits taken from the field's first byte on, and no more: no white
+  // space, sign or 0x before them.
+  const bool plain = found.field.digits == dbg::value_field_width &&
+                     found.field.end == found.start + dbg::separator_offset;
   if (!plain && is_hex_digit(field[0])) {
     if (!say(warning_kind::value_field, found.start + dbg::value_field_offset,
              "the value field " + quoted(field) + " has " + std::to_string(found.field.digits) +
-                 (found.field.digits == 1 ? " digit: " : " digits: ") + entry)) {
+                 (found.field.digits == 1 ? " digit: " : " digits: ") + entry())) {
       return false;
     }
   } else if (!plain) {
     if (!say(warning_kind::value_field, found.start + dbg::value_field_offset,
-             "the value field " + quoted(field) + " is not 8 hexadecimal digits: " + entry)) {
+             "the value field " + quoted(field) + " is not 8 hexadecimal digits: " + entry())) {
       return false;
     }
   } else if (!is_blank(separator) && !dbg::is_line_end(separator)) {
@@ -230,7 +236,7 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
     // the warnings below tell.)
     if (!say(warning_kind::value_field, found.start + dbg::separator_offset,
              "the value field is followed by " + quoted(bytes(&separator, 1)) +
-                 ", not a blank or a tab: " + entry)) {
+                 ", not a blank or a tab: " + entry())) {
       return false;
     }
   }
@@ -259,9 +265,10 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
 bool diagnosis::look_at_text(const checksum_line& found) {
   const std::size_t length = found.text_end - found.text;
   const bytes name = input_.subspan(found.text, std::min(length, qb::max_text_length));
-  const bool head_spans_lines =
-      std::any_of(input_.begin() + static_cast<std::ptrdiff_t>(found.start),
-                  input_.begin() + static_cast<std::ptrdiff_t>(found.text), dbg::is_line_end);
+  const bool plain_head = found.field.digits == dbg::value_field_width &&
+                          found.field.end == found.start + dbg::separator_offset &&
+                          is_blank(input_[found.start + dbg::separator_offset]);
+  const bool head_spans_lines = !plain_head && dbg::line_end(input_, found.start) < found.text;
   if (head_spans_lines && starts_its_line(found.text) &&
       dbg::next_line_start(input_, found.text) == found.text) {
     if (!say(warning_kind::not_converted, found.text,
@@ -277,7 +284,12 @@ bool diagnosis::look_at_text(const checksum_line& found) {
                hex(found.field.value) + " keeps its first 255")) {
     return false;
   }
-  const auto zero = std::find(name.begin(), name.end(), 0);
+  // Nearly no name holds a zero byte: told without an early exit first.
+  unsigned char all_set = 0xFF;
+  for (const unsigned char c : name) {
+    all_set &= c == 0 ? 0 : 0xFF;
+  }
+  const auto zero = all_set != 0 ? name.end() : std::find(name.begin(), name.end(), 0);
   if (zero != name.end() &&
       !say(warning_kind::name_zero_byte, found.text + static_cast<std::size_t>(zero - name.begin()),
            "the name " + quoted(name) +
@@ -295,6 +307,10 @@ bool diagnosis::look_at_text(const checksum_line& found) {
 // The lines in [from, to), which hold no "0x": any that starts as a
 // checksum line would.
 bool diagnosis::look_between(std::size_t from, std::size_t to) {
+  if (std::all_of(input_.begin() + static_cast<std::ptrdiff_t>(from),
+                  input_.begin() + static_cast<std::ptrdiff_t>(to), dbg::is_line_end)) {
+    return true;  // only the line end between two checksum lines
+  }
   for (std::size_t at = from; at < to; at = dbg::line_end(input_.first(to), at) + 1) {
     std::size_t word = at;
     while (word < to && is_blank(input_[word])) {
