@@ -93,13 +93,15 @@ int convert(const paths& files) {
     case platform::read_result::no_memory:
       return fail("Not enough memory for " + files.input + "!");
   }
-  // What the conversion will do that the file's author may not expect, told
-  // before the outcome so that it shows above Finished! in a dropped file's
-  // window.
-  dbgparse::report_warnings(files.input, input.bytes);
+  // What the conversion will do that the file's author may not expect,
+  // looked for while the table is written and told before the outcome, so
+  // that it shows above Finished! in a dropped file's window.
+  dbgparse::warning_report warnings(files.input, input.bytes);
   // The output is opened only once the input is read whole, so the output
   // may be the input.
-  switch (write_output(files, input.bytes)) {
+  const write_outcome outcome = write_output(files, input.bytes);
+  warnings.print();
+  switch (outcome) {
     case write_outcome::written:
       break;
     case write_outcome::kept:

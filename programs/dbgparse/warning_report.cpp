@@ -1,24 +1,56 @@
 #include "warning_report.h"
 
 #include <cstdio>
+#include <exception>
+#include <system_error>
+#include <utility>
 
 #include "diagnosis.h"
 
 namespace dbgparse {
 
-void report_warnings(const std::string& path, std::span<const unsigned char> input) {
+warning_report::warning_report(std::string path, std::span<const unsigned char> input)
+    : path_(std::move(path)), input_(input) {
+  try {
+    thread_ = std::thread([this] { look(); });
+  } catch (const std::system_error&) {
+    look();
+  }
+}
+
+warning_report::~warning_report() {
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+void warning_report::look() {
+  try {
+    diagnose(input_, [this](const warning& found) {
+      if (++count_ <= most_shown) {
+        const std::string where =
+            found.line == 0 ? path_ : path_ + ":" + std::to_string(found.line);
+        lines_.push_back("dbgparse: " + where + ": warning: " + found.message + "\n");
+      }
+      return true;
+    });
+  } catch (const std::exception&) {
+    // No memory for a message: the warnings are an aid, the run goes on
+    // with those found so far.
+  }
+}
+
+void warning_report::print() {
+  if (thread_.joinable()) {
+    thread_.join();
+  }
   // The dialogue so far comes first where both streams show in one window.
   std::fflush(stdout);
-  std::size_t count = 0;
-  diagnose(input, [&](const warning& found) {
-    if (++count <= most_shown) {
-      const std::string where = found.line == 0 ? path : path + ":" + std::to_string(found.line);
-      std::fprintf(stderr, "dbgparse: %s: warning: %s\n", where.c_str(), found.message.c_str());
-    }
-    return true;
-  });
-  if (count > most_shown) {
-    std::fprintf(stderr, "dbgparse: %s: %zu more warnings\n", path.c_str(), count - most_shown);
+  for (const std::string& line : lines_) {
+    std::fputs(line.c_str(), stderr);
+  }
+  if (count_ > most_shown) {
+    std::fprintf(stderr, "dbgparse: %s: %zu more warnings\n", path_.c_str(), count_ - most_shown);
   }
   std::fflush(stderr);
 }

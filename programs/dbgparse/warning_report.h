@@ -1,18 +1,43 @@
-// The conversion's warnings about an input, told on standard error.
+// The conversion's warnings about an input, looked for beside the run and
+// told on standard error.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace dbgparse {
 
-// Prints one line per warning about `input`, which was read from `path`, in
-// the form compilers use, so that editors and CI logs can jump to the line:
-//   dbgparse: PATH:LINE: warning: MESSAGE
-//   dbgparse: PATH: warning: MESSAGE        (about the input as a whole)
-// At most `most_shown` of them, then "dbgparse: PATH: N more warnings".
-void report_warnings(const std::string& path, std::span<const unsigned char> input);
+class warning_report {
+ public:
+  // Starts looking for the warnings about `input`, read from `path`, on a
+  // thread of its own, so that a clean file costs the run no time where the
+  // machine has a second core (on the calling thread where no thread can be
+  // had). `input` must stay as it is until print() returns.
+  warning_report(std::string path, std::span<const unsigned char> input);
+  warning_report(const warning_report&) = delete;
+  warning_report& operator=(const warning_report&) = delete;
+  ~warning_report();
 
-inline constexpr std::size_t most_shown = 20;
+  // Waits for the search, then prints one line per warning, in the form
+  // compilers use, so that editors and CI logs can jump to the line:
+  //   dbgparse: PATH:LINE: warning: MESSAGE
+  //   dbgparse: PATH: warning: MESSAGE        (about the input as a whole)
+  // at most `most_shown` of them, then "dbgparse: PATH: N more warnings".
+  void print();
+
+  static constexpr std::size_t most_shown = 20;
+
+ private:
+  void look();
+
+  std::string path_;
+  std::span<const unsigned char> input_;
+  std::vector<std::string> lines_;
+  std::size_t count_ = 0;
+  std::thread thread_;
+};
 
 }  // namespace dbgparse
