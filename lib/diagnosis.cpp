@@ -63,17 +63,21 @@ class line_counter {
 
   std::size_t line_of(std::size_t offset) {
     for (; at_ < offset; ++at_) {
-      ends_ += ends_here(at_);
+      if (ends_here(at_)) {
+        ++ends_;
+      }
     }
     for (; at_ > offset; --at_) {
-      ends_ -= ends_here(at_ - 1);
+      if (ends_here(at_ - 1)) {
+        --ends_;
+      }
     }
     return ends_ + 1;
   }
 
  private:
   // Whether a line end finishes with the byte at `k`.
-  [[nodiscard]] std::size_t ends_here(std::size_t k) const {
+  [[nodiscard]] bool ends_here(std::size_t k) const {
     return input_[k] == '\n' ||
            (input_[k] == '\r' && (k + 1 == input_.size() || input_[k + 1] != '\n'));
   }

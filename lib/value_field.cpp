@@ -12,15 +12,15 @@ bool is_scanf_space(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r
 
 // Each byte's value as a hexadecimal digit, -1 for the rest. A table, not
 // comparisons: digits and letters come in no order a branch could learn.
-constexpr std::array<signed char, 256> hex_digit_values = [] {
-  std::array<signed char, 256> values{};
+constexpr std::array<int, 256> hex_digit_values = [] {
+  std::array<int, 256> values{};
   values.fill(-1);
-  for (int c = '0'; c <= '9'; ++c) {
-    values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - '0');
+  for (std::size_t k = 0; k < 10; ++k) {
+    values['0' + k] = static_cast<int>(k);
   }
-  for (int c = 'a'; c <= 'f'; ++c) {
-    values[static_cast<std::size_t>(c)] = static_cast<signed char>(c - 'a' + 10);
-    values[static_cast<std::size_t>(c - 'a' + 'A')] = static_cast<signed char>(c - 'a' + 10);
+  for (std::size_t k = 0; k < 6; ++k) {
+    values['a' + k] = static_cast<int>(k) + 10;
+    values['A' + k] = static_cast<int>(k) + 10;
   }
   return values;
 }();

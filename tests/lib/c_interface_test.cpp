@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <set>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,10 +41,15 @@ TEST(c_interface, version_is_the_project_version) {
   // The project's version as CMake has it, against both of the library's
   // answers: the text and the number must tell the same version.
   EXPECT_STREQ(dbgparse_version(), DBGPARSE_EXPECTED_VERSION);
+  std::istringstream text(dbgparse_version());
   unsigned major = 0;
   unsigned minor = 0;
   unsigned patch = 0;
-  ASSERT_EQ(std::sscanf(dbgparse_version(), "%u.%u.%u", &major, &minor, &patch), 3);
+  char dot = 0;
+  char second_dot = 0;
+  ASSERT_TRUE(text >> major >> dot >> minor >> second_dot >> patch);
+  EXPECT_EQ(dot, '.');
+  EXPECT_EQ(second_dot, '.');
   EXPECT_EQ(dbgparse_version_number(), major * 10000 + minor * 100 + patch);
   EXPECT_EQ(dbgparse_version_number() / 10000, unsigned{DBGPARSE_VERSION_MAJOR});
 }
