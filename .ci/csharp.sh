@@ -11,18 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ "$(id -u)" = 0 ]; then
-  missing=()
-  for package in mono-mcs mono-runtime python3; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-  done
-  if ((${#missing[@]} > 0)); then
-    echo "installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
-fi
+source .ci/install_missing.sh
+install_missing mono-mcs mono-runtime python3
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -52,16 +42,7 @@ csharp cases
 
 echo "--- tables and warnings against dbgparse's"
 mkdir "$work/hostile" "$work/damaged" "$work/dbgparse" "$work/csharp"
-python3 - "$work/hostile" <<'PY'
-import random, sys
-random.seed(25)
-pieces = [b"[Checksums]\r\n", b"0x", b"0x", b"0X", b"0x2a9d4b1c ", b"deadBEEF", b"12", b"  ", b"\t",
-          b"\r\n", b"\r", b"\n", b"\0", b"+", b"-", b"x", b"name", b"z" * 300, b"[Checksums]\n"]
-for k in range(300):
-    body = b"".join(random.choice(pieces) for _ in range(random.randrange(1, 400)))
-    head = b"[Checksums]\r\n" if k % 4 else b""
-    open(f"{sys.argv[1]}/{k:03}.dbg", "wb").write(head + body)
-PY
+python3 tests/support/generated_inputs.py hostile "$work/hostile" 25
 inputs=(tests/data/*.dbg fuzz/corpus/* "$work"/hostile/*.dbg)
 k=0
 for input in "${inputs[@]}"; do
@@ -77,21 +58,7 @@ diff "$work/dbgparse-warnings" "$work/csharp-warnings"
 echo "${#inputs[@]} inputs: tables identical to dbgparse's, $(wc -l <"$work/csharp-warnings") warning lines as it prints them"
 
 echo "--- entries against qbdump --check"
-python3 - "$work/dbgparse" "$work/damaged" <<'PY'
-import os, random, sys
-random.seed(25)
-tables = sorted(os.listdir(sys.argv[1]))
-for k in range(400):
-    table = bytearray(open(os.path.join(sys.argv[1], random.choice(tables)), "rb").read())
-    how = k % 3
-    if how == 0:
-        table = table[:random.randrange(len(table) + 1)]
-    elif how == 1:
-        table[random.randrange(len(table))] = random.choice([0x00, 0x01, 0x2B, 0x41])
-    else:
-        table += bytes(random.choice([0x00, 0x2B, 0x41]) for _ in range(random.randrange(1, 4)))
-    open(os.path.join(sys.argv[2], f"{k:03}.qb"), "wb").write(table)
-PY
+python3 tests/support/generated_inputs.py damaged "$work/dbgparse" "$work/damaged" 25
 tables=(tests/data/*.qb fuzz/corpus_tables/* "$work"/dbgparse/*.qb "$work"/damaged/*.qb)
 # qbdump --check names each table when given several: "TABLE: N entries, M
 # bytes" on standard output or "qbdump: TABLE: byte N: expected ..." on

@@ -69,16 +69,7 @@ echo "--- tables against dbgparse's"
 mkdir "$work/hostile" "$work/damaged" "$work/out"
 # Hostile DBG files: the pieces of checksum lines, line ends, signs, zero
 # bytes and long names thrown together at random (the same ones each run).
-python3 - "$work/hostile" <<'PY'
-import random, sys
-random.seed(13)
-pieces = [b"[Checksums]\r\n", b"0x", b"0x", b"0X", b"0x2a9d4b1c ", b"deadBEEF", b"12", b"  ", b"\t",
-          b"\r\n", b"\r", b"\n", b"\0", b"+", b"-", b"x", b"name", b"z" * 300, b"[Checksums]\n"]
-for k in range(300):
-    body = b"".join(random.choice(pieces) for _ in range(random.randrange(1, 400)))
-    head = b"[Checksums]\r\n" if k % 4 else b""
-    open(f"{sys.argv[1]}/{k:03}.dbg", "wb").write(head + body)
-PY
+python3 tests/support/generated_inputs.py hostile "$work/hostile" 13
 inputs=(tests/data/*.dbg fuzz/corpus/* "$work"/hostile/*.dbg)
 checked=0
 for input in "${inputs[@]}"; do
@@ -103,21 +94,7 @@ echo "$checked inputs: ${#tools[@]} C builds x 2 conversions, identical to dbgpa
 
 echo "--- listings against qbdump --check"
 # Cut and damaged copies of the tables just made.
-python3 - "$work/out" "$work/damaged" <<'PY'
-import os, random, sys
-random.seed(13)
-tables = sorted(os.listdir(sys.argv[1]))
-for k in range(400):
-    table = bytearray(open(os.path.join(sys.argv[1], random.choice(tables)), "rb").read())
-    how = k % 3
-    if how == 0:
-        table = table[:random.randrange(len(table) + 1)]
-    elif how == 1:
-        table[random.randrange(len(table))] = random.choice([0x00, 0x01, 0x2B, 0x41])
-    else:
-        table += bytes(random.choice([0x00, 0x2B, 0x41]) for _ in range(random.randrange(1, 4)))
-    open(os.path.join(sys.argv[2], f"{k:03}.qb"), "wb").write(table)
-PY
+python3 tests/support/generated_inputs.py damaged "$work/out" "$work/damaged" 13
 # What qbdump --check says of a table, and what a qbtool listing says.
 check() {
   local said status=0

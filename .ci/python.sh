@@ -11,18 +11,8 @@ cd "$(dirname "$0")/.."
 python=/usr/bin/python3
 packages=(python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-pytest
   python3-build g++)
-if [ "$(id -u)" = 0 ]; then
-  missing=()
-  for package in "${packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-  done
-  if ((${#missing[@]} > 0)); then
-    echo "installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
-fi
+source .ci/install_missing.sh
+install_missing "${packages[@]}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
