@@ -89,7 +89,8 @@ class line_counter {
 
 class diagnosis {
  public:
-  diagnosis(bytes input, const warning_sink& sink) : input_(input), sink_(sink), lines_(input) {}
+  diagnosis(bytes input, const warning_sink& sink, std::size_t most_messages)
+      : input_(input), sink_(sink), lines_(input), most_messages_(most_messages) {}
 
   bool run();
 
@@ -101,9 +102,16 @@ class diagnosis {
     std::size_t text_end = 0;  // its line end, or the input's size
   };
 
-  bool say(warning_kind kind, std::size_t offset, std::string message, bool whole = false) {
+  // Hands over a warning; its message is made only while messages are
+  // wanted, so that an input of millions of warnings costs no more than
+  // counting them past that.
+  template <class message_maker>
+  bool say(warning_kind kind, std::size_t offset, const message_maker& message,
+           bool whole = false) {
     const std::size_t line = whole ? 0 : lines_.line_of(offset);
-    return sink_(warning{kind, line, offset, std::move(message)});
+    std::string text = told_ < most_messages_ ? message() : std::string();
+    ++told_;
+    return sink_(warning{kind, line, offset, std::move(text)});
   }
   bool no_section();
   bool look_at(const checksum_line& found, bool& ends_table);
@@ -116,6 +124,8 @@ class diagnosis {
   bytes input_;
   const warning_sink& sink_;
   line_counter lines_;
+  std::size_t most_messages_;
+  std::size_t told_ = 0;
   dbg::line_ends ends_{input_};
   std::size_t section_ = 0;
   std::size_t previous_text_ = 0;      // the previous entry's text
@@ -157,7 +167,8 @@ bool diagnosis::no_section() {
   std::string message = "there is no \"[Checksums]\" line ending in CR LF, so the table is empty";
   const auto near = dbg::find_header(input_);
   if (!near) {
-    return say(warning_kind::no_section, 0, message, true);
+    return say(
+        warning_kind::no_section, 0, [&] { return std::string(message); }, true);
   }
   const bytes title = input_.subspan(
       near->offset, std::min(dbg::section_title.size(), input_.size() - near->offset));
@@ -165,8 +176,12 @@ bool diagnosis::no_section() {
     case dbg::header_form::exact:
       return true;
     case dbg::header_form::utf16:
-      return say(warning_kind::no_section, near->offset,
-                 message + ": the file is UTF-16 text; save it as ASCII or UTF-8", true);
+      return say(
+          warning_kind::no_section, near->offset,
+          [&] {
+            return std::string(message + ": the file is UTF-16 text; save it as ASCII or UTF-8");
+          },
+          true);
     case dbg::header_form::utf8_bom:
       message += ": the header line starts with a UTF-8 byte order mark";
       break;
@@ -183,7 +198,7 @@ bool diagnosis::no_section() {
       message += ": the header line ends in CR alone";
       break;
   }
-  return say(warning_kind::no_section, near->offset, message);
+  return say(warning_kind::no_section, near->offset, [&] { return std::string(message); });
 }
 
 std::string diagnosis::entry_text(const checksum_line& found) const {
@@ -205,18 +220,20 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
   };
   if (!starts_its_line(found.start)) {
     const bool in_name = found.start > previous_text_ && found.start < previous_text_end_;
-    if (!say(warning_kind::inner_line, found.start,
-             std::string(in_name ? "a \"0x\" inside the name of the entry before"
-                                 : "a \"0x\" after the start of the line") +
-                 " starts an entry of its own: " + entry())) {
+    if (!say(warning_kind::inner_line, found.start, [&] {
+          return std::string(std::string(in_name ? "a \"0x\" inside the name of the entry before"
+                                                 : "a \"0x\" after the start of the line") +
+                             " starts an entry of its own: " + entry());
+        })) {
       return false;
     }
   }
   if (found.text > size) {
     ends_table = true;
-    return say(warning_kind::no_line_end, found.start,
-               "the input ends inside this checksum line: the entry " + hex(found.field.value) +
-                   " gets no name and ends the table");
+    return say(warning_kind::no_line_end, found.start, [&] {
+      return std::string("the input ends inside this checksum line: the entry " +
+                         hex(found.field.value) + " gets no name and ends the table");
+    });
   }
   const bytes field = input_.subspan(found.start + dbg::value_field_offset, dbg::value_field_width);
   const unsigned char separator = input_[found.start + dbg::separator_offset];
@@ -225,22 +242,27 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
   const bool plain = found.field.digits == dbg::value_field_width &&
                      found.field.end == found.start + dbg::separator_offset;
   if (!plain && is_hex_digit(field[0])) {
-    if (!say(warning_kind::value_field, found.start + dbg::value_field_offset,
-             "the value field " + quoted(field) + " has " + std::to_string(found.field.digits) +
-                 (found.field.digits == 1 ? " digit: " : " digits: ") + entry())) {
+    if (!say(warning_kind::value_field, found.start + dbg::value_field_offset, [&] {
+          return std::string("the value field " + quoted(field) + " has " +
+                             std::to_string(found.field.digits) +
+                             (found.field.digits == 1 ? " digit: " : " digits: ") + entry());
+        })) {
       return false;
     }
   } else if (!plain) {
-    if (!say(warning_kind::value_field, found.start + dbg::value_field_offset,
-             "the value field " + quoted(field) + " is not 8 hexadecimal digits: " + entry())) {
+    if (!say(warning_kind::value_field, found.start + dbg::value_field_offset, [&] {
+          return std::string("the value field " + quoted(field) +
+                             " is not 8 hexadecimal digits: " + entry());
+        })) {
       return false;
     }
   } else if (!is_blank(separator) && !dbg::is_line_end(separator)) {
     // (A line end there leaves the name empty or on the next line, which
     // the warnings below tell.)
-    if (!say(warning_kind::value_field, found.start + dbg::separator_offset,
-             "the value field is followed by " + quoted(bytes(&separator, 1)) +
-                 ", not a blank or a tab: " + entry())) {
+    if (!say(warning_kind::value_field, found.start + dbg::separator_offset, [&] {
+          return std::string("the value field is followed by " + quoted(bytes(&separator, 1)) +
+                             ", not a blank or a tab: " + entry());
+        })) {
       return false;
     }
   }
@@ -248,19 +270,22 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
     ends_table = true;
     const std::string lost =
         found.text < size ? ", and " + quoted(input_.subspan(found.text)) + " is left out" : "";
-    return say(warning_kind::no_line_end, found.start,
-               "the last line has no line end: the entry " + hex(found.field.value) +
-                   " gets no name" + lost);
+    return say(warning_kind::no_line_end, found.start, [&] {
+      return std::string("the last line has no line end: the entry " + hex(found.field.value) +
+                         " gets no name" + lost);
+    });
   }
   if (found.text_end == found.text) {
     ends_table = true;
     const std::size_t later = lines_after(found.text_end);
-    return say(warning_kind::empty_name, found.start,
-               "the entry " + hex(found.field.value) + " has no name, which ends the table" +
-                   (later == 0 ? std::string()
-                               : ": " + std::to_string(later) +
-                                     (later == 1 ? " line after it is" : " lines after it are") +
-                                     " not converted"));
+    return say(warning_kind::empty_name, found.start, [&] {
+      return std::string(
+          "the entry " + hex(found.field.value) + " has no name, which ends the table" +
+          (later == 0 ? std::string()
+                      : ": " + std::to_string(later) +
+                            (later == 1 ? " line after it is" : " lines after it are") +
+                            " not converted"));
+    });
   }
   return look_at_text(found);
 }
@@ -272,20 +297,22 @@ bool diagnosis::look_at_text(const checksum_line& found) {
   const bool plain_head = found.field.digits == dbg::value_field_width &&
                           found.field.end == found.start + dbg::separator_offset &&
                           is_blank(input_[found.start + dbg::separator_offset]);
-  const bool head_spans_lines = !plain_head && dbg::line_end(input_, found.start) < found.text;
+  const bool head_spans_lines =
+      !plain_head && dbg::line_end(input_.first(found.text), found.start) < found.text;
   if (head_spans_lines && starts_its_line(found.text) &&
       dbg::next_line_start(input_, found.text) == found.text) {
-    if (!say(warning_kind::not_converted, found.text,
-             "this checksum line makes no entry: it became the name of the entry " +
-                 hex(found.field.value) + " of line " +
-                 std::to_string(lines_.line_of(found.start)))) {
+    if (!say(warning_kind::not_converted, found.text, [&] {
+          return std::string("this checksum line makes no entry: it became the name of the entry " +
+                             hex(found.field.value) + " of line " +
+                             std::to_string(lines_.line_of(found.start)));
+        })) {
       return false;
     }
   }
-  if (length > qb::max_text_length &&
-      !say(warning_kind::name_cut, found.text,
-           "the name is " + std::to_string(length) + " bytes long: the entry " +
-               hex(found.field.value) + " keeps its first 255")) {
+  if (length > qb::max_text_length && !say(warning_kind::name_cut, found.text, [&] {
+        return std::string("the name is " + std::to_string(length) + " bytes long: the entry " +
+                           hex(found.field.value) + " keeps its first 255");
+      })) {
     return false;
   }
   // Nearly no name holds a zero byte: told without an early exit first.
@@ -296,13 +323,18 @@ bool diagnosis::look_at_text(const checksum_line& found) {
   const auto zero = all_set != 0 ? name.end() : std::find(name.begin(), name.end(), 0);
   if (zero != name.end() &&
       !say(warning_kind::name_zero_byte, found.text + static_cast<std::size_t>(zero - name.begin()),
-           "the name " + quoted(name) +
-               " holds a zero byte: the table has zero bytes from it to the name's end")) {
+           [&] {
+             return std::string(
+                 "the name " + quoted(name) +
+                 " holds a zero byte: the table has zero bytes from it to the name's end");
+           })) {
     return false;
   }
   if (is_blank(name.back()) &&
-      !say(warning_kind::name_end_blank, found.text + name.size() - 1,
-           "the name " + quoted(name) + " ends in a blank or a tab, which the table keeps")) {
+      !say(warning_kind::name_end_blank, found.text + name.size() - 1, [&] {
+        return std::string("the name " + quoted(name) +
+                           " ends in a blank or a tab, which the table keeps");
+      })) {
     return false;
   }
   return true;
@@ -325,16 +357,20 @@ bool diagnosis::look_between(std::size_t from, std::size_t to) {
     }
     const bytes rest = input_.subspan(word, to - word);
     if (rest.size() >= 3 && rest[0] == '0' && rest[1] == 'X' && is_hex_digit(rest[2])) {
-      if (!say(warning_kind::not_converted, word,
-               "this line starts with \"0X\": only a lower-case \"0x\" starts a checksum line, so "
-               "it makes no entry")) {
+      if (!say(warning_kind::not_converted, word, [&] {
+            return std::string(
+                "this line starts with \"0X\": only a lower-case \"0x\" starts a checksum line, so "
+                "it makes no entry");
+          })) {
         return false;
       }
     } else if (rest.size() > dbg::value_field_width &&
                std::all_of(rest.begin(), rest.begin() + dbg::value_field_width, is_hex_digit) &&
                is_blank(rest[dbg::value_field_width])) {
-      if (!say(warning_kind::not_converted, word,
-               "this line starts with 8 hexadecimal digits but no \"0x\", so it makes no entry")) {
+      if (!say(warning_kind::not_converted, word, [&] {
+            return std::string(
+                "this line starts with 8 hexadecimal digits but no \"0x\", so it makes no entry");
+          })) {
         return false;
       }
     }
@@ -368,8 +404,9 @@ std::size_t diagnosis::lines_after(std::size_t from) const {
 
 }  // namespace
 
-bool diagnose(std::span<const unsigned char> input, const warning_sink& sink) {
-  return diagnosis(input, sink).run();
+bool diagnose(std::span<const unsigned char> input, const warning_sink& sink,
+              std::size_t most_messages) {
+  return diagnosis(input, sink, most_messages).run();
 }
 
 }  // namespace dbgparse

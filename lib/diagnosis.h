@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
@@ -34,8 +35,11 @@ struct warning {
 using warning_sink = std::function<bool(const warning&)>;
 
 // Finds the warnings of `input` and hands them to `sink`. Returns false when
-// the sink stopped it. Time is linear in the input's size and the warnings'
-// count.
-bool diagnose(std::span<const unsigned char> input, const warning_sink& sink);
+// the sink stopped it. Only the first `most_messages` warnings carry their
+// message; the rest come with an empty one, for a caller that shows a few
+// and counts the others. Time is linear in the input's size and the
+// warnings' count.
+bool diagnose(std::span<const unsigned char> input, const warning_sink& sink,
+              std::size_t most_messages = SIZE_MAX);
 
 }  // namespace dbgparse

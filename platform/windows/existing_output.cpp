@@ -20,9 +20,12 @@ std::optional<std::vector<unsigned char>> other_file_start(const std::string& pa
   windows::unique_handle file = wide.empty() ? nullptr : windows::open_existing(wide, GENERIC_READ);
   const bool readable = static_cast<bool>(file);
   // A file we may not read, or that another program holds shut to readers,
-  // is still another file, of which no byte is known.
+  // is still another file, of which no byte is known. Not so a name in the
+  // device namespace (\\.\pipe\..., \\.\CON): opening a pipe again
+  // would take the connection that the run's own open is to have.
   const DWORD why = readable ? 0 : ::GetLastError();
-  if (!readable && !wide.empty() &&
+  const bool device_name = wide.rfind(LR"(\\.\)", 0) == 0 || wide.rfind(L"//./", 0) == 0;
+  if (!readable && !wide.empty() && !device_name &&
       (why == ERROR_ACCESS_DENIED || why == ERROR_SHARING_VIOLATION)) {
     file = windows::open_existing(wide, FILE_READ_ATTRIBUTES);
   }

@@ -26,14 +26,17 @@ warning_report::~warning_report() {
 
 void warning_report::look() {
   try {
-    diagnose(input_, [this](const warning& found) {
-      if (++count_ <= most_shown) {
-        const std::string where =
-            found.line == 0 ? path_ : path_ + ":" + std::to_string(found.line);
-        lines_.push_back("dbgparse: " + where + ": warning: " + found.message + "\n");
-      }
-      return true;
-    });
+    diagnose(
+        input_,
+        [this](const warning& found) {
+          if (++count_ <= most_shown) {
+            const std::string where =
+                found.line == 0 ? path_ : path_ + ":" + std::to_string(found.line);
+            lines_.push_back("dbgparse: " + where + ": warning: " + found.message + "\n");
+          }
+          return true;
+        },
+        most_shown);
   } catch (const std::exception&) {
     // No memory for a message: the warnings are an aid, the run goes on
     // with those found so far.
