@@ -77,12 +77,13 @@ holds() {
     fi
   done
 }
-holds "${library[0]}" 'lib/[^ ]*/libdbgparse\.so\.1\.[0-9.]+'
-holds "${library[0]}" 'lib/[^ ]*/libdbgparse\.so\.1'
+holds "${library[0]}" 'lib/[^ ]*/libdbgparse\.so\.2\.[0-9.]+'
+holds "${library[0]}" 'lib/[^ ]*/libdbgparse\.so\.2'
 holds "${development[0]}" 'lib/[^ ]*/libdbgparse\.so'
 holds "${development[0]}" 'lib/[^ ]*/libdbgparse\.a'
 holds "${development[0]}" 'include/dbgparse\.h'
 holds "${development[0]}" 'lib/[^ ]*/pkgconfig/dbgparse\.pc'
+holds "${development[0]}" 'lib/[^ ]*/pkgconfig/dbgparse-static\.pc'
 holds "${development[0]}" 'lib/[^ ]*/cmake/dbgparse/dbgparseConfig\.cmake'
 for control in shlibs symbols triggers; do
   if ! dpkg-deb --info "${library[0]}" "$control" >/dev/null; then
