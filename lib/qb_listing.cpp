@@ -297,9 +297,9 @@ class listing_writer {
     return !has(1) ||
            read_value_field(line, at + dbg::value_field_offset).value != ahead_[1].value ||
            name.size() != text_size(ahead_[1]) ||
-           !std::ranges::equal(
-               name.first(static_cast<std::size_t>(std::ranges::find(name, 0) - name.begin())),
-               ahead_[1].name);
+           !std::ranges::equal(name.first(static_cast<std::size_t>(
+                                   std::find(name.begin(), name.end(), 0) - name.begin())),
+                               ahead_[1].name);
   }
 
   // A name cut to 255 bytes came from a longer line, whose inner entries
