@@ -516,7 +516,9 @@ TEST_F(platform_program, replaces_only_the_file_it_opened) {
     if (!planted_in_time) {
       GTEST_SKIP() << o.name << ": the table was in place before another file could be planted";
     }
-    EXPECT_EQ(result.output, banner + "Couldn't write out.qb!\n") << o.name;
+    // The input draws millions of warnings; the dialogue is what counts.
+    EXPECT_EQ(without_warnings(result.output, "names.dbg"), banner + "Couldn't write out.qb!\n")
+        << o.name;
     EXPECT_EQ(result.exit_status, failure_status) << o.name;
     // Compared as a whole: a replaced file would be a table too long to print.
     EXPECT_TRUE(read_file(path(u8"out.qb")) == "planted") << o.name << ": replaced";

@@ -1,8 +1,10 @@
 #include "program_fixture.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <string_view>
 
 #ifndef _WIN32
 #include <poll.h>
@@ -30,6 +32,24 @@ std::string golden(const std::string& name) {
 }
 
 std::string bytes_of(std::u8string_view text) { return {text.begin(), text.end()}; }
+
+std::string without_warnings(const std::string& output, const std::string& input) {
+  const std::string warning = "dbgparse: " + input + ":";
+  std::string dialogue;
+  std::size_t at = 0;
+  while (at < output.size()) {
+    const std::size_t end = std::min(output.find('\n', at), output.size() - 1) + 1;
+    const std::string_view line(output.data() + at, end - at);
+    const bool warned =
+        line.starts_with(warning) &&
+        (line.find(": warning: ") != std::string_view::npos || line.ends_with(" more warnings\n"));
+    if (!warned) {
+      dialogue += line;
+    }
+    at = end;
+  }
+  return dialogue;
+}
 
 #ifndef _WIN32
 std::string read_terminal_until(int terminal, const std::string& wanted) {

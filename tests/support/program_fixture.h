@@ -24,6 +24,9 @@ void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string golden(const std::string& name);
 // UTF-8 text as plain bytes.
 std::string bytes_of(std::u8string_view text);
+// A run's output without the warning lines about `input` (on standard
+// error, between the dialogue's lines), for tests about the dialogue alone.
+std::string without_warnings(const std::string& output, const std::string& input);
 
 #ifndef _WIN32
 // What the child wrote to its terminal (a pseudo-terminal's controlling
