@@ -517,7 +517,8 @@ TEST_F(platform_program, replaces_only_the_file_it_opened) {
       GTEST_SKIP() << o.name << ": the table was in place before another file could be planted";
     }
     // The input draws millions of warnings; the dialogue is what counts.
-    EXPECT_EQ(without_warnings(result.output, "names.dbg"), banner + "Couldn't write out.qb!\n")
+    EXPECT_EQ(test_support::without_warnings(result.output, "names.dbg"),
+              banner + "Couldn't write out.qb!\n")
         << o.name;
     EXPECT_EQ(result.exit_status, failure_status) << o.name;
     // Compared as a whole: a replaced file would be a table too long to print.
