@@ -62,7 +62,7 @@ def program(path):
     return str(path)
 
 
-@pytest.fixture(scope="session")
+@pytest.fixture(scope="module")
 def dbgparse_runs(tmp_path_factory):
     """What the dbgparse program makes of each input: the table, and the
     warnings it prints, as lines without "dbgparse: PATH"."""
@@ -78,7 +78,7 @@ def dbgparse_runs(tmp_path_factory):
     return runs
 
 
-@pytest.fixture(scope="session")
+@pytest.fixture(scope="module")
 def dbgparse_tables(dbgparse_runs):
     return {name: table for name, (table, _) in dbgparse_runs.items()}
 
@@ -110,7 +110,7 @@ def damaged(tables):
     return made
 
 
-@pytest.fixture(scope="session")
+@pytest.fixture(scope="module")
 def qbdump_views(dbgparse_tables, tmp_path_factory):
     """Each table with what qbdump says of it: ("entries", count) or
     ("fault", message) from --check, and its listing with the lines it
