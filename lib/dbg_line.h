@@ -8,8 +8,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
+
+#include "sixteen_bytes.h"
 
 namespace dbgparse::dbg {
 
@@ -30,6 +33,41 @@ inline constexpr std::size_t separator_offset = value_field_offset + value_field
 inline constexpr std::size_t head_size = separator_offset + 1;
 
 inline bool is_line_end(unsigned char c) { return c == '\r' || c == '\n'; }
+
+// The marks of a block of bytes, bit k for byte k: every search below is
+// made of them.
+inline constexpr std::size_t block_size = 64;
+struct block_marks {
+  // The byte is at most CR (0x0D): CR and LF, but also the zero byte, tab and
+  // rarer control bytes, so that one mark tells a text's end and whether it
+  // holds a zero byte.
+  std::uint64_t stops = 0;
+  std::uint64_t starts = 0;  // "0x" starts at the byte
+};
+
+// Marks the block from `p`, reading one byte more to see whether an "x"
+// follows its last byte.
+inline block_marks mark(const unsigned char* p) {
+  block_marks marks;
+  for (std::size_t k = 0; k < block_size; k += sixteen_bytes::size) {
+    const sixteen_bytes bytes(p + k);
+    marks.stops |= bytes.at_most('\r') << k;
+    marks.starts |= (bytes.equal(static_cast<unsigned char>(line_start[0])) &
+                     sixteen_bytes(p + k + 1).equal(static_cast<unsigned char>(line_start[1])))
+                    << k;
+  }
+  return marks;
+}
+
+// The marks of the input's last block, from `at` on, with fewer than
+// block_size + 1 bytes: bytes past the input's end are marked neither way,
+// and a "0" that is the input's last byte starts nothing.
+block_marks mark_last_block(std::span<const unsigned char> input, std::size_t at);
+
+// The marks of the block at `at`, which lies within the input.
+inline block_marks mark_block(std::span<const unsigned char> input, std::size_t at) {
+  return input.size() - at > block_size ? mark(input.data() + at) : mark_last_block(input, at);
+}
 
 // Index just past the first section header, or the input's size.
 std::size_t section_start(std::span<const unsigned char> input);

@@ -7,31 +7,29 @@
 
 namespace dbgparse {
 
-static_assert(qb::head_size + qb::max_text_length <= table_writer::min_block_size);
+static_assert(qb::head_size + std::max(qb::max_text_length, dbg::block_size) <=
+              table_writer::min_block_size);
 
 table_writer::table_writer(const byte_sink& sink, std::size_t block_size)
     : sink_(sink),
       block_size_(std::max(block_size, min_block_size)),
       block_(new unsigned char[block_size_]) {}
 
-bool table_writer::make_room(std::size_t count) {
-  if (block_size_ - used_ < count && !refused_) {
-    refused_ = !sink_(std::span<const unsigned char>(block_.get(), used_));
-    used_ = 0;
+void table_writer::hand_over() {
+  // A block that holds more than an end marker starts with an entry.
+  if (first_block_ && used_ > qb::marker_size) {
+    block_[0] = qb::first_entry_marker;
   }
-  return !refused_;
+  first_block_ = false;
+  refused_ = !sink_(std::span<const unsigned char>(block_.get(), used_));
+  used_ = 0;
 }
 
-bool table_writer::entry(bool first, std::uint32_t value, std::span<const unsigned char> text) {
+bool table_writer::entry(std::uint32_t value, std::span<const unsigned char> text) {
   if (!make_room(qb::head_size + text.size())) {
     return false;
   }
-  unsigned char* at = block_.get() + used_;
-  *at++ = first ? qb::first_entry_marker : qb::entry_marker;
-  *at++ = qb::entry_tag;
-  for (std::size_t k = 0; k < qb::value_size; ++k) {
-    *at++ = static_cast<unsigned char>(value >> (8 * k));
-  }
+  unsigned char* at = put_head(value);
   if (!text.empty()) {
     std::memcpy(at, text.data(), text.size());
     // A zero byte ends the text; the rest of its length is zero bytes. Texts
@@ -55,8 +53,7 @@ bool table_writer::finish() {
   }
   std::memcpy(block_.get() + used_, qb::end_marker.data(), qb::marker_size);
   used_ += qb::marker_size;
-  refused_ = !sink_(std::span<const unsigned char>(block_.get(), used_));
-  used_ = 0;
+  hand_over();
   return !refused_;
 }
 
