@@ -11,6 +11,11 @@ namespace dbgparse {
 
 warning_report::warning_report(std::string path, std::span<const unsigned char> input)
     : path_(std::move(path)), input_(input) {
+  // A small input is looked at sooner than a thread starts.
+  if (input.size() < small_input) {
+    look();
+    return;
+  }
   try {
     thread_ = std::thread([this] { look(); });
   } catch (const std::system_error&) {

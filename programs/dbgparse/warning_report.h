@@ -15,7 +15,8 @@ class warning_report {
   // Starts looking for the warnings about `input`, read from `path`, on a
   // thread of its own, so that a clean file costs the run no time where the
   // machine has a second core (on the calling thread where no thread can be
-  // had). `input` must stay as it is until print() returns.
+  // had, or the input is under small_input bytes). `input` must stay as it
+  // is until print() returns.
   warning_report(std::string path, std::span<const unsigned char> input);
   warning_report(const warning_report&) = delete;
   warning_report& operator=(const warning_report&) = delete;
@@ -29,6 +30,7 @@ class warning_report {
   void print();
 
   static constexpr std::size_t most_shown = 20;
+  static constexpr std::size_t small_input = std::size_t{64} << 10;
 
  private:
   void look();
