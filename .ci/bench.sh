@@ -12,6 +12,8 @@ cmake --build --preset bench
 # The program and the floor side by side on a small file; this also checks
 # that the table has the expected length.
 python3 bench/compare.py --size-mib 4 --runs 1
+# The conversion in-process through the C interface, on the same file.
+./build/bench/bench/convert_to_sink build/bench-data/realistic-4MiB.dbg 3
 # qbdump listing a small table against the same floor.
 python3 bench/compare_qbdump.py --size-mib 4 --runs 1
 # Small runs against plain C doing the same I/O.
