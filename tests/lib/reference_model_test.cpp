@@ -330,6 +330,31 @@ TEST(value_field, random_fields_read_as_the_library_does) {
 }
 
 // ---------------------------------------------------------------------------
+// Where a text ends against the 64 bytes the scan looks at together
+
+TEST(block_edges, conversion_agrees_with_model_wherever_a_text_ends) {
+  // A text of every length around the block's, holding at its start, its
+  // end or the block's last bytes something the scan must tell apart, then
+  // a further line; and the input's own end at each of its last 80 bytes.
+  const std::string specials[] = {"\r\n", "\n", "\r", "\t", "\0"s, "0x", "x", "\xff"};
+  for (std::size_t length = 0; length <= 72; ++length) {
+    for (const std::string& special : specials) {
+      for (const std::size_t at : {std::size_t{1}, std::size_t{62}, std::size_t{63}, length}) {
+        std::string text(length, 'n');
+        text.insert(std::min(at, length), special);
+        const bytes input = to_bytes(header + "0x0000abcd " + text + "\r\n0x00001234 next\r\n");
+        for (std::size_t cut = 0; cut <= std::min<std::size_t>(80, input.size()); ++cut) {
+          expect_agreement(bytes(input.begin(), input.end() - static_cast<std::ptrdiff_t>(cut)),
+                           "text of " + std::to_string(length) + " with " +
+                               testing::PrintToString(special) + " at " + std::to_string(at) +
+                               ", last " + std::to_string(cut) + " bytes cut");
+        }
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
 // Hostile inputs
 
 struct hostile_case {
