@@ -17,26 +17,24 @@ bool write_table(std::span<const unsigned char> input, const byte_sink& sink,
                  std::size_t block_size) {
   table_writer out(sink, block_size);
   dbg::line_ends ends(input);
+  dbg::marks_ahead ahead(input);
   const std::size_t size = input.size();
   for (std::size_t line = dbg::next_line_start(input, dbg::section_start(input)); line < size;) {
     const std::uint32_t value = read_value_field(input, line + dbg::value_field_offset).value;
     const std::size_t text = line + dbg::head_size;
-    // Nearly always: the text ends within the block from its first byte, at
-    // a CR or LF with no zero byte (nor any other stop) before it.
-    if (text < size && size - text > dbg::block_size) {
-      const unsigned char* const block = input.data() + text;
-      const dbg::block_marks marks = dbg::mark(block);
-      const auto length = static_cast<std::size_t>(std::countr_zero(marks.stops));
-      if (length > 0 && length < dbg::block_size && dbg::is_line_end(block[length])) {
-        if (!out.window_entry(value, block, length)) {
-          return false;
-        }
-        // Scanning goes on from the text's second byte.
-        const std::uint64_t later = marks.starts & ~std::uint64_t{1};
-        line = later != 0 ? text + static_cast<std::size_t>(std::countr_zero(later))
-                          : dbg::next_line_start(input, text + dbg::block_size);
-        continue;
+    // Nearly always: the text ends within the 64 bytes from its first one,
+    // at a CR or LF with no zero byte (nor any other stop) before it.
+    const dbg::block_marks marks = ahead.at(text);
+    if (const auto length = static_cast<std::size_t>(std::countr_zero(marks.stops));
+        length > 0 && length < dbg::block_size && dbg::is_line_end(input[text + length])) {
+      if (!out.window_entry(value, input.data() + text, length)) {
+        return false;
       }
+      // Scanning goes on from the text's second byte.
+      const std::uint64_t later = marks.starts & ~std::uint64_t{1};
+      line = later != 0 ? text + static_cast<std::size_t>(std::countr_zero(later))
+                        : dbg::next_line_start(input, text + dbg::block_size);
+      continue;
     }
     const std::size_t text_end = ends.next(text);
     if (text_end >= size || text_end == text) {

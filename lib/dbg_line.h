@@ -7,6 +7,8 @@
 // anywhere in the section starts a checksum line, inside another line too.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -68,6 +70,57 @@ block_marks mark_last_block(std::span<const unsigned char> input, std::size_t at
 inline block_marks mark_block(std::span<const unsigned char> input, std::size_t at) {
   return input.size() - at > block_size ? mark(input.data() + at) : mark_last_block(input, at);
 }
+
+// The marks of the block at any index, for a scan that never goes back: the
+// input's fixed blocks are marked a run at a time, each once, and the block
+// at an index is cut from the two fixed ones it overlaps. A line's marks are
+// then at hand without waiting for its bytes, which a scan that marks each
+// line's block from its text would.
+class marks_ahead {
+ public:
+  explicit marks_ahead(std::span<const unsigned char> input)
+      : input_(input), markable_(input.empty() ? 0 : (input.size() - 1) / block_size) {}
+
+  // The marks of the block at `at`, or none at all near the input's end.
+  block_marks at(std::size_t at) {
+    const std::size_t block = at / block_size;
+    if (block + 1 >= marked_end_) {
+      if (block + 1 >= markable_) {
+        return {};
+      }
+      mark_run(block);
+    }
+    const block_marks& low = run_[block - marked_from_];
+    const block_marks& high = run_[block - marked_from_ + 1];
+    const std::size_t shift = at % block_size;
+    return {joined(low.stops, high.stops, shift), joined(low.starts, high.starts, shift)};
+  }
+
+ private:
+  static constexpr std::size_t run_size = 64;
+
+  // The 64 marks from bit `shift` of `low` on, followed by those of `high`.
+  static std::uint64_t joined(std::uint64_t low, std::uint64_t high, std::size_t shift) {
+    return (low >> shift) | (high << 1 << (block_size - 1 - shift));
+  }
+
+  void mark_run(std::size_t first) {
+    marked_from_ = first;
+    marked_end_ = std::min(first + run_size, markable_);
+    for (std::size_t k = first; k < marked_end_; ++k) {
+      // The next run's bytes asked for now, as the scan between runs reads
+      // nothing new.
+      __builtin_prefetch(input_.data() + std::min((k + run_size) * block_size, input_.size() - 1));
+      run_[k - first] = mark(input_.data() + k * block_size);
+    }
+  }
+
+  std::span<const unsigned char> input_;
+  std::size_t markable_;  // fixed blocks that, with the byte after them, lie in the input
+  std::size_t marked_from_ = 0;
+  std::size_t marked_end_ = 0;
+  std::array<block_marks, run_size> run_{};
+};
 
 // Index just past the first section header, or the input's size.
 std::size_t section_start(std::span<const unsigned char> input);

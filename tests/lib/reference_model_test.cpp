@@ -352,6 +352,18 @@ TEST(block_edges, conversion_agrees_with_model_wherever_a_text_ends) {
       }
     }
   }
+  // Blocks are marked a few kilobytes at a time: lines of every length in
+  // turn, each holding the same byte, put texts at every offset of those
+  // runs too.
+  for (const std::string& special : specials) {
+    std::string input = header;
+    for (std::size_t line = 0; input.size() < (std::size_t{40} << 10); ++line) {
+      std::string text(line % 75, 'n');
+      text.insert(line % 7 * text.size() / 6, special);
+      input += "0x0000abcd " + text + "\r\n";
+    }
+    expect_agreement(to_bytes(input), "40 KiB of lines with " + testing::PrintToString(special));
+  }
 }
 
 // ---------------------------------------------------------------------------
