@@ -112,4 +112,51 @@ TEST(diagnose, tells_each_surprise_with_its_line) {
   }
 }
 
+// A file of ordinary lines is looked at many lines at a time: a surprise
+// among them is still told, once, with its line.
+TEST(diagnose, tells_a_surprise_among_many_clean_lines) {
+  const struct {
+    std::string line;
+    std::string expected;
+  } cases[] = {
+      {"0x1234 short_one",
+       "the value field \"1234 sho\" has 4 digits: the entry is 0x00001234 with the name "
+       "\"t_one\""},
+      {"0x-0000001 a",
+       "the value field \"-0000001\" is not 8 hexadecimal digits: the entry is 0xffffffff with "
+       "the name \"a\""},
+      {"0x0000002a,a",
+       "the value field is followed by \",\", not a blank or a tab: the entry is 0x0000002a with "
+       "the name \"a\""},
+      {" ; see 0x0000002a here",
+       "a \"0x\" after the start of the line starts an entry of its own: the entry is 0x0000002a "
+       "with the name \"here\""},
+      {"0x11111111 a0x22222222 b",
+       "a \"0x\" inside the name of the entry before starts an entry of its own: the entry is "
+       "0x22222222 with the name \"b\""},
+      {"0x00000001 " + std::string(300, 'n'),
+       "the name is 300 bytes long: the entry 0x00000001 keeps its first 255"},
+      {std::string("0x00000001 a\0b"sv),
+       "the name \"a\\x00b\" holds a zero byte: the table has zero bytes from it to the name's "
+       "end"},
+      {"0x00000001 player_board ",
+       "the name \"player_board \" ends in a blank or a tab, which the table keeps"},
+      {"0X0000002a a",
+       "this line starts with \"0X\": only a lower-case \"0x\" starts a checksum line, so it makes "
+       "no entry"},
+  };
+  for (const auto& c : cases) {
+    std::string input = "[Checksums]\r\n";
+    const auto clean_lines = [&input] {
+      for (std::size_t k = 0; k < 100; ++k) {
+        input += "0x0000abcd name_" + std::string(k % 50, 'c') + "\r\n";
+      }
+    };
+    clean_lines();
+    input += c.line + "\r\n";
+    clean_lines();
+    EXPECT_EQ(warnings_of(input), std::vector<std::string>{"102: " + c.expected}) << c.line;
+  }
+}
+
 }  // namespace
