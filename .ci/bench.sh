@@ -13,7 +13,7 @@ cmake --build --preset bench
 # that the table has the expected length.
 python3 bench/compare.py --size-mib 4 --runs 1
 # The conversion in-process through the C interface, on the same file.
-./build/bench/bench/convert_to_sink build/bench-data/realistic-4MiB.dbg 3
+./build/bench/bench/convert_in_process build/bench-data/realistic-4MiB.dbg 3
 # qbdump listing a small table against the same floor.
 python3 bench/compare_qbdump.py --size-mib 4 --runs 1
 # Small runs against plain C doing the same I/O.

@@ -1,10 +1,17 @@
-/* convert_in_process FILE RUNS: the native library's conversion of FILE,
- * timed in-process with dbgparse_convert_to, for bench/web_convert.mjs to
- * set the WebAssembly module against. Prints the best of RUNS in seconds
- * twice: into one buffer of the table's size used again by every run, and
- * into a buffer allocated afresh for each run (and freed after it), as the
- * JavaScript convert() returns a new array each time; then the table's
- * size. */
+/* convert_in_process FILE RUNS: the library's conversion of FILE timed
+ * in-process through its C interface, RUNS times each way. Prints a line
+ * per way: its name, the best and the median run in seconds, and the
+ * table's size in bytes:
+ *   sink    dbgparse_convert to a sink that only counts the bytes
+ *   reused  dbgparse_convert_to into one buffer of the table's size, used
+ *           again by every run
+ *   fresh   dbgparse_convert_to into a buffer allocated for the run and
+ *           freed after it, as the JavaScript convert() returns a new array
+ * dbgparse_convert is the same call in 1.x and 2.x: built against a 1.x
+ * library, only the sink line is printed, so that the two can be set side
+ * by side:
+ *   cc -O2 -I SOURCES/lib/include bench/convert_in_process.c \
+ *      BUILD/lib/libdbgparse.a -lstdc++ -lpthread -o convert_in_process */
 #define _POSIX_C_SOURCE 200809L
 #include <dbgparse.h>
 #include <stdio.h>
@@ -17,8 +24,45 @@ static double now(void) {
   return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
 }
 
+static int count(void* context, const unsigned char* bytes, size_t size) {
+  (void)bytes;
+  *(size_t*)context += size;
+  return 0;
+}
+
+static int by_value(const void* a, const void* b) {
+  const double x = *(const double*)a;
+  const double y = *(const double*)b;
+  return (x > y) - (x < y);
+}
+
+enum way { sink, reused, fresh };
+
+/* One run of `how`; false when the conversion failed. */
+static int convert(enum way how, const unsigned char* dbg, size_t size, unsigned char* table,
+                   size_t* table_size) {
+  if (how == sink) {
+    *table_size = 0;
+    return dbgparse_convert(dbg, size, count, table_size) == 0;
+  }
+#if DBGPARSE_VERSION_MAJOR >= 2
+  if (how == fresh) {
+    table = malloc(*table_size);
+  }
+  const int done =
+      table != NULL && dbgparse_convert_to(dbg, size, table, *table_size, NULL) == DBGPARSE_OK;
+  if (how == fresh) {
+    free(table);
+  }
+  return done;
+#else
+  (void)table;
+  return 0;
+#endif
+}
+
 int main(int argc, char** argv) {
-  if (argc != 3) {
+  if (argc != 3 || atoi(argv[2]) < 1) {
     fputs("usage: convert_in_process FILE RUNS\n", stderr);
     return 2;
   }
@@ -34,29 +78,28 @@ int main(int argc, char** argv) {
     return 2;
   }
   fclose(file);
+  const int runs = atoi(argv[2]);
+  double* took = malloc(sizeof(double) * (size_t)runs);
   size_t table_size = 0;
-  dbgparse_convert_to(dbg, (size_t)size, NULL, 0, &table_size);
-  unsigned char* table = malloc(table_size);
-  double best = 1e9;
-  double best_fresh = 1e9;
-  for (int run = 0; run < atoi(argv[2]); ++run) {
-    double start = now();
-    if (table == NULL || dbgparse_convert_to(dbg, (size_t)size, table, table_size, NULL) != DBGPARSE_OK) {
-      return 2;
-    }
-    double took = now() - start;
-    best = took < best ? took : best;
-    start = now();
-    unsigned char* fresh = malloc(table_size);
-    if (fresh == NULL || dbgparse_convert_to(dbg, (size_t)size, fresh, table_size, NULL) != DBGPARSE_OK) {
-      return 2;
-    }
-    free(fresh);
-    took = now() - start;
-    best_fresh = took < best_fresh ? took : best_fresh;
+  if (took == NULL || !convert(sink, dbg, (size_t)size, NULL, &table_size)) {
+    return 2;
   }
-  printf("%.6f %.6f %zu\n", best, best_fresh, table_size);
+  unsigned char* table = malloc(table_size);
+  const char* const names[] = {"sink", "reused", "fresh"};
+  const int ways = DBGPARSE_VERSION_MAJOR >= 2 ? 3 : 1;
+  for (int how = sink; how < ways; ++how) {
+    for (int run = 0; run < runs; ++run) {
+      const double start = now();
+      if (!convert((enum way)how, dbg, (size_t)size, table, &table_size)) {
+        return 2;
+      }
+      took[run] = now() - start;
+    }
+    qsort(took, (size_t)runs, sizeof(double), by_value);
+    printf("%s %.6f %.6f %zu\n", names[how], took[0], took[runs / 2], table_size);
+  }
   free(table);
+  free(took);
   free(dbg);
   return 0;
 }
