@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dbg_line.h"
+#include "header_forms.h"
 #include "platform.h"
 #include "qb_listing.h"
 #include "qb_reader.h"
@@ -220,7 +221,10 @@ void report_fault(const std::string& table, std::span<const unsigned char> bytes
   say_error(shown_name(table) + ": byte " + std::to_string(fault.offset) + ": expected " +
             fault.expected);
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  if (text.find(dbgparse::dbg::section_title) != std::string_view::npos) {
+  // The title anywhere, or a header line in any form an editor saves it in
+  // (another case, UTF-16).
+  if (text.find(dbgparse::dbg::section_title) != std::string_view::npos ||
+      dbgparse::dbg::find_header(bytes)) {
     say_error(shown_name(table) + ": it looks like DBG text, not a QB table; " +
               "dbgparse converts it into one");
   }

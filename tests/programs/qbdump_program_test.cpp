@@ -25,6 +25,7 @@ using test_support::run_options;
 using test_support::run_program;
 using test_support::run_result;
 using test_support::write_file;
+using namespace std::string_view_literals;
 
 std::string value_bytes(std::uint32_t value) {
   std::string out;
@@ -100,6 +101,18 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
       {{"-"}, "", 2, "qbdump: standard input: byte 0: expected a table (the file is empty)\n"},
       {{"-"},
        golden("sample.dbg"),
+       2,
+       "qbdump: standard input: byte 0: expected 01 2B (the first entry's marker) or 00 00 (the "
+       "end marker of an empty table)\nqbdump: standard input: it looks like DBG text, not a QB "
+       "table; dbgparse converts it into one\n"},
+      {{"-"},
+       std::string("\xFF\xFE[\0C\0h\0e\0c\0k\0s\0u\0m\0s\0]\0\r\0\n\0"sv),
+       2,
+       "qbdump: standard input: byte 0: expected 01 2B (the first entry's marker) or 00 00 (the "
+       "end marker of an empty table)\nqbdump: standard input: it looks like DBG text, not a QB "
+       "table; dbgparse converts it into one\n"},
+      {{"-"},
+       "[CHECKSUMS]\r\n0x0000002a one\r\n",
        2,
        "qbdump: standard input: byte 0: expected 01 2B (the first entry's marker) or 00 00 (the "
        "end marker of an empty table)\nqbdump: standard input: it looks like DBG text, not a QB "
