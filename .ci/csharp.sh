@@ -16,15 +16,8 @@ install_missing mono-mcs mono-runtime python3
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
-
-echo "--- the release build, installed into a temporary prefix"
-cmake --preset release >/dev/null
-cmake --build --preset release
-cmake --install build/release --prefix "$prefix" >/dev/null
-shared=$(find "$prefix" -name libdbgparse.so.2)
-dbgparse=$prefix/bin/dbgparse
-qbdump=$prefix/bin/qbdump
+source .ci/installed_release.sh
+install_release "$work"
 
 echo "--- mcs: the wrapper and its test program"
 test_program=$work/DbgparseTest.exe

@@ -14,17 +14,8 @@ cd "$(dirname "$0")/.."
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-prefix=$work/prefix
-
-echo "--- the release build, installed into a temporary prefix"
-cmake --preset release >/dev/null
-cmake --build --preset release
-cmake --install build/release --prefix "$prefix" >/dev/null
-pc=$(find "$prefix" -name dbgparse.pc)
-libdir=$(dirname "$(dirname "$pc")")
-shared=$libdir/libdbgparse.so.2
-dbgparse=$prefix/bin/dbgparse
-qbdump=$prefix/bin/qbdump
+source .ci/installed_release.sh
+install_release "$work"
 
 echo "--- nm -D --defined-only $(basename "$(readlink -f "$shared")")"
 symbols=$(nm -D --defined-only "$shared")
