@@ -70,8 +70,9 @@ class line_counter {
       const unsigned char* const data = input_.data();
       std::size_t ends = 0;
       for (std::size_t k = at_; k < followed; ++k) {
-        ends += static_cast<std::size_t>((data[k] == '\n') |
-                                         ((data[k] == '\r') & (data[k + 1] != '\n')));
+        ends += static_cast<std::size_t>(data[k] == '\n') +
+                (static_cast<std::size_t>(data[k] == '\r') &
+                 static_cast<std::size_t>(data[k + 1] != '\n'));
       }
       ends_ += ends;
       at_ = followed;
