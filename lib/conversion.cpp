@@ -3,7 +3,6 @@
 #include "conversion.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "dbg_line.h"
@@ -25,15 +24,11 @@ bool write_table(std::span<const unsigned char> input, const byte_sink& sink,
     // Nearly always: the text ends within the 64 bytes from its first one,
     // at a CR or LF with no zero byte (nor any other stop) before it.
     const dbg::block_marks marks = ahead.at(text);
-    if (const auto length = static_cast<std::size_t>(std::countr_zero(marks.stops));
-        length > 0 && length < dbg::block_size && dbg::is_line_end(input[text + length])) {
+    if (const std::size_t length = dbg::short_text_length(input, text, marks); length > 0) {
       if (!out.window_entry(value, input.data() + text, length)) {
         return false;
       }
-      // Scanning goes on from the text's second byte.
-      const std::uint64_t later = marks.starts & ~std::uint64_t{1};
-      line = later != 0 ? text + static_cast<std::size_t>(std::countr_zero(later))
-                        : dbg::next_line_start(input, text + dbg::block_size);
+      line = dbg::line_start_after(input, text, marks);
       continue;
     }
     const std::size_t text_end = ends.next(text);

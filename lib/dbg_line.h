@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -131,6 +132,24 @@ std::size_t line_end(std::span<const unsigned char> input, std::size_t from);
 // Index of the first "0x" that starts at or after `from` and ends within
 // the input, or the input's size.
 std::size_t next_line_start(std::span<const unsigned char> input, std::size_t from);
+
+// The length of the text from `text` when it ends within the block there,
+// marked `marks`, at a CR or LF with no other stop (no zero byte) before it;
+// 0 for any other text. Nearly every text is such a short one.
+inline std::size_t short_text_length(std::span<const unsigned char> input, std::size_t text,
+                                     const block_marks& marks) {
+  const auto length = static_cast<std::size_t>(std::countr_zero(marks.stops));
+  return length < block_size && is_line_end(input[text + length]) ? length : 0;
+}
+
+// Where the scan goes on after the line whose text starts at `text`, the
+// block there marked `marks`: the first "0x" from the text's second byte on.
+inline std::size_t line_start_after(std::span<const unsigned char> input, std::size_t text,
+                                    const block_marks& marks) {
+  const std::uint64_t later = marks.starts & ~std::uint64_t{1};
+  return later != 0 ? text + static_cast<std::size_t>(std::countr_zero(later))
+                    : next_line_start(input, text + block_size);
+}
 
 // The first CR or LF at or after a given index, remembering the last one
 // found, so that the many checksum lines that can start inside one long

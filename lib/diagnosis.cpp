@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
@@ -167,18 +166,15 @@ bool diagnosis::run() {
     // start of its line, 8 digits and a blank, and a name that ends within
     // 64 bytes at a CR or LF, holds no zero byte and ends in no blank.
     const dbg::block_marks marks = ahead.at(found.text);
-    if (const auto length = static_cast<std::size_t>(std::countr_zero(marks.stops));
-        length > 0 && length < dbg::block_size && dbg::is_line_end(input_[found.text + length]) &&
-        !is_blank(input_[found.text + length - 1]) &&
+    if (const std::size_t length = dbg::short_text_length(input_, found.text, marks);
+        length > 0 && !is_blank(input_[found.text + length - 1]) &&
         found.field.digits == dbg::value_field_width &&
         found.field.end == at + dbg::separator_offset &&
         is_blank(input_[at + dbg::separator_offset]) && starts_its_line(at)) {
       covered = found.text + length;
       previous_text_ = found.text;
       previous_text_end_ = covered;
-      const std::uint64_t later = marks.starts & ~std::uint64_t{1};
-      at = later != 0 ? found.text + static_cast<std::size_t>(std::countr_zero(later))
-                      : dbg::next_line_start(input_, found.text + dbg::block_size);
+      at = dbg::line_start_after(input_, found.text, marks);
       continue;
     }
     found.text_end = ends_.next(found.text);
