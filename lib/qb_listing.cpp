@@ -27,12 +27,18 @@ using head = std::array<unsigned char, dbg::head_size>;
 constexpr std::string_view line_end = "\r\n";
 constexpr std::size_t block_size = std::size_t{1} << 20;
 constexpr std::size_t short_name = 32;
-// Bounds that keep each entry's cost constant: a name cut to 255 bytes is
-// given back at most this much of its line; a group grows at most this much
-// past that by lines that inner entries read into; a conversion whose table
-// has run this far past its first byte unlike the table's has made a wrong
-// entry before its last one, and is given up.
+// Bounds that keep the time linear. A group's first line, cut to 255 bytes,
+// is given back as much of itself as its inner entries show, however long.
+// When such a group fails, its next entry would give back nearly the same
+// line again, so the bytes given back by failed groups are counted: past a
+// few times the table's size, and for the next lines of a group always, a
+// line is given back at most longest_restored_line. A group grows at most
+// most_continued past its first line by lines that inner entries read into;
+// a conversion whose table has run past_difference past its first byte
+// unlike the table's has made a wrong entry before its last one, and is
+// given up.
 constexpr std::size_t longest_restored_line = std::size_t{4} << 10;
+constexpr std::size_t failed_restoring_per_table_byte = 4;
 constexpr std::size_t most_continued = 1024;
 constexpr std::size_t past_difference = qb::head_size + max_text_length + marker_size;
 // A line after a group, to see whether its last entry reads on past it.
@@ -95,7 +101,8 @@ class listing_writer {
         warn_(warn),
         // A small table's listing needs no full block: every line is at most
         // 7 bytes longer than its entry (plus slack for a group or a copy).
-        block_(std::min(block_size, 2 * table.size() + 1024)) {}
+        block_(std::min(block_size, 2 * table.size() + 1024)),
+        restoring_left_(failed_restoring_per_table_byte * table.size() + longest_restored_line) {}
 
   listing_outcome run() {
     // A file that is no table at all gets no listing, not even the header.
@@ -133,6 +140,9 @@ class listing_writer {
     bool whole = true;
   };
 
+  // The first entry ahead's position in the table, from 1.
+  [[nodiscard]] std::size_t number() const { return outcome_.entries - ahead_.size() + 1; }
+
   // True when the table has an entry `k` places ahead; reads up to it.
   bool has(std::size_t k) {
     for (std::optional<entry> item; ahead_.size() <= k; ++outcome_.entries) {
@@ -160,10 +170,10 @@ class listing_writer {
       put_plain(item);
       ahead_.pop_front();
       return;
-    } else if ((group = plan_group())) {
+    } else if (number() > failing_until_ && (group = plan_group())) {
       return put(group->first, group->second);
     }
-    warn_(listing_warning{outcome_.entries - ahead_.size() + 1, item.offset, reason});
+    warn_(listing_warning{number(), item.offset, reason});
     ++outcome_.left_out;
     ahead_.pop_front();
   }
@@ -254,13 +264,38 @@ class listing_writer {
   std::optional<std::pair<bytes, std::size_t>> plan_group() {
     bytes lines = line_of(ahead_.front().value, text_of(ahead_.front()));
     if (text_size(ahead_.front()) == max_text_length) {
-      restore_cut_line(lines, dbg::head_size + 1, 1);
-    } else if (second_entry_differs(lines)) {
+      const bool whole = restore_cut_line(lines, dbg::head_size + 1, 1,
+                                          std::max(longest_restored_line, restoring_left_));
+      const std::size_t restored = lines.size();
+      std::size_t made_first = 0;
+      std::optional<std::pair<bytes, std::size_t>> group = continue_group(lines, made_first);
+      if (!group) {
+        restoring_left_ -= std::min(restoring_left_, restored);
+        // The entries that the line made as the table has them are its
+        // inner ones: their own groups would start with the rest of this
+        // line and fail as it did.
+        if (whole) {
+          failing_until_ = number() + made_first - 1;
+        }
+      }
+      return group;
+    }
+    if (second_entry_differs(lines)) {
       return std::nullopt;
     }
+    std::size_t made_first = 0;
+    return continue_group(lines, made_first);
+  }
+
+  // The group from its first line on: while the last entry its lines make
+  // reads on past them, a next line. `made_first` gets how many of the
+  // table's entries the first line made.
+  std::optional<std::pair<bytes, std::size_t>> continue_group(bytes& lines,
+                                                              std::size_t& made_first) {
     for (const std::size_t longest = lines.size() + most_continued; lines.size() <= longest;) {
       const conversion made = convert(lines);
       const std::size_t matched = matching(made);
+      made_first = made_first == 0 ? matched : made_first;
       const std::size_t count = made.entries.size();
       if (!made.whole || matched + 1 < count) {
         return std::nullopt;
@@ -308,9 +343,11 @@ class listing_writer {
   // name's second byte) and is `first` places ahead; each later one from the
   // second byte of the name before. A cut inside an inner entry's head is
   // completed as a listing writes it, with digits of either case.
-  void restore_cut_line(bytes& line, std::size_t from, std::size_t first) {
+  // Returns false when the line was longer than `longest` and was not given
+  // back whole.
+  bool restore_cut_line(bytes& line, std::size_t from, std::size_t first, std::size_t longest) {
     line.resize(line.size() - line_end.size());
-    for (std::size_t k = first; line.size() <= longest_restored_line && has(k); ++k) {
+    for (std::size_t k = first; line.size() <= longest && has(k); ++k) {
       const std::size_t at = dbg::next_line_start(line, from);
       const std::size_t name_at = at + dbg::head_size;
       for (const bool upper : {false, true}) {
@@ -332,7 +369,9 @@ class listing_writer {
       line.insert(line.end(), want.begin() + std::min(have, std::ssize(want)), want.end());
       from = name_at + 1;
     }
+    const bool whole = line.size() <= longest;
     append(line, line_end);
+    return whole;
   }
 
   // The inner entry `open` reads on past the lines' end: tries the lines that
@@ -361,7 +400,7 @@ class listing_writer {
       if (name_start + text_size(target) >= dbg::head_size &&
           std::equal(shape.begin(), shape.end(), line.begin())) {
         if (text_size(target) == max_text_length) {
-          restore_cut_line(line, name_start + 1, open + 1);
+          restore_cut_line(line, name_start + 1, open + 1, longest_restored_line);
         }
         candidates.push_back(std::move(line));
       }
@@ -383,6 +422,8 @@ class listing_writer {
   std::deque<entry> ahead_;
   bytes block_;
   std::size_t used_ = 0;
+  std::size_t restoring_left_;     // bytes that failed groups may still give back
+  std::size_t failing_until_ = 0;  // entries up to this one have groups known to fail
   listing_outcome outcome_;
 };
 

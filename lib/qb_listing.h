@@ -50,8 +50,7 @@ struct listing_outcome {
 };
 
 // Lists `table` to `sink` in blocks of at most 1 MiB; the sink's false stops
-// the listing. Time is linear in the
-// table's size; each group of lines for names holding "0x" is bounded.
+// the listing. Time is linear in the table's size.
 listing_outcome write_listing(std::span<const unsigned char> table, const byte_sink& sink,
                               const warning_sink& warn);
 

@@ -46,6 +46,15 @@ listed list(const bytes& table) {
   return out;
 }
 
+// "0x11111111 " followed by `count` times "0x12345678 ".
+std::string checksums_line(int count) {
+  std::string line = "0x11111111 ";
+  for (int k = 0; k < count; ++k) {
+    line += "0x12345678 ";
+  }
+  return line;
+}
+
 TEST(qb_listing, writes_one_line_per_entry) {
   using namespace std::string_view_literals;
   const bytes table = to_bytes("\x01\x2B\x2A\x00\x00\x00one\x00\x2B\xEF\xBE\xAD\xDEtwo\x00\x00"sv);
@@ -81,11 +90,10 @@ TEST(qb_listing, round_trips_tables_made_from_dbg_text) {
   }
   // One ordinary line of many checksums: its name is cut, and each inner
   // entry shows a little more of the line, some 2 KiB of it in all.
-  std::string many = "0x11111111 ";
-  for (int k = 0; k < 200; ++k) {
-    many += "0x12345678 ";
-  }
+  const std::string many = checksums_line(200);
   inputs.push_back(many + "end\r\n");
+  // The same line 55 KiB long: no length makes it too long to list.
+  inputs.push_back(checksums_line(5000) + "end\r\n");
   for (const std::string& name : test_support::golden_names()) {
     const bytes golden =
         test_support::read_bytes(std::filesystem::path(DBGPARSE_TEST_DATA) / (name + ".dbg"));
@@ -114,10 +122,7 @@ std::vector<std::pair<std::uint32_t, bytes>> entries_of(const bytes& table) {
 // makes the entries whose group holds it any more, so they are left out, and
 // the listing makes every other entry, in order.
 TEST(qb_listing, leaves_out_the_lines_that_a_changed_inner_entry_breaks) {
-  std::string many = "0x11111111 ";
-  for (int k = 0; k < 200; ++k) {
-    many += "0x12345678 ";
-  }
+  const std::string many = checksums_line(200);
   struct changed {
     std::string lines;
     std::size_t entry;   // from 1
@@ -128,6 +133,7 @@ TEST(qb_listing, leaves_out_the_lines_that_a_changed_inner_entry_breaks) {
       {"0x00000001 ab0x12345\r\n0x00000002 cdef\r\n", 2, 1},
       // Each cut name of the long line holds the changed entry in its group.
       {many + "end\r\n", 80, 79},
+      {checksums_line(5000) + "end\r\n", 2000, 1999},
   };
   for (const changed& c : cases) {
     bytes table = convert(to_bytes("[Checksums]\r\n" + c.lines));
