@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,23 @@ class qbdump : public test_support::program_fixture {
     options.working_directory = folder_;
     return run_program(QBDUMP_EXE, options);
   }
+
+  struct invocation {
+    std::vector<std::string> arguments;
+    std::string standard_input;
+    int status;
+    std::string output;  // standard output, then standard error
+  };
+
+  // Runs each case; its status and output must be the ones given.
+  void expect_each(std::span<const invocation> cases) {
+    for (const invocation& c : cases) {
+      const run_result result = qb(c.arguments, c.standard_input);
+      const std::string label = testing::PrintToString(c.arguments);
+      EXPECT_EQ(result.exit_status, c.status) << label;
+      EXPECT_EQ(result.output, c.output) << label;
+    }
+  }
 };
 
 TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
@@ -58,12 +76,6 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
   write_file(path("one.qb"), table.substr(0, 9) + std::string(2, '\0'));
   write_file(path("cr.qb"), std::string("\x01\x2B", 2) + value_bytes(1) + "a\rb" + table.substr(9));
   const std::string usage_hint = "qbdump: Try 'qbdump --help' for more information.\n";
-  struct invocation {
-    std::vector<std::string> arguments;
-    std::string standard_input;
-    int status;
-    std::string output;  // standard output, then standard error
-  };
   const invocation cases[] = {
       {{"t.qb"}, "", 0, listing},
       {{"-"}, table, 0, listing},
@@ -133,12 +145,7 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
        2,
        "qbdump: unexpected argument x.dbg\n" + usage_hint},
   };
-  for (const invocation& c : cases) {
-    const run_result result = qb(c.arguments, c.standard_input);
-    const std::string label = testing::PrintToString(c.arguments);
-    EXPECT_EQ(result.exit_status, c.status) << label;
-    EXPECT_EQ(result.output, c.output) << label;
-  }
+  expect_each(cases);
   const run_result help = qb({"--help"});
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_TRUE(help.output.starts_with("Usage: qbdump")) << help.output;
@@ -160,12 +167,6 @@ TEST_F(qbdump, shows_each_entry_as_the_table_holds_it) {
   write_file(path("none.qb"), std::string(2, '\0'));
   const std::string usage_hint = "qbdump: Try 'qbdump --help' for more information.\n";
   const std::string bad_end = "qbdump: bad.qb: byte 19: expected 00 (the end marker is 00 00)\n";
-  struct invocation {
-    std::vector<std::string> arguments;
-    std::string standard_input;
-    int status;
-    std::string output;  // standard output, then standard error
-  };
   const invocation cases[] = {
       {{"--entries", "t.qb"}, "", 0, "0 0x0000002a \"one\"\n9 0xdeadbeef \"two\"\n"},
       {{"--entries", "-"}, table, 0, "0 0x0000002a \"one\"\n9 0xdeadbeef \"two\"\n"},
@@ -198,12 +199,7 @@ TEST_F(qbdump, shows_each_entry_as_the_table_holds_it) {
       {{"t.qb", "--help"}, "", 2, "qbdump: unexpected argument t.qb\n" + usage_hint},
       {{"--version", "--", "-"}, "", 2, "qbdump: unexpected argument -\n" + usage_hint},
   };
-  for (const invocation& c : cases) {
-    const run_result result = qb(c.arguments, c.standard_input);
-    const std::string label = testing::PrintToString(c.arguments);
-    EXPECT_EQ(result.exit_status, c.status) << label;
-    EXPECT_EQ(result.output, c.output) << label;
-  }
+  expect_each(cases);
 }
 
 TEST_F(qbdump, leaves_the_listing_as_it_was_when_the_run_fails) {
