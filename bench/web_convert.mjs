@@ -16,6 +16,7 @@ const { values } = parseArgs({ options: { "size-mib": { type: "string", default:
 const size = Number(values["size-mib"]) << 20;
 const runs = Number(values.runs);
 const { convert, version } = await import(join(root, "build/web/web/package/dbgparse.mjs"));
+const { instantiateModule } = await import(join(root, "build/web/web/package/core.mjs"));
 
 const work = mkdtempSync(join(tmpdir(), "dbgparse-bench-"));
 try {
@@ -45,12 +46,8 @@ try {
   // The module's conversion alone, as the native figure is: the input put
   // in the module's memory once, each run's table in memory the module has
   // used before (freed after the run), nothing copied out.
-  const { instance } = await WebAssembly.instantiate(readFileSync(join(root, "build/web/web/dbgparse.wasm")), {
-    env: { emscripten_notify_memory_growth() {} },
-    wasi_snapshot_preview1: { proc_exit() {} },
-  });
-  const raw = instance.exports;
-  raw._initialize?.();
+  const raw = await instantiateModule(readFileSync(join(root, "build/web/web/dbgparse.wasm")));
+  raw._initialize();
   const inputAt = raw.web_malloc(input.length);
   const results = raw.web_malloc(8);
   new Uint8Array(raw.memory.buffer).set(input, inputAt);

@@ -186,9 +186,9 @@ function bind(exports) {
   return { convert, entries, listing, diagnose, version, warnings, readEntries, readListing, heapInUse };
 }
 
-// Instantiates the module from its bytes: the API, as dbgparse.mjs exports it.
-export async function instantiate(wasmBytes) {
-  let exports = null;
+// Instantiates the module from its bytes: its own exports, the C functions
+// that the API calls.
+export async function instantiateModule(wasmBytes) {
   const imports = {
     env: { emscripten_notify_memory_growth() {} },
     wasi_snapshot_preview1: {
@@ -198,6 +198,10 @@ export async function instantiate(wasmBytes) {
     },
   };
   const { instance } = await WebAssembly.instantiate(wasmBytes, imports);
-  exports = instance.exports;
-  return bind(exports);
+  return instance.exports;
+}
+
+// Instantiates the module from its bytes: the API, as dbgparse.mjs exports it.
+export async function instantiate(wasmBytes) {
+  return bind(await instantiateModule(wasmBytes));
 }
