@@ -85,6 +85,7 @@ holds "${development[0]}" 'include/dbgparse\.h'
 holds "${development[0]}" 'lib/[^ ]*/pkgconfig/dbgparse\.pc'
 holds "${development[0]}" 'lib/[^ ]*/pkgconfig/dbgparse-static\.pc'
 holds "${development[0]}" 'lib/[^ ]*/cmake/dbgparse/dbgparseConfig\.cmake'
+holds "${development[0]}" 'share/doc/libdbgparse-dev/library\.md'
 for control in shlibs symbols triggers; do
   if ! dpkg-deb --info "${library[0]}" "$control" >/dev/null; then
     echo "$(basename "${library[0]}") has no $control file" >&2

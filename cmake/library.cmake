@@ -21,8 +21,12 @@ install(
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/lib/include/dbgparse.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         COMPONENT development)
+# The overview beside the header's contract: linking, pkg-config, CMake,
+# porting from 1.1.
+install(FILES ${PROJECT_SOURCE_DIR}/doc/library.md
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libdbgparse-dev COMPONENT development)
 
-# find_package(dbgparse 1.1 CONFIG): dbgparse::dbgparse (shared) and
+# find_package(dbgparse 2.0 CONFIG): dbgparse::dbgparse (shared) and
 # dbgparse::dbgparse_static, compatible within a major version.
 install(EXPORT dbgparseTargets NAMESPACE dbgparse:: DESTINATION ${DBGPARSE_CMAKE_DIR}
         COMPONENT development)
