@@ -28,18 +28,19 @@ constexpr std::string_view line_end = "\r\n";
 constexpr std::size_t block_size = std::size_t{1} << 20;
 constexpr std::size_t short_name = 32;
 // Bounds that keep the time linear. A group's first line, cut to 255 bytes,
-// is given back as much of itself as its inner entries show, however long.
-// When such a group fails, its next entry would give back nearly the same
-// line again, so the bytes given back by failed groups are counted: past a
-// few times the table's size, and for the next lines of a group always, a
-// line is given back at most longest_restored_line. A group grows at most
-// most_continued past its first line by lines that inner entries read into;
-// a conversion whose table has run past_difference past its first byte
-// unlike the table's has made a wrong entry before its last one, and is
-// given up.
+// is given back as much of itself as its inner entries show, and a group
+// grows by as many lines as inner entries read into, however long it gets.
+// When a long group fails, its next entry would build nearly the same lines
+// again, so the bytes of failed groups are counted: past a few times the
+// table's size, a group's first line is given back at most
+// longest_restored_line and a group grows at most most_continued past it.
+// (A next line of a group is always given back at most
+// longest_restored_line.) A conversion whose table has run past_difference
+// past its first byte unlike the table's has made a wrong entry before its
+// last one, and is given up.
 constexpr std::size_t longest_restored_line = std::size_t{4} << 10;
-constexpr std::size_t failed_restoring_per_table_byte = 4;
 constexpr std::size_t most_continued = 1024;
+constexpr std::size_t failed_bytes_per_table_byte = 4;
 constexpr std::size_t past_difference = qb::head_size + max_text_length + marker_size;
 // A line after a group, to see whether its last entry reads on past it.
 constexpr std::string_view probe_line = "0x12345678 q\r\n";
@@ -102,7 +103,7 @@ class listing_writer {
         // A small table's listing needs no full block: every line is at most
         // 7 bytes longer than its entry (plus slack for a group or a copy).
         block_(std::min(block_size, 2 * table.size() + 1024)),
-        restoring_left_(failed_restoring_per_table_byte * table.size() + longest_restored_line) {}
+        failed_bytes_left_(failed_bytes_per_table_byte * table.size() + longest_restored_line) {}
 
   listing_outcome run() {
     // A file that is no table at all gets no listing, not even the header.
@@ -218,15 +219,17 @@ class listing_writer {
   }
 
   // The lines, after the section header and with `after` after them, as
-  // dbgparse converts them, read back. With `give_up`, the conversion stops
-  // once its table has run past_difference bytes past its first byte unlike
-  // the table's from the first entry ahead (whose marker may differ).
-  conversion convert(const bytes& lines, std::string_view after = {}, bool give_up = true) {
+  // dbgparse converts them, read back: they start with the entry `first`
+  // places ahead. With `give_up`, the conversion stops once its table has
+  // run past_difference bytes past its first byte unlike the table's from
+  // that entry on (whose marker may differ).
+  conversion convert(std::span<const unsigned char> lines, std::size_t first = 0,
+                     std::string_view after = {}, bool give_up = true) {
     bytes input(dbg::section_header.begin(), dbg::section_header.end());
     append(input, lines);
     append(input, after);
     conversion made;
-    const std::span<const unsigned char> want = table_.subspan(ahead_.front().offset);
+    const std::span<const unsigned char> want = table_.subspan(ahead_[first].offset);
     std::size_t same = 1;
     made.whole = write_table(
         input,
@@ -249,10 +252,12 @@ class listing_writer {
     return made;
   }
 
-  // How many of the made entries, from the first, are the table's next ones.
-  std::size_t matching(const conversion& made) {
+  // How many of the made entries, from the first, are the table's entries
+  // from `first` places ahead on.
+  std::size_t matching(const conversion& made, std::size_t first = 0) {
     std::size_t k = 0;
-    while (k < made.entries.size() && has(k) && same_entry(made.entries[k], ahead_[k])) {
+    while (k < made.entries.size() && has(first + k) &&
+           same_entry(made.entries[k], ahead_[first + k])) {
       ++k;
     }
     return k;
@@ -263,57 +268,71 @@ class listing_writer {
   // then, while the last entry they make reads on past them, a next line.
   std::optional<std::pair<bytes, std::size_t>> plan_group() {
     bytes lines = line_of(ahead_.front().value, text_of(ahead_.front()));
-    if (text_size(ahead_.front()) == max_text_length) {
-      const bool whole = restore_cut_line(lines, dbg::head_size + 1, 1,
-                                          std::max(longest_restored_line, restoring_left_));
-      const std::size_t restored = lines.size();
-      std::size_t made_first = 0;
-      std::optional<std::pair<bytes, std::size_t>> group = continue_group(lines, made_first);
-      if (!group) {
-        restoring_left_ -= std::min(restoring_left_, restored);
-        // The entries that the line made as the table has them are its
-        // inner ones: their own groups would start with the rest of this
-        // line and fail as it did.
-        if (whole) {
-          failing_until_ = number() + made_first - 1;
-        }
-      }
-      return group;
-    }
-    if (second_entry_differs(lines)) {
+    const bool cut = text_size(ahead_.front()) == max_text_length;
+    const bool whole = cut && restore_cut_line(lines, dbg::head_size + 1, 1,
+                                               std::max(longest_restored_line, failed_bytes_left_));
+    if (!cut && second_entry_differs(lines)) {
       return std::nullopt;
     }
-    std::size_t made_first = 0;
-    return continue_group(lines, made_first);
+    std::size_t made = 0;
+    std::optional<std::pair<bytes, std::size_t>> group = continue_group(lines, made);
+    if (!group) {
+      failed_bytes_left_ -= std::min(failed_bytes_left_, lines.size());
+      // The entries after the first that the lines made as the table has
+      // them fail too: their own groups would build the same lines from
+      // theirs on, or lines that make the same entries, and fail as these
+      // did. Not so when a bound stopped the lines: theirs end later.
+      if (made > 0 && (!cut || whole)) {
+        failing_until_ = number() + made - 1;
+      }
+    }
+    return group;
   }
 
   // The group from its first line on: while the last entry its lines make
-  // reads on past them, a next line. `made_first` gets how many of the
-  // table's entries the first line made.
-  std::optional<std::pair<bytes, std::size_t>> continue_group(bytes& lines,
-                                                              std::size_t& made_first) {
-    for (const std::size_t longest = lines.size() + most_continued; lines.size() <= longest;) {
-      const conversion made = convert(lines);
-      const std::size_t matched = matching(made);
-      made_first = made_first == 0 ? matched : made_first;
-      const std::size_t count = made.entries.size();
-      if (!made.whole || matched + 1 < count) {
+  // reads on past them, a next line. Only the lines from that entry's "0x"
+  // on are converted again, as the conversion of what follows an entry's
+  // start depends on nothing before it. When the group fails, `made` gets
+  // how many of the table's entries, from the first, its lines made, or 0
+  // when they grew past the bound.
+  std::optional<std::pair<bytes, std::size_t>> continue_group(bytes& lines, std::size_t& made) {
+    std::size_t from = 0;   // where the entry converted first starts in the lines
+    std::size_t first = 0;  // and how many places ahead it is
+    const std::size_t longest = lines.size() + std::max(most_continued, failed_bytes_left_);
+    while (lines.size() <= longest) {
+      const std::span<const unsigned char> rest = std::span(lines).subspan(from);
+      const conversion converted = convert(rest, first);
+      const std::size_t matched = matching(converted, first);
+      const std::size_t count = converted.entries.size();
+      made = first + matched;
+      if (!converted.whole || matched + 1 < count) {
         return std::nullopt;
       }
       // Closed: a probe line after the lines makes the same entries and its own.
-      const conversion probed = convert(lines, probe_line, false);
+      const conversion probed = convert(rest, first, probe_line, false);
       const bool closed = probed.entries.size() == count + 1 &&
-                          std::equal(made.entries.begin(), made.entries.end(),
+                          std::equal(converted.entries.begin(), converted.entries.end(),
                                      probed.entries.begin(), same_entry) &&
                           same_entry(probed.entries.back(), entry{0, 0x12345678, probe_name, 0});
       // With nothing after these entries in the table, the lines may end it.
-      if (matched == count && (!has(matched) || closed)) {
-        return std::pair(lines, matched);
+      if (matched == count && (!has(first + matched) || closed)) {
+        return std::pair(lines, first + matched);
       }
-      if (closed || !continue_into_next_line(lines, count - 1)) {
+      if (closed) {
+        return std::nullopt;
+      }
+      // The entries before the last are settled: the conversion goes on from
+      // the last one's "0x", found as the conversion finds each entry's, from
+      // the byte after the previous entry's text starts.
+      for (std::size_t k = 1; k < count; ++k) {
+        from = dbg::next_line_start(lines, from + dbg::head_size + 1);
+      }
+      first += count - 1;
+      if (!continue_into_next_line(lines, from, first)) {
         return std::nullopt;
       }
     }
+    made = 0;
     return std::nullopt;
   }
 
@@ -374,11 +393,12 @@ class listing_writer {
     return whole;
   }
 
-  // The inner entry `open` reads on past the lines' end: tries the lines that
-  // could follow, in turn: one whose first digits carry its value (for an
-  // entry without name), the next entry's own, and lines whose own entry is
-  // never made, as the inner entry reads its value and name from them.
-  bool continue_into_next_line(bytes& lines, std::size_t open) {
+  // The inner entry `open` places ahead, whose "0x" is at `from` in the
+  // lines, reads on past their end: tries the lines that could follow, in
+  // turn: one whose first digits carry its value (for an entry without
+  // name), the next entry's own, and lines whose own entry is never made,
+  // as the inner entry reads its value and name from them.
+  bool continue_into_next_line(bytes& lines, std::size_t from, std::size_t open) {
     if (!has(open)) {
       return false;
     }
@@ -405,10 +425,11 @@ class listing_writer {
         candidates.push_back(std::move(line));
       }
     }
-    for (bytes& candidate : candidates) {
-      candidate.insert(candidate.begin(), lines.begin(), lines.end());
-      if (matching(convert(candidate)) > open) {
-        lines = std::move(candidate);
+    for (const bytes& candidate : candidates) {
+      bytes tried(lines.begin() + static_cast<std::ptrdiff_t>(from), lines.end());
+      append(tried, candidate);
+      if (matching(convert(tried, open), open) > 0) {
+        append(lines, candidate);
         return true;
       }
     }
@@ -422,7 +443,7 @@ class listing_writer {
   std::deque<entry> ahead_;
   bytes block_;
   std::size_t used_ = 0;
-  std::size_t restoring_left_;     // bytes that failed groups may still give back
+  std::size_t failed_bytes_left_;  // bytes that failed groups may still build past the bounds
   std::size_t failing_until_ = 0;  // entries up to this one have groups known to fail
   listing_outcome outcome_;
 };

@@ -3,7 +3,9 @@
 // and the entries that no listing reproduces.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <numeric>
 #include <optional>
@@ -55,6 +57,19 @@ std::string checksums_line(int count) {
   return line;
 }
 
+// `count` lines whose names end in "0x12": that inner entry reads its value
+// from the line's end and its name from the next line, whose own entry it
+// swallows, so that all the lines make one chain of entries.
+std::string chained_lines(int count) {
+  std::string lines;
+  for (int k = 0; k < count; ++k) {
+    std::array<char, 32> line{};
+    std::snprintf(line.data(), line.size(), "0x%08x n%d_0x12\r\n", static_cast<unsigned>(k), k);
+    lines += line.data();
+  }
+  return lines;
+}
+
 TEST(qb_listing, writes_one_line_per_entry) {
   using namespace std::string_view_literals;
   const bytes table = to_bytes("\x01\x2B\x2A\x00\x00\x00one\x00\x2B\xEF\xBE\xAD\xDEtwo\x00\x00"sv);
@@ -92,8 +107,10 @@ TEST(qb_listing, round_trips_tables_made_from_dbg_text) {
   // entry shows a little more of the line, some 2 KiB of it in all.
   const std::string many = checksums_line(200);
   inputs.push_back(many + "end\r\n");
-  // The same line 55 KiB long: no length makes it too long to list.
+  // The same line 55 KiB long, and a chain of 60 KiB of lines: no length
+  // makes a group too long to list.
   inputs.push_back(checksums_line(5000) + "end\r\n");
+  inputs.push_back(chained_lines(3000));
   for (const std::string& name : test_support::golden_names()) {
     const bytes golden =
         test_support::read_bytes(std::filesystem::path(DBGPARSE_TEST_DATA) / (name + ".dbg"));
@@ -134,6 +151,7 @@ TEST(qb_listing, leaves_out_the_lines_that_a_changed_inner_entry_breaks) {
       // Each cut name of the long line holds the changed entry in its group.
       {many + "end\r\n", 80, 79},
       {checksums_line(5000) + "end\r\n", 2000, 1999},
+      {chained_lines(3000), 2000, 1999},
   };
   for (const changed& c : cases) {
     bytes table = convert(to_bytes("[Checksums]\r\n" + c.lines));
