@@ -29,15 +29,15 @@ constexpr std::size_t block_size = std::size_t{1} << 20;
 constexpr std::size_t short_name = 32;
 // Bounds that keep the time linear. A group's first line, cut to 255 bytes,
 // is given back as much of itself as its inner entries show, and a group
-// grows by as many lines as inner entries read into, however long it gets.
-// When a long group fails, its next entry would build nearly the same lines
-// again, so the bytes of failed groups are counted: past a few times the
-// table's size, a group's first line is given back at most
-// longest_restored_line and a group grows at most most_continued past it.
-// (A next line of a group is always given back at most
-// longest_restored_line.) A conversion whose table has run past_difference
-// past its first byte unlike the table's has made a wrong entry before its
-// last one, and is given up.
+// grows by as many lines as inner entries read into, however long it gets,
+// with two exceptions: the entries that a failed group made, which would
+// build much the same lines again, and every group once failed groups have
+// built failed_bytes_per_table_byte times the table's size. Those groups'
+// first lines are given back at most longest_restored_line, and they grow
+// at most most_continued past them; a next line of a group is always given
+// back at most longest_restored_line. A conversion whose table has run
+// past_difference past its first byte unlike the table's has made a wrong
+// entry before its last one, and is given up.
 constexpr std::size_t longest_restored_line = std::size_t{4} << 10;
 constexpr std::size_t most_continued = 1024;
 constexpr std::size_t failed_bytes_per_table_byte = 4;
@@ -171,7 +171,7 @@ class listing_writer {
       put_plain(item);
       ahead_.pop_front();
       return;
-    } else if (number() > failing_until_ && (group = plan_group())) {
+    } else if ((group = plan_group())) {
       return put(group->first, group->second);
     }
     warn_(listing_warning{number(), item.offset, reason});
@@ -269,24 +269,31 @@ class listing_writer {
   std::optional<std::pair<bytes, std::size_t>> plan_group() {
     bytes lines = line_of(ahead_.front().value, text_of(ahead_.front()));
     const bool cut = text_size(ahead_.front()) == max_text_length;
-    const bool whole = cut && restore_cut_line(lines, dbg::head_size + 1, 1,
-                                               std::max(longest_restored_line, failed_bytes_left_));
+    const bool whole =
+        cut && restore_cut_line(lines, dbg::head_size + 1, 1, longest_restored_line + room());
     if (!cut && second_entry_differs(lines)) {
       return std::nullopt;
     }
     std::size_t made = 0;
     std::optional<std::pair<bytes, std::size_t>> group = continue_group(lines, made);
     if (!group) {
-      failed_bytes_left_ -= std::min(failed_bytes_left_, lines.size());
+      if (room() > 0) {
+        failed_bytes_left_ -= std::min(failed_bytes_left_, lines.size());
+      }
       // The entries after the first that the lines made as the table has
-      // them fail too: their own groups would build the same lines from
-      // theirs on, or lines that make the same entries, and fail as these
-      // did. Not so when a bound stopped the lines: theirs end later.
+      // them nearly always fail too, building much the same lines: they are
+      // tried within the bounds alone. Not so when a bound stopped these
+      // lines: theirs end later.
       if (made > 0 && (!cut || whole)) {
-        failing_until_ = number() + made - 1;
+        bounded_until_ = std::max(bounded_until_, number() + made - 1);
       }
     }
     return group;
+  }
+
+  // How far past the bounds the first entry ahead's group may grow.
+  [[nodiscard]] std::size_t room() const {
+    return number() <= bounded_until_ ? 0 : failed_bytes_left_;
   }
 
   // The group from its first line on: while the last entry its lines make
@@ -298,7 +305,7 @@ class listing_writer {
   std::optional<std::pair<bytes, std::size_t>> continue_group(bytes& lines, std::size_t& made) {
     std::size_t from = 0;   // where the entry converted first starts in the lines
     std::size_t first = 0;  // and how many places ahead it is
-    const std::size_t longest = lines.size() + std::max(most_continued, failed_bytes_left_);
+    const std::size_t longest = lines.size() + most_continued + room();
     while (lines.size() <= longest) {
       const std::span<const unsigned char> rest = std::span(lines).subspan(from);
       const conversion converted = convert(rest, first);
@@ -444,7 +451,7 @@ class listing_writer {
   bytes block_;
   std::size_t used_ = 0;
   std::size_t failed_bytes_left_;  // bytes that failed groups may still build past the bounds
-  std::size_t failing_until_ = 0;  // entries up to this one have groups known to fail
+  std::size_t bounded_until_ = 0;  // entries up to this one have groups within the bounds
   listing_outcome outcome_;
 };
 
