@@ -180,6 +180,15 @@ TEST(qb_listing, leaves_out_what_no_listing_reproduces) {
   };
   const std::string too_long =
       std::string("\x01\x2B\x01\x00\x00\x00", 6) + std::string(256, 'n') + std::string(2, '\0');
+  // Made from DBG text: the first name ends in "0xx", an entry that takes
+  // its value field and name from the next line. No line makes the two;
+  // the second, a name cut to 255 bytes, lists on its own.
+  std::string text = "[Checksums]\r\n0x145678 a0 0xx\r\n";
+  for (int k = 0; k < 24; ++k) {
+    text += "0x12345678 ";
+  }
+  const bytes made = convert(to_bytes(text + "0x123456\n"));
+  const std::string reads_into_a_cut_line(made.begin(), made.end());
   const unlistable cases[] = {
       {"CR and LF in names",
        "\x01\x2B\x01\x00\x00\x00"
@@ -194,6 +203,7 @@ TEST(qb_listing, leaves_out_what_no_listing_reproduces) {
       {"an inner 0x whose entry the table lacks",
        "\x01\x2B\x01\x00\x00\x00x0x12345678 y\x00\x2B\x02\x00\x00\x00z\x00\x00"sv,
        {1}},
+      {"an entry read into a cut line that lists alone", reads_into_a_cut_line, {1}},
   };
   for (const unlistable& c : cases) {
     const bytes table = to_bytes(c.table);
