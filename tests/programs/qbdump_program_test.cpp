@@ -52,6 +52,13 @@ class qbdump : public test_support::program_fixture {
     return run_program(QBDUMP_EXE, options);
   }
 
+  // What DBG text given as the table on standard input draws: the fault,
+  // then the hint.
+  static inline const std::string dbg_text_on_standard_input =
+      "qbdump: standard input: byte 0: expected 01 2B (the first entry's marker) or 00 00 (the "
+      "end marker of an empty table)\nqbdump: standard input: it looks like DBG text, not a QB "
+      "table; dbgparse converts it into one\n";
+
   struct invocation {
     std::vector<std::string> arguments;
     std::string standard_input;
@@ -111,24 +118,12 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
        "[Checksums]\r\n0x0000002a one\r\nqbdump: bad.qb: byte 19: expected 00 (the end marker is "
        "00 00)\n"},
       {{"-"}, "", 2, "qbdump: standard input: byte 0: expected a table (the file is empty)\n"},
-      {{"-"},
-       golden("sample.dbg"),
-       2,
-       "qbdump: standard input: byte 0: expected 01 2B (the first entry's marker) or 00 00 (the "
-       "end marker of an empty table)\nqbdump: standard input: it looks like DBG text, not a QB "
-       "table; dbgparse converts it into one\n"},
+      {{"-"}, golden("sample.dbg"), 2, dbg_text_on_standard_input},
       {{"-"},
        std::string("\xFF\xFE[\0C\0h\0e\0c\0k\0s\0u\0m\0s\0]\0\r\0\n\0"sv),
        2,
-       "qbdump: standard input: byte 0: expected 01 2B (the first entry's marker) or 00 00 (the "
-       "end marker of an empty table)\nqbdump: standard input: it looks like DBG text, not a QB "
-       "table; dbgparse converts it into one\n"},
-      {{"-"},
-       "[CHECKSUMS]\r\n0x0000002a one\r\n",
-       2,
-       "qbdump: standard input: byte 0: expected 01 2B (the first entry's marker) or 00 00 (the "
-       "end marker of an empty table)\nqbdump: standard input: it looks like DBG text, not a QB "
-       "table; dbgparse converts it into one\n"},
+       dbg_text_on_standard_input},
+      {{"-"}, "[CHECKSUMS]\r\n0x0000002a one\r\n", 2, dbg_text_on_standard_input},
       {{"--find", "xyz", "t.qb"},
        "",
        2,
@@ -178,12 +173,7 @@ TEST_F(qbdump, shows_each_entry_as_the_table_holds_it) {
        "37 0x00000000 \"\\x0d\\x0a\"\n"},
       {{"--entries", "none.qb"}, "", 0, ""},
       {{"--entries", "bad.qb"}, "", 2, "0 0x0000002a \"one\"\n" + bad_end},
-      {{"--entries", "-"},
-       golden("sample.dbg"),
-       2,
-       "qbdump: standard input: byte 0: expected 01 2B (the first entry's marker) or 00 00 (the "
-       "end marker of an empty table)\nqbdump: standard input: it looks like DBG text, not a QB "
-       "table; dbgparse converts it into one\n"},
+      {{"--entries", "-"}, golden("sample.dbg"), 2, dbg_text_on_standard_input},
       {{"--entries", "t.qb", "t.qb"}, "", 2, "qbdump: unexpected argument t.qb\n" + usage_hint},
       {{"--entries"}, "", 2, "qbdump: no table given\n" + usage_hint},
       {{"--entries", "--check", "t.qb"},
