@@ -8,17 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # What a fresh machine lacks, by Debian package.
+source .ci/install_missing.sh
 missing=()
 command -v mandoc >/dev/null || missing+=(mandoc)
 command -v lintian >/dev/null || missing+=(lintian)
 command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
 command -v groff >/dev/null || missing+=(groff-base)
-if ((${#missing[@]} > 0)); then
-  echo "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_required "${missing[@]}"
 
 echo "--- mandoc -Tlint"
 pages=(doc/*.1)

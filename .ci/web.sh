@@ -10,19 +10,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ "$(id -u)" = 0 ]; then
-  missing=()
-  dpkg -s emscripten >/dev/null 2>&1 || missing+=(emscripten)
-  [ -x /usr/bin/chromium ] || missing+=(chromium)
-  command -v node >/dev/null || missing+=(nodejs)
-  command -v npm >/dev/null || missing+=(npm)
-  if ((${#missing[@]} > 0)); then
-    echo "installing ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
-fi
+# What a fresh machine lacks, by Debian package: node and npm may come from
+# elsewhere, on PATH.
+source .ci/install_missing.sh
+missing=()
+installed emscripten || missing+=(emscripten)
+[ -x /usr/bin/chromium ] || missing+=(chromium)
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
+install_required "${missing[@]}"
 
 root=$PWD
 work=$(mktemp -d)
