@@ -8,33 +8,37 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # What a fresh machine lacks, by Debian package.
+source .ci/install_missing.sh
 missing=()
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
 command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686-posix)
 command -v wine >/dev/null || missing+=(wine)
 [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
-# 32-bit programs run under Debian's 32-bit wine, of the i386 architecture.
-[ -x /usr/lib/wine/wine ] || missing+=(wine32:i386)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 command -v groff >/dev/null || missing+=(groff-base)
 command -v unzip >/dev/null || missing+=(unzip)
-if ((${#missing[@]} > 0)); then
-  echo "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-  fi
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# 32-bit programs run under Debian's 32-bit wine, of the i386 architecture,
+# added first so that one update of the indexes serves both. The 32-bit
+# tests alone need it: it is installed apart, and where it cannot be (its
+# i386 libraries must be the very versions of the amd64 ones installed,
+# which a mirror in the middle of a sync may not have), the rest goes on.
+wine32=/usr/lib/wine/wine
+if [ ! -x "$wine32" ]; then
+  add_architecture i386 || true
 fi
+install_required "${missing[@]}"
 
-# Some machines (some virtual machines among them) run no 32-bit programs.
-# There Debian's `wine`, which hands every program to its 32-bit loader,
-# starts none: 64-bit programs go to the 64-bit loader directly, as the
-# build's test runner does too (cmake/mingw-w64.cmake), and the 32-bit
-# programs are built and packaged but cannot be tested.
-runs_32_bit=yes
-/usr/lib/wine/wine --version >/dev/null 2>&1 || runs_32_bit=no
+# Where the 32-bit programs cannot run, they are built and packaged but not
+# tested, and `wine`, which hands every program to the 32-bit loader, starts
+# none: 64-bit programs go to the 64-bit loader directly, as the build's
+# test runner does too (cmake/mingw-w64.cmake).
+untested_32_bit=
+if [ ! -x "$wine32" ] && ! install_optional wine32:i386; then
+  untested_32_bit="wine32:i386 could not be installed"
+elif ! "$wine32" --version >/dev/null 2>&1; then
+  # Some machines, some virtual machines among them, run no 32-bit programs.
+  untested_32_bit="this machine runs no 32-bit programs"
+fi
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -49,12 +53,12 @@ check_width() {
   export WINEPREFIX="$PWD/build/$preset/wine"
   mkdir -p "$WINEPREFIX"
   local wine=wine
-  if [ "$runs_32_bit" = no ] && [ "$width" = win32 ]; then
-    echo "this machine runs no 32-bit programs: the $width build is made and packaged, not tested"
+  if [ -n "$untested_32_bit" ] && [ "$width" = win32 ]; then
+    echo "the 32-bit tests are skipped: $untested_32_bit; the $width build is made and packaged, not tested"
     cmake --preset "$preset" -DDBGPARSE_TESTS=OFF
     cmake --build --preset "$preset"
   else
-    [ "$runs_32_bit" = yes ] || wine=/usr/lib/wine/wine64
+    [ -z "$untested_32_bit" ] || wine=/usr/lib/wine/wine64
     "$wine" wineboot --init </dev/null >/dev/null 2>&1 || echo "wineboot failed; the tests will try again"
     cmake --workflow --preset "$preset"
   fi
