@@ -125,6 +125,31 @@ int dbgparse_diagnose(const unsigned char* dbg, size_t size, dbgparse_warning_si
   }
 }
 
+int dbgparse_convert_and_diagnose(const unsigned char* dbg, size_t size, dbgparse_sink sink,
+                                  void* context, dbgparse_warning_sink warn, void* warn_context) {
+  if (sink == nullptr || !valid_buffer(dbg, size)) {
+    return DBGPARSE_ERROR_ARGUMENT;
+  }
+  try {
+    const bool whole = dbgparse::convert_and_diagnose(
+        {dbg, size},
+        [&](std::span<const unsigned char> piece) {
+          return sink(context, piece.data(), piece.size()) == 0;
+        },
+        [&](const dbgparse::warning& found) {
+          if (warn == nullptr) {
+            return true;
+          }
+          const dbgparse_warning out{static_cast<int>(found.kind), found.line, found.offset,
+                                     found.message.c_str()};
+          return warn(warn_context, &out) == 0;
+        });
+    return whole ? DBGPARSE_OK : DBGPARSE_ERROR_STOPPED;
+  } catch (const std::bad_alloc&) {
+    return DBGPARSE_ERROR_NO_MEMORY;
+  }
+}
+
 int dbgparse_list(const unsigned char* table, size_t size, dbgparse_sink sink, void* context,
                   dbgparse_warning_sink warn, void* warn_context) {
   if (sink == nullptr || !valid_buffer(table, size)) {

@@ -11,13 +11,39 @@
 // starts a thread, or reads or writes outside the buffers it is given.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <span>
 #include <vector>
 
 #include "byte_sink.h"
+#include "dbg_scan.h"
+#include "qb_layout.h"
+#include "table_writer.h"
 
 namespace dbgparse {
+
+// The walk's observer that writes each checksum line's entry: its value,
+// and its text cut to qb::max_text_length; the line that ends the table
+// gets no text.
+class entry_writer {
+ public:
+  entry_writer(std::span<const unsigned char> input, table_writer& out) : input_(input), out_(out) {}
+
+  bool short_line(const dbg::checksum_line& found) {
+    return out_.window_entry(found.field.value, input_.data() + found.text,
+                             found.text_end - found.text);
+  }
+  bool line(const dbg::checksum_line& found) {
+    const std::size_t kept = std::min(found.text_end - found.text, qb::max_text_length);
+    return out_.entry(found.field.value, input_.subspan(found.text, kept));
+  }
+  bool last_line(const dbg::checksum_line& found) { return out_.entry(found.field.value, {}); }
+
+ private:
+  std::span<const unsigned char> input_;
+  table_writer& out_;
+};
 
 // The block size that write_table uses unless told otherwise.
 inline constexpr std::size_t default_block_size = std::size_t{64} << 10;

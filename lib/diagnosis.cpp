@@ -10,7 +10,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "dbg_line.h"
+#include "conversion.h"
+#include "dbg_scan.h"
 #include "header_forms.h"
 #include "qb_layout.h"
 #include "value_field.h"
@@ -106,16 +107,43 @@ class diagnosis {
   diagnosis(bytes input, const warning_sink& sink, std::size_t most_messages)
       : input_(input), sink_(sink), lines_(input), most_messages_(most_messages) {}
 
-  bool run();
+  // Whether the input has a section header; without one, no_section() tells
+  // the near miss, if any, and there is nothing to walk.
+  [[nodiscard]] bool has_section() const {
+    const std::string_view text(reinterpret_cast<const char*>(input_.data()), input_.size());
+    return text.find(dbg::section_header) != std::string_view::npos;
+  }
+  bool no_section();
+
+  // The walk's observer. Nearly every line is clean, which its marks tell at
+  // once: at the start of its line, 8 digits and a blank, and a name that
+  // ends within 64 bytes at a CR or LF, holds no zero byte and ends in no
+  // blank.
+  bool short_line(const dbg::checksum_line& found) {
+    if (found.start > covered_ && !look_between(covered_, found.start)) {
+      return false;
+    }
+    if (has_plain_head(found) && !is_blank(input_[found.text_end - 1]) &&
+        starts_its_line(found.start)) {
+      passed(found);
+      return true;
+    }
+    return look_at(found, false);
+  }
+  bool line(const dbg::checksum_line& found) {
+    return (found.start <= covered_ || look_between(covered_, found.start)) &&
+           look_at(found, false);
+  }
+  bool last_line(const dbg::checksum_line& found) {
+    ended_ = true;
+    return (found.start <= covered_ || look_between(covered_, found.start)) &&
+           look_at(found, true);
+  }
+  // After the walk: the lines after the last checksum line, unless it ended
+  // the table.
+  bool finish() { return ended_ || look_between(covered_, input_.size()); }
 
  private:
-  struct checksum_line {
-    std::size_t start = 0;  // of its "0x"
-    value_field field;
-    std::size_t text = 0;      // where its text starts
-    std::size_t text_end = 0;  // its line end, or the input's size
-  };
-
   // Hands over a warning; its message is made only while messages are
   // wanted, so that an input of millions of warnings costs no more than
   // counting them past that.
@@ -127,73 +155,44 @@ class diagnosis {
     ++told_;
     return sink_(warning{kind, line, offset, std::move(text)});
   }
-  bool no_section();
-  bool look_at(const checksum_line& found, bool& ends_table);
-  bool look_at_text(const checksum_line& found);
+  // 8 digits taken from the value field's first byte on, and no more (no
+  // white space, sign or 0x before them), then a blank or a tab.
+  [[nodiscard]] bool has_plain_field(const dbg::checksum_line& found) const {
+    return found.field.digits == dbg::value_field_width &&
+           found.field.end == found.start + dbg::separator_offset;
+  }
+  [[nodiscard]] bool has_plain_head(const dbg::checksum_line& found) const {
+    return has_plain_field(found) && is_blank(input_[found.start + dbg::separator_offset]);
+  }
+  void passed(const dbg::checksum_line& found) {
+    covered_ = std::max(covered_, found.text_end);
+    previous_text_ = found.text;
+    previous_text_end_ = found.text_end;
+  }
+  bool look_at(const dbg::checksum_line& found, bool last);
+  bool look_at_end(const dbg::checksum_line& found);
+  bool look_at_text(const dbg::checksum_line& found);
   bool look_between(std::size_t from, std::size_t to);
   [[nodiscard]] bool starts_its_line(std::size_t at) const;
   [[nodiscard]] std::size_t lines_after(std::size_t from) const;
-  [[nodiscard]] std::string entry_text(const checksum_line& found) const;
+  [[nodiscard]] std::string entry_text(const dbg::checksum_line& found) const;
 
   bytes input_;
   const warning_sink& sink_;
   line_counter lines_;
   std::size_t most_messages_;
   std::size_t told_ = 0;
-  dbg::line_ends ends_{input_};
-  std::size_t section_ = 0;
+  std::size_t section_ = dbg::section_start(input_);
+  std::size_t covered_ = section_;     // lines before this were looked at
   std::size_t previous_text_ = 0;      // the previous entry's text
   std::size_t previous_text_end_ = 0;  // and its end
+  bool ended_ = false;                 // a line ended the table
 };
 
-bool diagnosis::run() {
-  const std::string_view text(reinterpret_cast<const char*>(input_.data()), input_.size());
-  if (text.find(dbg::section_header) == std::string_view::npos) {
-    return input_.empty() || no_section();
-  }
-  section_ = dbg::section_start(input_);
-  std::size_t covered = section_;  // lines before this were looked at
-  dbg::marks_ahead ahead(input_);
-  for (std::size_t at = dbg::next_line_start(input_, section_); at < input_.size();) {
-    checksum_line found;
-    found.start = at;
-    found.field = read_value_field(input_, at + dbg::value_field_offset);
-    found.text = at + dbg::head_size;
-    if (at > covered && !look_between(covered, at)) {
-      return false;
-    }
-    // Nearly every line is clean, which its marks tell at once: at the
-    // start of its line, 8 digits and a blank, and a name that ends within
-    // 64 bytes at a CR or LF, holds no zero byte and ends in no blank.
-    const dbg::block_marks marks = ahead.at(found.text);
-    if (const std::size_t length = dbg::short_text_length(input_, found.text, marks);
-        length > 0 && !is_blank(input_[found.text + length - 1]) &&
-        found.field.digits == dbg::value_field_width &&
-        found.field.end == at + dbg::separator_offset &&
-        is_blank(input_[at + dbg::separator_offset]) && starts_its_line(at)) {
-      covered = found.text + length;
-      previous_text_ = found.text;
-      previous_text_end_ = covered;
-      at = dbg::line_start_after(input_, found.text, marks);
-      continue;
-    }
-    found.text_end = ends_.next(found.text);
-    bool ends_table = false;
-    if (!look_at(found, ends_table)) {
-      return false;
-    }
-    if (ends_table) {
-      return true;
-    }
-    covered = std::max(covered, found.text_end);
-    previous_text_ = found.text;
-    previous_text_end_ = found.text_end;
-    at = dbg::next_line_start(input_, found.text + 1);
-  }
-  return look_between(covered, input_.size());
-}
-
 bool diagnosis::no_section() {
+  if (input_.empty()) {
+    return true;
+  }
   std::string message = "there is no \"[Checksums]\" line ending in CR LF, so the table is empty";
   const auto near = dbg::find_header(input_);
   if (!near) {
@@ -231,7 +230,7 @@ bool diagnosis::no_section() {
   return say(warning_kind::no_section, near->offset, [&] { return std::string(message); });
 }
 
-std::string diagnosis::entry_text(const checksum_line& found) const {
+std::string diagnosis::entry_text(const dbg::checksum_line& found) const {
   if (found.text >= input_.size() || found.text_end >= input_.size() ||
       found.text_end == found.text) {
     return "no name";
@@ -240,10 +239,9 @@ std::string diagnosis::entry_text(const checksum_line& found) const {
   return "the name " + quoted(input_.subspan(found.text, kept));
 }
 
-// The checksum line itself: where its "0x" stands, its value field, and
-// whether it ends the table.
-bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
-  const std::size_t size = input_.size();
+// The checksum line itself: where its "0x" stands, its value field, and,
+// for the line that ends the table, why it does.
+bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
   // Made only for a line that is warned about: nearly every line is clean.
   const auto entry = [&] {
     return "the entry is " + hex(found.field.value) + " with " + entry_text(found);
@@ -258,8 +256,7 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
       return false;
     }
   }
-  if (found.text > size) {
-    ends_table = true;
+  if (found.text > input_.size()) {
     return say(warning_kind::no_line_end, found.start, [&] {
       return std::string("the input ends inside this checksum line: the entry " +
                          hex(found.field.value) + " gets no name and ends the table");
@@ -267,11 +264,7 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
   }
   const bytes field = input_.subspan(found.start + dbg::value_field_offset, dbg::value_field_width);
   const unsigned char separator = input_[found.start + dbg::separator_offset];
-  // 8 digits taken from the field's first byte on, and no more: no white
-  // space, sign or 0x before them.
-  const bool plain = found.field.digits == dbg::value_field_width &&
-                     found.field.end == found.start + dbg::separator_offset;
-  if (!plain && is_hex_digit(field[0])) {
+  if (!has_plain_field(found) && is_hex_digit(field[0])) {
     if (!say(warning_kind::value_field, found.start + dbg::value_field_offset, [&] {
           return std::string("the value field " + quoted(field) + " has " +
                              std::to_string(found.field.digits) +
@@ -279,7 +272,7 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
         })) {
       return false;
     }
-  } else if (!plain) {
+  } else if (!has_plain_field(found)) {
     if (!say(warning_kind::value_field, found.start + dbg::value_field_offset, [&] {
           return std::string("the value field " + quoted(field) +
                              " is not 8 hexadecimal digits: " + entry());
@@ -296,8 +289,21 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
       return false;
     }
   }
+  if (last) {
+    return look_at_end(found);
+  }
+  if (!look_at_text(found)) {
+    return false;
+  }
+  passed(found);
+  return true;
+}
+
+// The line that ends the table: its name runs to the input's end, or is
+// empty.
+bool diagnosis::look_at_end(const dbg::checksum_line& found) {
+  const std::size_t size = input_.size();
   if (found.text_end >= size) {
-    ends_table = true;
     const std::string lost =
         found.text < size ? ", and " + quoted(input_.subspan(found.text)) + " is left out" : "";
     return say(warning_kind::no_line_end, found.start, [&] {
@@ -305,30 +311,22 @@ bool diagnosis::look_at(const checksum_line& found, bool& ends_table) {
                          " gets no name" + lost);
     });
   }
-  if (found.text_end == found.text) {
-    ends_table = true;
-    const std::size_t later = lines_after(found.text_end);
-    return say(warning_kind::empty_name, found.start, [&] {
-      return std::string(
-          "the entry " + hex(found.field.value) + " has no name, which ends the table" +
-          (later == 0 ? std::string()
-                      : ": " + std::to_string(later) +
-                            (later == 1 ? " line after it is" : " lines after it are") +
-                            " not converted"));
-    });
-  }
-  return look_at_text(found);
+  const std::size_t later = lines_after(found.text_end);
+  return say(warning_kind::empty_name, found.start, [&] {
+    return std::string("the entry " + hex(found.field.value) + " has no name, which ends the table" +
+                       (later == 0 ? std::string()
+                                   : ": " + std::to_string(later) +
+                                         (later == 1 ? " line after it is" : " lines after it are") +
+                                         " not converted"));
+  });
 }
 
 // The name: a line it swallowed, its length, zero bytes and last byte.
-bool diagnosis::look_at_text(const checksum_line& found) {
+bool diagnosis::look_at_text(const dbg::checksum_line& found) {
   const std::size_t length = found.text_end - found.text;
   const bytes name = input_.subspan(found.text, std::min(length, qb::max_text_length));
-  const bool plain_head = found.field.digits == dbg::value_field_width &&
-                          found.field.end == found.start + dbg::separator_offset &&
-                          is_blank(input_[found.start + dbg::separator_offset]);
   const bool head_spans_lines =
-      !plain_head && dbg::line_end(input_.first(found.text), found.start) < found.text;
+      !has_plain_head(found) && dbg::line_end(input_.first(found.text), found.start) < found.text;
   if (head_spans_lines && starts_its_line(found.text) &&
       dbg::next_line_start(input_, found.text) == found.text) {
     if (!say(warning_kind::not_converted, found.text, [&] {
@@ -436,7 +434,23 @@ std::size_t diagnosis::lines_after(std::size_t from) const {
 
 bool diagnose(std::span<const unsigned char> input, const warning_sink& sink,
               std::size_t most_messages) {
-  return diagnosis(input, sink, most_messages).run();
+  diagnosis seen(input, sink, most_messages);
+  if (!seen.has_section()) {
+    return seen.no_section();
+  }
+  return dbg::for_each_checksum_line(input, seen) && seen.finish();
+}
+
+bool convert_and_diagnose(std::span<const unsigned char> input, const byte_sink& sink,
+                          const warning_sink& warn, std::size_t most_messages) {
+  table_writer out(sink, default_block_size);
+  entry_writer entries(input, out);
+  diagnosis seen(input, warn, most_messages);
+  if (!seen.has_section()) {
+    return seen.no_section() && out.finish();
+  }
+  dbg::both_observers walk(entries, seen);
+  return dbg::for_each_checksum_line(input, walk) && seen.finish() && out.finish();
 }
 
 }  // namespace dbgparse

@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "byte_sink.h"
+
 namespace dbgparse {
 
 // The kinds, numbered as the C interface's DBGPARSE_WARNING_* constants.
@@ -41,5 +43,13 @@ using warning_sink = std::function<bool(const warning&)>;
 // warnings' count.
 bool diagnose(std::span<const unsigned char> input, const warning_sink& sink,
               std::size_t most_messages = SIZE_MAX);
+
+// Converts `input` as write_table does, to `sink`, and finds its warnings as
+// diagnose does, to `warn`, in one walk over the checksum lines: each
+// warning is handed over as its line is reached, before the table's bytes
+// for the lines after it. Returns false when either sink stopped it (then
+// neither is called again). Throws std::bad_alloc as write_table does.
+bool convert_and_diagnose(std::span<const unsigned char> input, const byte_sink& sink,
+                          const warning_sink& warn, std::size_t most_messages = SIZE_MAX);
 
 }  // namespace dbgparse

@@ -220,6 +220,24 @@ typedef int (*dbgparse_warning_sink)(void* context, const dbgparse_warning* warn
 DBGPARSE_API int dbgparse_diagnose(const unsigned char* dbg, size_t size,
                                    dbgparse_warning_sink sink, void* context);
 
+/* Converts the DBG file at dbg[0 .. size) as dbgparse_convert() does and,
+ * in the same pass over the input, hands `warn` (when not NULL) the
+ * warnings that dbgparse_diagnose() gives for it: what `sink` receives is
+ * the same table byte for byte, and what `warn` receives the same warnings
+ * in the same order, as the two calls give apart. Each warning is handed
+ * over before the table's bytes for the lines after it reach `sink`, as
+ * the walk finds it; a caller that needs them all first collects them.
+ *
+ * Returns DBGPARSE_OK once the whole table and every warning were handed
+ * over; DBGPARSE_ERROR_STOPPED when either sink returned non-zero: neither
+ * is called again; DBGPARSE_ERROR_NO_MEMORY when the call's buffer or a
+ * message could not be had; DBGPARSE_ERROR_ARGUMENT when `sink` is NULL, or
+ * `dbg` is NULL with a size other than 0. Time is linear in the input's and
+ * the table's sizes and the warnings' count. (Since 2.1.) */
+DBGPARSE_API int dbgparse_convert_and_diagnose(const unsigned char* dbg, size_t size,
+                                               dbgparse_sink sink, void* context,
+                                               dbgparse_warning_sink warn, void* warn_context);
+
 /* Lists the table at table[0 .. size) as DBG text that dbgparse converts
  * back to it, as `qbdump TABLE` does: "[Checksums]" CR LF, then a line
  * "0x%08x NAME" CR LF per entry (a name's zero padding kept as zero bytes),
