@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion.h"
+#include "diagnosis.h"
 #include "kept_outputs.h"
 #include "platform.h"
 #include "warning_report.h"
@@ -62,18 +62,25 @@ std::optional<paths> settle_paths(const std::vector<std::string>& args) {
 
 enum class write_outcome { written, kept, cannot_open, cannot_write };
 
-// Writes the table of `input` to the output. Whatever a failed run made (a
-// temporary file, a new output) is gone once this returns, before the pause.
-write_outcome write_output(const paths& files, std::span<const unsigned char> input) {
+// Writes the table of `input` to the output, handing its warnings to
+// `warnings` in the same pass (or in a pass of their own where no table is
+// written). Whatever a failed run made (a temporary file, a new output) is
+// gone once this returns, before the pause.
+write_outcome write_output(const paths& files, std::span<const unsigned char> input,
+                           dbgparse::warning_report& warnings) {
+  const dbgparse::warning_sink warn = warnings.sink();
   if (dbgparse::is_kept_output(files.output, files.input)) {
+    dbgparse::diagnose(input, warn, dbgparse::warning_report::most_shown);
     return write_outcome::kept;
   }
   platform::output_file output;
   if (!output.open(files.output)) {
+    dbgparse::diagnose(input, warn, dbgparse::warning_report::most_shown);
     return write_outcome::cannot_open;
   }
-  const bool written = dbgparse::write_table(
-      input, [&output](std::span<const unsigned char> piece) { return output.write(piece); });
+  const bool written = dbgparse::convert_and_diagnose(
+      input, [&output](std::span<const unsigned char> piece) { return output.write(piece); }, warn,
+      dbgparse::warning_report::most_shown);
   if (!written && output.lacked_memory()) {
     // The table, held whole before it goes over a file written in place.
     throw std::bad_alloc();
@@ -93,13 +100,12 @@ int convert(const paths& files) {
     case platform::read_result::no_memory:
       return fail("Not enough memory for " + files.input + "!");
   }
-  // What the conversion will do that the file's author may not expect,
-  // looked for while the table is written and told before the outcome, so
-  // that it shows above Finished! in a dropped file's window.
-  dbgparse::warning_report warnings(files.input, input.bytes);
-  // The output is opened only once the input is read whole, so the output
-  // may be the input.
-  const write_outcome outcome = write_output(files, input.bytes);
+  // What the conversion did that the file's author may not expect, found
+  // while the table is written and told before the outcome, so that it
+  // shows above Finished! in a dropped file's window. The output is opened
+  // only once the input is read whole, so the output may be the input.
+  dbgparse::warning_report warnings(files.input);
+  const write_outcome outcome = write_output(files, input.bytes, warnings);
   warnings.print();
   switch (outcome) {
     case write_outcome::written:
