@@ -1,0 +1,80 @@
+#include "listing.h"
+
+#include <cstdio>
+
+#include "messages.h"
+#include "platform.h"
+#include "qb_listing.h"
+#include "qb_reader.h"
+#include "table_input.h"
+
+namespace dbgparse::qbdump {
+namespace {
+
+// The table's fault, if it has one, found without listing anything.
+std::optional<qb::fault> first_fault(std::span<const unsigned char> bytes) {
+  qb::table_reader reader(bytes);
+  while (reader.next()) {
+  }
+  return reader.fault();
+}
+
+}  // namespace
+
+int list(const std::string& table, std::span<const unsigned char> bytes,
+         const std::optional<std::string>& listing_path) {
+  const qb::warning_sink warn = [&table](const qb::listing_warning& w) {
+    say_error(shown_name(table) + ": entry " + std::to_string(w.number) + " at byte " +
+              std::to_string(w.offset) + " left out: " + w.reason);
+  };
+  if (!listing_path) {
+    const qb::listing_outcome outcome = qb::write_listing(
+        bytes,
+        [](std::span<const unsigned char> piece) {
+          return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size();
+        },
+        warn);
+    if (!outcome.written || std::fflush(stdout) != 0) {
+      say_error("standard output: cannot write it" + because());
+      return exit_trouble;
+    }
+    if (outcome.fault) {
+      // What could be listed before the fault has been shown.
+      report_fault(table, bytes, *outcome.fault);
+      return exit_trouble;
+    }
+    return exit_success;
+  }
+
+  // A failed run leaves the listing file as it was, and makes none: a fault
+  // is found before the file is opened (even a file written in place stays
+  // untouched), and the listing takes the file's place only once complete.
+  // What could be listed before a fault goes nowhere; a listing to standard
+  // output shows it.
+  if (const std::optional<qb::fault> fault = first_fault(bytes)) {
+    report_fault(table, bytes, *fault);
+    return exit_trouble;
+  }
+  platform::output_file output;
+  if (!output.open(*listing_path)) {
+    say_error(*listing_path + ": cannot open it for writing" + because());
+    return exit_trouble;
+  }
+  const qb::listing_outcome outcome = qb::write_listing(
+      bytes, [&output](std::span<const unsigned char> piece) { return output.write(piece); }, warn);
+  if (!outcome.written) {
+    say_error(*listing_path + ": cannot write it" + because());
+    return exit_trouble;  // not committed: the file is left as it was
+  }
+  if (outcome.fault) {
+    report_fault(table, bytes, *outcome.fault);
+    return exit_trouble;
+  }
+  if (!output.commit()) {
+    say_error(*listing_path + ": cannot write it" + because());
+    return exit_trouble;
+  }
+  return exit_success;
+}
+
+}  // namespace dbgparse::qbdump

@@ -1,0 +1,57 @@
+#include "look_up.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+#include "messages.h"
+#include "qb_reader.h"
+#include "table_input.h"
+
+namespace dbgparse::qbdump {
+namespace {
+
+std::string hex_line(std::uint32_t value) {
+  std::array<char, 16> text{};
+  std::snprintf(text.data(), text.size(), "0x%08x\n", static_cast<unsigned>(value));
+  return text.data();
+}
+
+}  // namespace
+
+int look_up(const std::string& table, std::span<const unsigned char> bytes,
+            const std::vector<query>& queries) {
+  std::vector<std::string> found(queries.size());
+  bool any = false;
+  qb::table_reader reader(bytes);
+  while (const std::optional<qb::entry> item = reader.next()) {
+    const std::string_view name(reinterpret_cast<const char*>(item->name.data()),
+                                item->name.size());
+    for (std::size_t k = 0; k < queries.size(); ++k) {
+      const query& q = queries[k];
+      if (q.by_name && name == q.name) {
+        found[k] += hex_line(item->value);
+        any = true;
+      } else if (!q.by_name && item->value == q.value) {
+        found[k].append(name).push_back('\n');
+        any = true;
+      }
+    }
+  }
+  for (const std::string& lines : found) {
+    if (!write_out(lines)) {
+      say_error("standard output: cannot write it" + because());
+      return exit_trouble;
+    }
+  }
+  if (reader.fault()) {
+    report_fault(table, bytes, *reader.fault());
+    return exit_trouble;
+  }
+  return any ? exit_success : exit_nothing_found;
+}
+
+}  // namespace dbgparse::qbdump
