@@ -100,6 +100,60 @@ void check_warnings(std::span<const unsigned char> input) {
   });
 }
 
+// Converting with warnings is one walk: it must give the same table as the
+// conversion alone and the same warnings as diagnose alone, and each warning
+// about an entry must be about one the table has, in the table's order.
+void check_one_walk(std::span<const unsigned char> input,
+                    const reference_model::conversion& model) {
+  std::vector<dbgparse::warning> apart;
+  dbgparse::diagnose(input, [&](const dbgparse::warning& w) {
+    apart.push_back(w);
+    return true;
+  });
+  std::vector<unsigned char> table;
+  std::vector<dbgparse::warning> together;
+  dbgparse::convert_and_diagnose(
+      input,
+      [&table](std::span<const unsigned char> piece) {
+        table.insert(table.end(), piece.begin(), piece.end());
+        return true;
+      },
+      [&](const dbgparse::warning& w) {
+        together.push_back(w);
+        return true;
+      });
+  check_same_table(table, model.table, "converted with warnings");
+  if (together.size() != apart.size()) {
+    fail("converting with warnings gives " + std::to_string(together.size()) +
+         " warnings, diagnose " + std::to_string(apart.size()));
+  }
+  std::size_t entry = 0;
+  for (std::size_t k = 0; k < together.size(); ++k) {
+    const dbgparse::warning& w = together[k];
+    if (w.kind != apart[k].kind || w.line != apart[k].line || w.offset != apart[k].offset ||
+        w.message != apart[k].message) {
+      fail("warning " + std::to_string(k) + " differs: \"" + w.message + "\" against \"" +
+           apart[k].message + "\"");
+    }
+    if (w.kind == dbgparse::warning_kind::no_section ||
+        w.kind == dbgparse::warning_kind::not_converted) {
+      continue;
+    }
+    // An entry's warnings lie between its "0x" and its kept text's end.
+    const auto about = [&](std::size_t e) {
+      return model.line_starts[e] <= w.offset &&
+             w.offset <= model.line_starts[e] + dbgparse::dbg::head_size + model.text_lengths[e];
+    };
+    while (entry < model.line_starts.size() && !about(entry)) {
+      ++entry;
+    }
+    if (entry == model.line_starts.size()) {
+      fail("warning " + std::to_string(k) + " at offset " + std::to_string(w.offset) +
+           " is about no entry the table has, after the previous warning's: " + w.message);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -149,5 +203,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_line_end_search(input);
   check_value_field(input);
   check_warnings(input);
+  check_one_walk(input, model);
   return 0;
 }

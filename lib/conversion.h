@@ -28,7 +28,8 @@ namespace dbgparse {
 // gets no text.
 class entry_writer {
  public:
-  entry_writer(std::span<const unsigned char> input, table_writer& out) : input_(input), out_(out) {}
+  entry_writer(std::span<const unsigned char> input, table_writer& out)
+      : input_(input), out_(out) {}
 
   bool short_line(const dbg::checksum_line& found) {
     return out_.window_entry(found.field.value, input_.data() + found.text,

@@ -74,8 +74,7 @@ bool for_each_checksum_line(std::span<const unsigned char> input, observer& seen
 template <class first_observer, class second_observer>
 class both_observers {
  public:
-  both_observers(first_observer& first, second_observer& second)
-      : first_(first), second_(second) {}
+  both_observers(first_observer& first, second_observer& second) : first_(first), second_(second) {}
 
   bool short_line(const checksum_line& found) {
     return first_.short_line(found) && second_.short_line(found);

@@ -136,8 +136,7 @@ class diagnosis {
   }
   bool last_line(const dbg::checksum_line& found) {
     ended_ = true;
-    return (found.start <= covered_ || look_between(covered_, found.start)) &&
-           look_at(found, true);
+    return (found.start <= covered_ || look_between(covered_, found.start)) && look_at(found, true);
   }
   // After the walk: the lines after the last checksum line, unless it ended
   // the table.
@@ -313,11 +312,12 @@ bool diagnosis::look_at_end(const dbg::checksum_line& found) {
   }
   const std::size_t later = lines_after(found.text_end);
   return say(warning_kind::empty_name, found.start, [&] {
-    return std::string("the entry " + hex(found.field.value) + " has no name, which ends the table" +
-                       (later == 0 ? std::string()
-                                   : ": " + std::to_string(later) +
-                                         (later == 1 ? " line after it is" : " lines after it are") +
-                                         " not converted"));
+    return std::string(
+        "the entry " + hex(found.field.value) + " has no name, which ends the table" +
+        (later == 0
+             ? std::string()
+             : ": " + std::to_string(later) +
+                   (later == 1 ? " line after it is" : " lines after it are") + " not converted"));
   });
 }
 

@@ -7,8 +7,7 @@ namespace dbgparse {
 warning_sink warning_report::sink() {
   return [this](const warning& found) {
     if (++count_ <= most_shown) {
-      const std::string where =
-          found.line == 0 ? path_ : path_ + ":" + std::to_string(found.line);
+      const std::string where = found.line == 0 ? path_ : path_ + ":" + std::to_string(found.line);
       lines_.push_back("dbgparse: " + where + ": warning: " + found.message + "\n");
     }
     return true;

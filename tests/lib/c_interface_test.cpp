@@ -114,6 +114,10 @@ TEST(c_interface, a_missing_pointer_is_an_argument_error) {
       {"next_entry, no table", dbgparse_next_entry(nullptr, 1, &offset, &entry, nullptr)},
       {"diagnose, no sink", dbgparse_diagnose(&byte, 1, nullptr, nullptr)},
       {"diagnose, no input", dbgparse_diagnose(nullptr, 1, ignore_warning, nullptr)},
+      {"convert_and_diagnose, no sink",
+       dbgparse_convert_and_diagnose(&byte, 1, nullptr, nullptr, ignore_warning, nullptr)},
+      {"convert_and_diagnose, no input",
+       dbgparse_convert_and_diagnose(nullptr, 1, collect, nullptr, ignore_warning, nullptr)},
       {"list, no sink", dbgparse_list(&byte, 1, nullptr, nullptr, nullptr, nullptr)},
       {"list, no table", dbgparse_list(nullptr, 1, collect, nullptr, nullptr, nullptr)},
   };
@@ -134,6 +138,93 @@ TEST(c_interface, a_sink_stops_the_conversion) {
     EXPECT_EQ(dbgparse_convert(input, dbg.size(), collect, &sunk), DBGPARSE_ERROR_STOPPED)
         << stop_after;
     EXPECT_EQ(sunk.pieces, stop_after + 1) << "called again after it said stop";
+  }
+}
+
+// Warnings as the sink received them, with their messages copied.
+struct heard {
+  std::vector<std::string> warnings;
+  int stop_after = -1;  // warnings taken before returning 7; -1 never
+};
+
+int hear(void* context, const dbgparse_warning* warning) {
+  auto& into = *static_cast<heard*>(context);
+  if (std::ssize(into.warnings) == into.stop_after) {
+    into.warnings.emplace_back("stop");
+    return 7;
+  }
+  into.warnings.push_back(std::to_string(warning->kind) + ":" + std::to_string(warning->line) +
+                          ":" + std::to_string(warning->offset) + ": " + warning->message);
+  return 0;
+}
+
+// Inputs of every kind of warning, several to a line and across lines.
+const std::vector<std::string> warned_inputs = {
+    "",
+    "no header at all\r\n0x00000001 a\r\n",
+    "[checksums]\r\n0x00000001 a\r\n",
+    "[Checksums]\r\n0x00000001 a\r\n0x12C long_name\r\n0xZZZZZZZZ x\r\n",
+    "[Checksums]\r\n0x00000010 sprite_0x10_frame\r\n0x00000002 b\r\n",
+    "[Checksums]\r\n0x00000001 trailing \r\n0x00000002 z\0ero\r\n0X00000003 c\r\n",
+    "[Checksums]\r\n00000004 d\r\n; 0x00000005 e\r\n0x00000006\r\n0x00000007 f\r\n",
+    "[Checksums]\r\n0x00000008 " + std::string(300, 'n') + "\r\n0x00000009 last",
+    "[Checksums]\r\n0x0000000a\r\n0x0000000b k\r\n",
+    "[Checksums]\r\n0x000",
+};
+
+TEST(c_interface, convert_and_diagnose_gives_what_the_two_calls_give_apart) {
+  std::vector<std::string> inputs = warned_inputs;
+  for (const std::string& name : test_support::golden_names()) {
+    const bytes dbg = read_bytes(data + "/" + name + ".dbg");
+    inputs.emplace_back(dbg.begin(), dbg.end());
+  }
+  for (const std::string& dbg : inputs) {
+    const auto* input = reinterpret_cast<const unsigned char*>(dbg.data());
+    collected table_apart;
+    heard warnings_apart;
+    ASSERT_EQ(dbgparse_convert(input, dbg.size(), collect, &table_apart), DBGPARSE_OK);
+    ASSERT_EQ(dbgparse_diagnose(input, dbg.size(), hear, &warnings_apart), DBGPARSE_OK);
+    collected table;
+    heard warnings;
+    EXPECT_EQ(dbgparse_convert_and_diagnose(input, dbg.size(), collect, &table, hear, &warnings),
+              DBGPARSE_OK)
+        << dbg;
+    EXPECT_EQ(table.table, table_apart.table) << dbg;
+    EXPECT_EQ(warnings.warnings, warnings_apart.warnings) << dbg;
+    // Without a warning sink, the table alone.
+    collected table_alone;
+    EXPECT_EQ(
+        dbgparse_convert_and_diagnose(input, dbg.size(), collect, &table_alone, nullptr, nullptr),
+        DBGPARSE_OK);
+    EXPECT_EQ(table_alone.table, table_apart.table) << dbg;
+  }
+}
+
+TEST(c_interface, either_sink_stops_convert_and_diagnose) {
+  // Warnings all through a table of many blocks.
+  std::string dbg = "[Checksums]\r\n";
+  for (int i = 0; i < 100000; ++i) {
+    dbg += "0x0000002a name_with_a_blank \r\n";
+  }
+  const auto* input = reinterpret_cast<const unsigned char*>(dbg.data());
+  for (const int stop_after : {0, 1, 2}) {
+    collected sunk;
+    sunk.stop_after = stop_after;
+    heard warnings;
+    EXPECT_EQ(dbgparse_convert_and_diagnose(input, dbg.size(), collect, &sunk, hear, &warnings),
+              DBGPARSE_ERROR_STOPPED);
+    EXPECT_EQ(sunk.pieces, stop_after + 1) << "the table's sink called again after it said stop";
+    // The warnings stop with the table: far fewer than the lines.
+    EXPECT_LT(warnings.warnings.size(), 100000U);
+
+    collected table;
+    heard stopping;
+    stopping.stop_after = stop_after;
+    EXPECT_EQ(dbgparse_convert_and_diagnose(input, dbg.size(), collect, &table, hear, &stopping),
+              DBGPARSE_ERROR_STOPPED);
+    EXPECT_EQ(std::ssize(stopping.warnings), stop_after + 1)
+        << "the warning sink called again after it said stop";
+    EXPECT_EQ(table.pieces, 0) << "the table's first block handed over after the stop";
   }
 }
 

@@ -127,6 +127,7 @@ conversion convert(std::span<const unsigned char> input) {
       continue;
     }
 
+    result.line_starts.push_back(cursor);
     cursor += 2;
     value = read_value_field(input, cursor);
     cursor += 9;  // the value field's 8 positions and the separator

@@ -15,6 +15,7 @@ namespace reference_model {
 struct conversion {
   std::vector<unsigned char> table;       // the whole table, end marker included
   std::vector<std::size_t> text_lengths;  // bytes of text written, per entry in order
+  std::vector<std::size_t> line_starts;   // where each entry's "0x" is in the input
 };
 
 // Converts a DBG file's bytes into a QB checksum table.
