@@ -29,12 +29,23 @@ apt_update_pause=15
 # The architectures the indexes were last brought up to date for.
 apt_updated_for=
 
+# apt-get update, showing what went wrong (quieter, apt-get may hide the
+# index it failed to fetch) and not what went right.
+apt_update() {
+  local output status=0
+  output=$(DEBIAN_FRONTEND=noninteractive apt-get update -q 2>&1) || status=$?
+  [ -z "$output" ] ||
+    sed -e '/^Hit:/d' -e '/^Get:/d' -e '/^Ign:/d' -e '/^Reading /d' -e '/^Fetched /d' \
+      <<<"$output" >&2
+  return "$status"
+}
+
 apt_update_once() {
   local architectures attempt
   architectures="$(dpkg --print-architecture) $(dpkg --print-foreign-architectures | tr '\n' ' ')"
   [ "$apt_updated_for" != "$architectures" ] || return 0
   for ((attempt = 1; ; attempt++)); do
-    if DEBIAN_FRONTEND=noninteractive apt-get update -qq; then
+    if apt_update; then
       break
     fi
     if ((attempt >= apt_update_tries)); then
@@ -49,6 +60,13 @@ apt_update_once() {
 
 apt_install() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@"
+}
+
+# Why PACKAGE... cannot be installed, as a dry run tells at length (quiet,
+# apt-get may say no more than that its resolver failed).
+why_not() {
+  apt-get install -s -q --no-install-recommends "$@" 2>&1 |
+    sed -e '/^Reading /d' -e '/^Building /d' -e '/^Inst /d' -e '/^Conf /d' >&2 || true
 }
 
 # Whether this process may install; if not, says what it leaves out.
@@ -74,6 +92,7 @@ install_required() {
     done
   fi
   if ((${#failed[@]} > 0)); then
+    why_not "${failed[@]}"
     echo "cannot install ${failed[*]}, which the check needs (apt-get's messages above say why)" >&2
     exit 1
   fi
@@ -85,6 +104,7 @@ install_optional() {
   echo "installing $* (the check goes on without, if it must)"
   apt_update_once
   apt_install "$@" && return 0
+  why_not "$@"
   echo "cannot install $* (apt-get's messages above say why); going on without" >&2
   return 1
 }

@@ -59,6 +59,10 @@ check_width() {
     cmake --build --preset "$preset"
   else
     [ -z "$untested_32_bit" ] || wine=/usr/lib/wine/wine64
+    # A build folder that an earlier run could not test has its tests back.
+    if grep -qx 'DBGPARSE_TESTS:BOOL=OFF' "build/$preset/CMakeCache.txt" 2>/dev/null; then
+      cmake --preset "$preset" -DDBGPARSE_TESTS=ON >/dev/null
+    fi
     "$wine" wineboot --init </dev/null >/dev/null 2>&1 || echo "wineboot failed; the tests will try again"
     cmake --workflow --preset "$preset"
   fi
