@@ -6,6 +6,7 @@
 // the program there (with SIGSTOP) while the test changes its files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -619,6 +620,88 @@ TEST_F(hostile_ground, removes_what_it_made_on_any_signal_that_ends_it) {
   struct stat mode {};
   ASSERT_EQ(::stat(left->c_str(), &mode), 0);
   EXPECT_EQ(mode.st_mode & 077, 0U) << "others may read the temporary file";
+}
+
+// A signal sent to the process (as kill and a terminal send it, not to one
+// of its threads) the moment the temporary file appears, to a run at the
+// lowest priority so that the moment stretches: whichever thread it
+// reaches, the run dies of it and the file is gone, or the run had ended
+// and its table is whole. The input is large enough for every part of the
+// run to take part.
+TEST_F(hostile_ground, removes_its_temporary_file_when_a_signal_comes_as_it_appears) {
+  std::string input = "[Checksums]\r\n";
+  for (int i = 0; i < 8000; ++i) {
+    input += "0x0000002a name_number_" + std::to_string(i) + "\r\n";
+  }
+  write_file(path("names.dbg"), input);
+  ASSERT_EQ(run({"names.dbg", "whole.qb"}).exit_status, 0);
+  const std::string whole = read_file(path("whole.qb"));
+  fs::remove(path("whole.qb"));
+  int died = 0;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int round = 0; round < 25; ++round) {
+      const std::string name =
+          "signal " + std::to_string(signal) + ", round " + std::to_string(round);
+      write_file(path("out.qb"), "older");
+      const int watch = ::inotify_init1(IN_CLOEXEC);
+      ASSERT_GE(watch, 0);
+      ASSERT_GE(::inotify_add_watch(watch, folder_.c_str(), IN_CREATE), 0);
+      const pid_t child = ::fork();
+      if (child == 0) {
+        ::setpriority(PRIO_PROCESS, 0, 19);
+        for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+          ::signal(number, SIG_DFL);
+        }
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0 && ::dup2(null, 0) == 0 && ::dup2(null, 1) == 1 && ::dup2(null, 2) == 2 &&
+            ::chdir(folder_.c_str()) == 0) {
+          ::execl(program_.c_str(), "dbgparse", "names.dbg", "out.qb", static_cast<char*>(nullptr));
+        }
+        ::_exit(127);
+      }
+      // The first file created in the folder is the temporary file.
+      alignas(inotify_event) char events[4096];
+      const ssize_t got = ::read(watch, events, sizeof events);
+      ::kill(child, signal);
+      ::close(watch);
+      ASSERT_GT(got, 0) << name;
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child) << name;
+      EXPECT_FALSE(temporary_file_in(folder_)) << name << ": a temporary file was left";
+      if (WIFSIGNALED(status)) {
+        ++died;
+        EXPECT_EQ(WTERMSIG(status), signal) << name;
+        EXPECT_EQ(read_file(path("out.qb")), "older") << name;
+      } else {
+        EXPECT_EQ(WEXITSTATUS(status), 0) << name;
+        EXPECT_TRUE(read_file(path("out.qb")) == whole) << name << ": the table is not whole";
+      }
+    }
+  }
+  std::cout << died << " of 75 runs died of the signal\n";
+}
+
+// The run's one thread converts, warns and writes: strace -f sees no
+// thread or process started, whatever the input's size.
+TEST_F(hostile_ground, starts_no_thread) {
+  if (const auto reason = no_strace()) {
+    GTEST_SKIP() << *reason;
+  }
+  std::string input = "[Checksums]\r\n";
+  for (int i = 0; i < 100000; ++i) {  // over 2 MiB, with warnings all along
+    input += "0x0000002a name_with_a_blank_" + std::to_string(i) + " \r\n";
+  }
+  write_file(path("large.dbg"), input);
+  write_file(path("small.dbg"), golden("sample.dbg"));
+  for (const std::string name : {"small.dbg", "large.dbg"}) {
+    const run_result result =
+        shell("traced -f -o trace.log -e trace=clone,clone3,fork,vfork $DBGPARSE " + name +
+              " out.qb >/dev/null 2>&1");
+    EXPECT_EQ(result.exit_status, 0) << name;
+    const std::string trace = read_file(path("trace.log"));
+    EXPECT_EQ(trace.find("clone"), std::string::npos) << name << ":\n" << trace;
+    EXPECT_EQ(trace.find("fork"), std::string::npos) << name << ":\n" << trace;
+  }
 }
 
 TEST_F(hostile_ground, writes_in_place_what_cannot_be_renamed_over) {
