@@ -120,6 +120,16 @@ class diagnosis {
   // ends within 64 bytes at a CR or LF, holds no zero byte and ends in no
   // blank.
   bool short_line(const dbg::checksum_line& found) {
+    // The common case, told from a few bytes: this line starts one or two
+    // bytes past the line end where the previous one's text ended, behind
+    // an LF (CR LF or LF alone), so there is nothing between them to look
+    // at and the line starts its line.
+    if (found.start - covered_ - 1 <= 1 && input_[found.start - 1] == '\n' &&
+        has_plain_head(found) && !is_blank(input_[found.text_end - 1])) {
+      covered_ = found.text_end;
+      previous_text_ = found.text;
+      return true;
+    }
     if (found.start > covered_ && !look_between(covered_, found.start)) {
       return false;
     }
@@ -166,7 +176,6 @@ class diagnosis {
   void passed(const dbg::checksum_line& found) {
     covered_ = std::max(covered_, found.text_end);
     previous_text_ = found.text;
-    previous_text_end_ = found.text_end;
   }
   bool look_at(const dbg::checksum_line& found, bool last);
   bool look_at_end(const dbg::checksum_line& found);
@@ -182,10 +191,11 @@ class diagnosis {
   std::size_t most_messages_;
   std::size_t told_ = 0;
   std::size_t section_ = dbg::section_start(input_);
-  std::size_t covered_ = section_;     // lines before this were looked at
-  std::size_t previous_text_ = 0;      // the previous entry's text
-  std::size_t previous_text_end_ = 0;  // and its end
-  bool ended_ = false;                 // a line ended the table
+  // The lines up to this line end were looked at: the header's own at first
+  // (there is one whenever the section is walked), then each text's.
+  std::size_t covered_ = section_ - 1;
+  std::size_t previous_text_ = 0;  // the previous entry's text
+  bool ended_ = false;             // a line ended the table
 };
 
 bool diagnosis::no_section() {
@@ -246,7 +256,7 @@ bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
     return "the entry is " + hex(found.field.value) + " with " + entry_text(found);
   };
   if (!starts_its_line(found.start)) {
-    const bool in_name = found.start > previous_text_ && found.start < previous_text_end_;
+    const bool in_name = found.start > previous_text_ && found.start < covered_;
     if (!say(warning_kind::inner_line, found.start, [&] {
           return std::string(std::string(in_name ? "a \"0x\" inside the name of the entry before"
                                                  : "a \"0x\" after the start of the line") +
