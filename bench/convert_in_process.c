@@ -7,6 +7,8 @@
  *           again by every run
  *   fresh   dbgparse_convert_to into a buffer allocated for the run and
  *           freed after it, as the JavaScript convert() returns a new array
+ *   warned  dbgparse_convert_and_diagnose to the counting sink, its
+ *           warnings counted too: converting and warning in one pass (2.1)
  * dbgparse_convert is the same call in 1.x and 2.x: built against a 1.x
  * library, only the sink line is printed, so that the two can be set side
  * by side:
@@ -36,7 +38,13 @@ static int by_value(const void* a, const void* b) {
   return (x > y) - (x < y);
 }
 
-enum way { sink, reused, fresh };
+enum way { sink, reused, fresh, warned };
+
+static int count_warning(void* context, const dbgparse_warning* warning) {
+  (void)warning;
+  ++*(size_t*)context;
+  return 0;
+}
 
 /* One run of `how`; false when the conversion failed. */
 static int convert(enum way how, const unsigned char* dbg, size_t size, unsigned char* table,
@@ -45,6 +53,14 @@ static int convert(enum way how, const unsigned char* dbg, size_t size, unsigned
     *table_size = 0;
     return dbgparse_convert(dbg, size, count, table_size) == 0;
   }
+#if DBGPARSE_VERSION_NUMBER >= 20100
+  if (how == warned) {
+    size_t warnings = 0;
+    *table_size = 0;
+    return dbgparse_convert_and_diagnose(dbg, size, count, table_size, count_warning, &warnings) ==
+           DBGPARSE_OK;
+  }
+#endif
 #if DBGPARSE_VERSION_MAJOR >= 2
   if (how == fresh) {
     table = malloc(*table_size);
@@ -85,8 +101,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   unsigned char* table = malloc(table_size);
-  const char* const names[] = {"sink", "reused", "fresh"};
-  const int ways = DBGPARSE_VERSION_MAJOR >= 2 ? 3 : 1;
+  const char* const names[] = {"sink", "reused", "fresh", "warned"};
+  const int ways = DBGPARSE_VERSION_NUMBER >= 20100 ? 4 : DBGPARSE_VERSION_MAJOR >= 2 ? 3 : 1;
   for (int how = sink; how < ways; ++how) {
     for (int run = 0; run < runs; ++run) {
       const double start = now();
