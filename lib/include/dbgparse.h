@@ -60,20 +60,20 @@ extern "C" {
 /* The version of this header. The major number changes only where a
  * program built against an older header would break. */
 #define DBGPARSE_VERSION_MAJOR 2
-#define DBGPARSE_VERSION_MINOR 0
+#define DBGPARSE_VERSION_MINOR 1
 #define DBGPARSE_VERSION_PATCH 0
-#define DBGPARSE_VERSION_STRING "2.0.0"
+#define DBGPARSE_VERSION_STRING "2.1.0"
 #define DBGPARSE_VERSION_NUMBER \
   (DBGPARSE_VERSION_MAJOR * 10000 + DBGPARSE_VERSION_MINOR * 100 + DBGPARSE_VERSION_PATCH)
 
-/* The linked library's DBGPARSE_VERSION_NUMBER (20000 for 2.0.0). A program
+/* The linked library's DBGPARSE_VERSION_NUMBER (20100 for 2.1.0). A program
  * run with another build of the library than the one whose header it was
  * compiled with sees that build's number here: compare
  * dbgparse_version_number() / 10000 with DBGPARSE_VERSION_MAJOR to tell a
  * library it cannot use. */
 DBGPARSE_API unsigned dbgparse_version_number(void);
 
-/* The linked library's version as "MAJOR.MINOR.PATCH" ("2.0.0"): a static
+/* The linked library's version as "MAJOR.MINOR.PATCH" ("2.1.0"): a static
  * string, never NULL. */
 DBGPARSE_API const char* dbgparse_version(void);
 

@@ -1,5 +1,5 @@
 // The npm package, installed, against the native programs: node --test in a
-// folder where `npm install dbgparse-2.0.0.tgz` was run (see .ci/web.sh).
+// folder where `npm install dbgparse-2.1.0.tgz` was run (see .ci/web.sh).
 import assert from "node:assert/strict";
 import { readFileSync } from "node:fs";
 import { createRequire } from "node:module";
