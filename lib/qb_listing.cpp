@@ -15,6 +15,7 @@
 
 #include "conversion.h"
 #include "dbg_line.h"
+#include "dbg_scan.h"
 #include "qb_layout.h"
 #include "value_field.h"
 
@@ -90,6 +91,24 @@ bool is_plain(const entry& item) {
 
 bool same_entry(const entry& a, const entry& b) {
   return a.value == b.value && a.padding == b.padding && std::ranges::equal(a.name, b.name);
+}
+
+// Where the first `most` checksum lines of `lines` start, from `from` on,
+// as the conversion walks them (the lines hold no section header).
+std::vector<std::size_t> line_starts(std::span<const unsigned char> lines, std::size_t from,
+                                     std::size_t most) {
+  struct starts {
+    std::vector<std::size_t> found;
+    std::size_t most;
+    bool short_line(const dbg::checksum_line& line) {
+      found.push_back(line.start);
+      return found.size() < most;
+    }
+    bool line(const dbg::checksum_line& line) { return short_line(line); }
+    bool last_line(const dbg::checksum_line& line) { return short_line(line); }
+  } seen{{}, most};
+  dbg::for_each_checksum_line(lines, from, seen);
+  return seen.found;
 }
 
 class listing_writer {
@@ -329,11 +348,8 @@ class listing_writer {
         return std::nullopt;
       }
       // The entries before the last are settled: the conversion goes on from
-      // the last one's "0x", found as the conversion finds each entry's, from
-      // the byte after the previous entry's text starts.
-      for (std::size_t k = 1; k < count; ++k) {
-        from = dbg::next_line_start(lines, from + dbg::head_size + 1);
-      }
+      // the last one's "0x", found by the conversion's own walk.
+      from = line_starts(lines, from, count).back();
       first += count - 1;
       if (!continue_into_next_line(lines, from, first)) {
         return std::nullopt;
@@ -345,15 +361,16 @@ class listing_writer {
 
   // A line whose first inner entry's name ends on it, with a further "0x"
   // after that name's first byte, makes three or more entries: no group
-  // starts with it unless the second is the table's next. Read here as the
-  // conversion reads it, without converting.
+  // starts with it unless the second is the table's next. Read here by the
+  // conversion's walk, without converting.
   bool second_entry_differs(const bytes& line) {
-    const std::size_t at = dbg::next_line_start(line, dbg::head_size + 1);
-    const std::size_t text = at + dbg::head_size;
-    const std::size_t end = line.size() - line_end.size();
-    if (at == line.size() || text >= end || dbg::next_line_start(line, text + 1) == line.size()) {
+    const std::vector<std::size_t> starts = line_starts(line, 0, 3);
+    if (starts.size() < 3) {
       return false;
     }
+    const std::size_t at = starts[1];
+    const std::size_t text = at + dbg::head_size;
+    const std::size_t end = line.size() - line_end.size();
     const std::span<const unsigned char> name = std::span(line).subspan(text, end - text);
     return !has(1) ||
            read_value_field(line, at + dbg::value_field_offset).value != ahead_[1].value ||
