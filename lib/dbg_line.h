@@ -36,6 +36,21 @@ inline constexpr std::size_t separator_offset = value_field_offset + value_field
 inline constexpr std::size_t head_size = separator_offset + 1;
 
 inline bool is_line_end(unsigned char c) { return c == '\r' || c == '\n'; }
+// A blank or a tab (a character of 8-bit or of UTF-16 text).
+inline bool is_blank(unsigned c) { return c == ' ' || c == '\t'; }
+
+// Index of the first zero byte of a text, or its size. Texts are short and
+// nearly never hold one: a loop without an early exit, which the compiler
+// vectorises, tells that faster than a search.
+inline std::size_t first_zero_byte(std::span<const unsigned char> text) {
+  unsigned char all_set = 0xFF;
+  for (const unsigned char c : text) {
+    all_set &= c == 0 ? 0 : 0xFF;
+  }
+  return all_set != 0
+             ? text.size()
+             : static_cast<std::size_t>(std::find(text.begin(), text.end(), 0) - text.begin());
+}
 
 // The marks of a block of bytes, bit k for byte k: every search below is
 // made of them.

@@ -23,11 +23,7 @@ using bytes = std::span<const unsigned char>;
 
 constexpr std::size_t quoted_at_most = 64;
 
-bool is_blank(unsigned char c) { return c == ' ' || c == '\t'; }
-
-bool is_hex_digit(unsigned char c) {
-  return (c >= '0' && c <= '9') || ((c | 0x20U) >= 'a' && (c | 0x20U) <= 'f');
-}
+using dbg::is_blank;
 
 // Bytes in double quotes, printable ASCII alone: the rest as \xNN. Long
 // texts are cut, with "..." after the closing quote.
@@ -353,19 +349,12 @@ bool diagnosis::look_at_text(const dbg::checksum_line& found) {
       })) {
     return false;
   }
-  // Nearly no name holds a zero byte: told without an early exit first.
-  unsigned char all_set = 0xFF;
-  for (const unsigned char c : name) {
-    all_set &= c == 0 ? 0 : 0xFF;
-  }
-  const auto zero = all_set != 0 ? name.end() : std::find(name.begin(), name.end(), 0);
-  if (zero != name.end() &&
-      !say(warning_kind::name_zero_byte, found.text + static_cast<std::size_t>(zero - name.begin()),
-           [&] {
-             return std::string(
-                 "the name " + quoted(name) +
-                 " holds a zero byte: the table has zero bytes from it to the name's end");
-           })) {
+  const std::size_t zero = dbg::first_zero_byte(name);
+  if (zero != name.size() && !say(warning_kind::name_zero_byte, found.text + zero, [&] {
+        return std::string(
+            "the name " + quoted(name) +
+            " holds a zero byte: the table has zero bytes from it to the name's end");
+      })) {
     return false;
   }
   if (is_blank(name.back()) &&

@@ -17,7 +17,7 @@ constexpr unsigned byte_order_mark = 0xFEFF;
 
 enum class line_end { cr_lf, lf, cr_or_none };
 
-bool is_blank(unsigned c) { return c == ' ' || c == '\t'; }
+using dbg::is_blank;
 
 unsigned lower(unsigned c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 

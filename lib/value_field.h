@@ -33,6 +33,8 @@ inline constexpr std::array<std::uint8_t, 256> hex_digit_values = [] {
   return values;
 }();
 
+inline bool is_hex_digit(unsigned char c) { return hex_digit_values[c] != not_a_digit; }
+
 // Reads a field that is not 8 hexadecimal digits (see read_value_field).
 value_field read_unusual_value_field(std::span<const unsigned char> input, std::size_t from);
 
