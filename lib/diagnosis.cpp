@@ -14,6 +14,7 @@
 #include "dbg_scan.h"
 #include "header_forms.h"
 #include "qb_layout.h"
+#include "text.h"
 #include "value_field.h"
 
 namespace dbgparse {
@@ -25,31 +26,10 @@ constexpr std::size_t quoted_at_most = 64;
 
 using dbg::is_blank;
 
-// Bytes in double quotes, printable ASCII alone: the rest as \xNN. Long
-// texts are cut, with "..." after the closing quote.
-std::string quoted(bytes text) {
-  std::string out = "\"";
-  for (const unsigned char c : text.first(std::min(text.size(), quoted_at_most))) {
-    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-      std::array<char, 5> escape{};
-      std::snprintf(escape.data(), escape.size(), "\\x%02x", c);
-      out += escape.data();
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  out += '"';
-  if (text.size() > quoted_at_most) {
-    out += "...";
-  }
-  return out;
-}
+// A name or field quoted in a message: at most 64 of its bytes.
+std::string quoted(bytes text) { return text::quoted(text, quoted_at_most); }
 
-std::string hex(std::uint32_t value) {
-  std::array<char, 11> text{};
-  std::snprintf(text.data(), text.size(), "0x%08x", static_cast<unsigned>(value));
-  return text.data();
-}
+using text::hex;
 
 // Line numbers, counted as the conversion ends texts: CR LF, a lone CR and a
 // lone LF each end one line. The count up to an offset is a sum over the

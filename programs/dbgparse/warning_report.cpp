@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "text.h"
+
 namespace dbgparse {
 
 warning_sink warning_report::sink() {

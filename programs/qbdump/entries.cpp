@@ -1,38 +1,18 @@
 #include "entries.h"
 
-#include <array>
-#include <cstdio>
 #include <optional>
 
 #include "messages.h"
 #include "qb_reader.h"
 #include "table_input.h"
+#include "text.h"
 
 namespace dbgparse::qbdump {
 namespace {
 
-// A name as it is stored, in double quotes: the bytes that a terminal would
-// not show as themselves, and the quote and the backslash, as \xHH.
-std::string quoted_name(std::span<const unsigned char> name) {
-  std::string out = "\"";
-  for (const unsigned char c : name) {
-    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-      std::array<char, 8> escape{};
-      std::snprintf(escape.data(), escape.size(), "\\x%02x", static_cast<unsigned>(c));
-      out += escape.data();
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  out.push_back('"');
-  return out;
-}
-
 std::string entry_line(const qb::entry& item) {
-  std::array<char, 16> value{};
-  std::snprintf(value.data(), value.size(), "0x%08x", static_cast<unsigned>(item.value));
   std::string line =
-      std::to_string(item.offset) + " " + value.data() + " " + quoted_name(item.name);
+      std::to_string(item.offset) + " " + text::hex(item.value) + " " + text::quoted(item.name);
   if (item.padding > 0) {
     line += " padding " + std::to_string(item.padding);
   }

@@ -1,24 +1,19 @@
 #include "look_up.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string_view>
 
 #include "messages.h"
 #include "qb_reader.h"
 #include "table_input.h"
+#include "text.h"
 
 namespace dbgparse::qbdump {
 namespace {
 
-std::string hex_line(std::uint32_t value) {
-  std::array<char, 16> text{};
-  std::snprintf(text.data(), text.size(), "0x%08x\n", static_cast<unsigned>(value));
-  return text.data();
-}
+std::string hex_line(std::uint32_t value) { return text::hex(value) + "\n"; }
 
 }  // namespace
 

@@ -1,0 +1,47 @@
+#include "text.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+namespace dbgparse::text {
+
+std::string quoted(std::span<const unsigned char> bytes, std::size_t at_most) {
+  std::string out = "\"";
+  for (const unsigned char c : bytes.first(std::min(bytes.size(), at_most))) {
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+      std::array<char, 5> escape{};
+      std::snprintf(escape.data(), escape.size(), "\\x%02x", static_cast<unsigned>(c));
+      out += escape.data();
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+  if (bytes.size() > at_most) {
+    out += "...";
+  }
+  return out;
+}
+
+std::string hex(std::uint32_t value) {
+  std::array<char, 11> out{};
+  std::snprintf(out.data(), out.size(), "0x%08x", static_cast<unsigned>(value));
+  return out.data();
+}
+
+std::string warning_line(std::string_view program, std::string_view path, std::size_t line,
+                         std::string_view message) {
+  std::string out(program);
+  out += ": ";
+  out += path;
+  if (line > 0) {
+    out += ":" + std::to_string(line);
+  }
+  out += ": warning: ";
+  out += message;
+  out += '\n';
+  return out;
+}
+
+}  // namespace dbgparse::text

@@ -1,0 +1,29 @@
+// The texts that the warnings, qbdump and the programs all write: one
+// spelling of each.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace dbgparse::text {
+
+// Bytes in double quotes as a terminal shows them: printable ASCII as
+// itself, every other byte, the quote and the backslash as \xhh. Bytes
+// past the first `at_most` are left out, with "..." after the closing quote.
+std::string quoted(std::span<const unsigned char> bytes, std::size_t at_most = SIZE_MAX);
+
+// A checksum as "0x" and 8 lower-case hexadecimal digits.
+std::string hex(std::uint32_t value);
+
+// A warning as the programs print it, in the form compilers use, so that
+// editors and CI logs can jump to the line:
+//   PROGRAM: PATH:LINE: warning: MESSAGE
+//   PROGRAM: PATH: warning: MESSAGE        (line 0: about the input as a whole)
+// followed by a line end.
+std::string warning_line(std::string_view program, std::string_view path, std::size_t line,
+                         std::string_view message);
+
+}  // namespace dbgparse::text
