@@ -36,7 +36,8 @@ std::string warning_line(std::string_view program, std::string_view path, std::s
   out += ": ";
   out += path;
   if (line > 0) {
-    out += ":" + std::to_string(line);
+    out += ':';
+    out += std::to_string(line);
   }
   out += ": warning: ";
   out += message;
