@@ -3,11 +3,13 @@
 // Paths are byte strings (UTF-8 where the platform's own names are wide).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace dbgparse::platform {
@@ -98,6 +100,31 @@ class output_file {
  private:
   struct state;
   std::unique_ptr<state> state_;
+};
+
+// A thread for work beside the run, such as writing the table while it is
+// converted. It takes none of the signals or console events that end a run:
+// those reach the thread that handles them for the whole process, which
+// removes what the run made, so that none finds a thread with nothing to
+// clean up. The work must not throw.
+class worker_thread {
+ public:
+  worker_thread() = default;
+  worker_thread(const worker_thread&) = delete;
+  worker_thread& operator=(const worker_thread&) = delete;
+  ~worker_thread() { join(); }
+
+  // Starts `work`; false when no thread could be had (nothing runs then).
+  [[nodiscard]] bool start(std::function<void()> work);
+  // Waits until the work is done; at once when none was started.
+  void join() {
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+  }
+
+ private:
+  std::thread thread_;
 };
 
 // Keeps the console window open until a key is pressed. Standard output is

@@ -9,6 +9,7 @@
 #include "diagnosis.h"
 #include "kept_outputs.h"
 #include "platform.h"
+#include "table_output.h"
 #include "warning_report.h"
 
 namespace {
@@ -78,9 +79,11 @@ write_outcome write_output(const paths& files, std::span<const unsigned char> in
     dbgparse::diagnose(input, warn, dbgparse::warning_report::most_shown);
     return write_outcome::cannot_open;
   }
-  const bool written = dbgparse::convert_and_diagnose(
-      input, [&output](std::span<const unsigned char> piece) { return output.write(piece); }, warn,
+  dbgparse::table_output table(output, input.size());
+  const bool converted = dbgparse::convert_and_diagnose(
+      input, [&table](std::span<const unsigned char> piece) { return table.write(piece); }, warn,
       dbgparse::warning_report::most_shown);
+  const bool written = table.finish() && converted;
   if (!written && output.lacked_memory()) {
     // The table, held whole before it goes over a file written in place.
     throw std::bad_alloc();

@@ -629,81 +629,109 @@ TEST_F(hostile_ground, removes_what_it_made_on_any_signal_that_ends_it) {
 // the whole table. The input is large enough for every part of the
 // run to take part.
 TEST_F(hostile_ground, removes_its_temporary_file_when_a_signal_comes_as_it_appears) {
-  std::string input = "[Checksums]\r\n";
-  for (int i = 0; i < 8000; ++i) {
-    input += "0x0000002a name_number_" + std::to_string(i) + "\r\n";
-  }
-  write_file(path("names.dbg"), input);
-  ASSERT_EQ(run({"names.dbg", "whole.qb"}).exit_status, 0);
-  const std::string whole = read_file(path("whole.qb"));
-  fs::remove(path("whole.qb"));
+  // A small input, and one whose table a second thread writes.
+  struct sized {
+    int lines;
+    int rounds;
+  };
   int died = 0;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    for (int round = 0; round < 25; ++round) {
-      const std::string name =
-          "signal " + std::to_string(signal) + ", round " + std::to_string(round);
-      write_file(path("out.qb"), "older");
-      const int watch = ::inotify_init1(IN_CLOEXEC);
-      ASSERT_GE(watch, 0);
-      ASSERT_GE(::inotify_add_watch(watch, folder_.c_str(), IN_CREATE), 0);
-      const pid_t child = ::fork();
-      if (child == 0) {
-        ::setpriority(PRIO_PROCESS, 0, 19);
-        for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
-          ::signal(number, SIG_DFL);
+  int runs = 0;
+  for (const sized& size : {sized{8000, 25}, sized{700000, 4}}) {
+    std::string input = "[Checksums]\r\n";
+    for (int i = 0; i < size.lines; ++i) {
+      input += "0x0000002a name_number_" + std::to_string(i) + "\r\n";
+    }
+    write_file(path("names.dbg"), input);
+    ASSERT_EQ(run({"names.dbg", "whole.qb"}).exit_status, 0);
+    const std::string whole = read_file(path("whole.qb"));
+    fs::remove(path("whole.qb"));
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      for (int round = 0; round < size.rounds; ++round, ++runs) {
+        const std::string name = std::to_string(size.lines) + " lines, signal " +
+                                 std::to_string(signal) + ", round " + std::to_string(round);
+        write_file(path("out.qb"), "older");
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(::inotify_add_watch(watch, folder_.c_str(), IN_CREATE), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+          ::setpriority(PRIO_PROCESS, 0, 19);
+          for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+            ::signal(number, SIG_DFL);
+          }
+          const int null = ::open("/dev/null", O_RDWR);
+          if (null >= 0 && ::dup2(null, 0) == 0 && ::dup2(null, 1) == 1 && ::dup2(null, 2) == 2 &&
+              ::chdir(folder_.c_str()) == 0) {
+            ::execl(program_.c_str(), "dbgparse", "names.dbg", "out.qb",
+                    static_cast<char*>(nullptr));
+          }
+          ::_exit(127);
         }
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0 && ::dup2(null, 0) == 0 && ::dup2(null, 1) == 1 && ::dup2(null, 2) == 2 &&
-            ::chdir(folder_.c_str()) == 0) {
-          ::execl(program_.c_str(), "dbgparse", "names.dbg", "out.qb", static_cast<char*>(nullptr));
+        // The first file created in the folder is the temporary file.
+        alignas(inotify_event) char events[4096];
+        const ssize_t got = ::read(watch, events, sizeof events);
+        ::kill(child, signal);
+        ::close(watch);
+        ASSERT_GT(got, 0) << name;
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child) << name;
+        EXPECT_FALSE(temporary_file_in(folder_)) << name << ": a temporary file was left";
+        // Killed before its table was in place, or after (a run may end
+        // between placing it and exiting), or finished: never anything else.
+        const std::string output = read_file(path("out.qb"));
+        EXPECT_TRUE(output == "older" || output == whole) << name << ": the output is neither";
+        if (WIFSIGNALED(status)) {
+          ++died;
+          EXPECT_EQ(WTERMSIG(status), signal) << name;
+        } else {
+          EXPECT_EQ(WEXITSTATUS(status), 0) << name;
+          EXPECT_TRUE(output == whole) << name << ": finished, but the table is not whole";
         }
-        ::_exit(127);
-      }
-      // The first file created in the folder is the temporary file.
-      alignas(inotify_event) char events[4096];
-      const ssize_t got = ::read(watch, events, sizeof events);
-      ::kill(child, signal);
-      ::close(watch);
-      ASSERT_GT(got, 0) << name;
-      int status = 0;
-      ASSERT_EQ(::waitpid(child, &status, 0), child) << name;
-      EXPECT_FALSE(temporary_file_in(folder_)) << name << ": a temporary file was left";
-      // Killed before its table was in place, or after (a run may end
-      // between placing it and exiting), or finished: never anything else.
-      const std::string output = read_file(path("out.qb"));
-      EXPECT_TRUE(output == "older" || output == whole) << name << ": the output is neither";
-      if (WIFSIGNALED(status)) {
-        ++died;
-        EXPECT_EQ(WTERMSIG(status), signal) << name;
-      } else {
-        EXPECT_EQ(WEXITSTATUS(status), 0) << name;
-        EXPECT_TRUE(output == whole) << name << ": finished, but the table is not whole";
       }
     }
   }
-  std::cout << died << " of 75 runs died of the signal\n";
+  std::cout << died << " of " << runs << " runs died of the signal\n";
 }
 
-// The run's one thread converts, warns and writes: strace -f sees no
-// thread or process started, whatever the input's size.
-TEST_F(hostile_ground, starts_no_thread) {
+// A run converts and warns on its one thread, and starts one more, the
+// writer, only for an input of 16 MiB or more: strace -f sees no thread or
+// process started below that, and one thread above.
+TEST_F(hostile_ground, starts_a_thread_only_to_write_a_large_table) {
   if (const auto reason = no_strace()) {
     GTEST_SKIP() << *reason;
   }
-  std::string input = "[Checksums]\r\n";
-  for (int i = 0; i < 100000; ++i) {  // over 2 MiB, with warnings all along
-    input += "0x0000002a name_with_a_blank_" + std::to_string(i) + " \r\n";
-  }
-  write_file(path("large.dbg"), input);
+  const auto lines = [](int count) {
+    std::string input = "[Checksums]\r\n";
+    for (int i = 0; i < count; ++i) {  // with warnings all along
+      input += "0x0000002a name_with_a_blank_" + std::to_string(i) + " \r\n";
+    }
+    return input;
+  };
   write_file(path("small.dbg"), golden("sample.dbg"));
-  for (const std::string name : {"small.dbg", "large.dbg"}) {
+  write_file(path("medium.dbg"), lines(100000));  // over 3 MiB
+  write_file(path("large.dbg"), lines(500000));   // over 17 MiB
+  struct run_of {
+    std::string name;
+    std::size_t threads;
+  };
+  for (const run_of& r : {run_of{"small.dbg", 0}, run_of{"medium.dbg", 0}, {"large.dbg", 1}}) {
     const run_result result =
-        shell("traced -f -o trace.log -e trace=clone,clone3,fork,vfork $DBGPARSE " + name +
+        shell("traced -f -o trace.log -e trace=clone,clone3,fork,vfork $DBGPARSE " + r.name +
               " out.qb >/dev/null 2>&1");
-    EXPECT_EQ(result.exit_status, 0) << name;
-    const std::string trace = read_file(path("trace.log"));
-    EXPECT_EQ(trace.find("clone"), std::string::npos) << name << ":\n" << trace;
-    EXPECT_EQ(trace.find("fork"), std::string::npos) << name << ":\n" << trace;
+    EXPECT_EQ(result.exit_status, 0) << r.name;
+    std::istringstream trace(read_file(path("trace.log")));
+    std::size_t threads = 0;
+    std::size_t processes = 0;
+    for (std::string line; std::getline(trace, line);) {
+      if (line.find("fork(") != std::string::npos) {
+        ++processes;
+      } else if (line.find("clone") != std::string::npos && line.find("= ") != std::string::npos) {
+        ++(line.find("CLONE_THREAD") != std::string::npos ? threads : processes);
+      }
+    }
+    EXPECT_EQ(threads, r.threads) << r.name << ":\n" << read_file(path("trace.log"));
+    EXPECT_EQ(processes, 0U) << r.name << ":\n" << read_file(path("trace.log"));
+    EXPECT_EQ(read_file(path("out.qb")).size() > 2, true) << r.name;
   }
 }
 
