@@ -142,7 +142,7 @@ void check_one_walk(std::span<const unsigned char> input,
     // An entry's warnings lie between its "0x" and its kept text's end.
     const auto about = [&](std::size_t e) {
       return model.line_starts[e] <= w.offset &&
-             w.offset <= model.line_starts[e] + dbgparse::dbg::head_size + model.text_lengths[e];
+             w.offset <= model.line_starts[e] + dbgparse::dbg::text_offset + model.text_lengths[e];
     };
     while (entry < model.line_starts.size() && !about(entry)) {
       ++entry;

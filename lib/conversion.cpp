@@ -10,8 +10,8 @@
 namespace dbgparse {
 
 bool write_table(std::span<const unsigned char> input, const byte_sink& sink,
-                 std::size_t block_size) {
-  table_writer out(sink, block_size);
+                 std::size_t piece_size) {
+  table_writer out(sink, piece_size);
   entry_writer entries(input, out);
   return dbg::for_each_checksum_line(input, entries) && out.finish();
 }

@@ -46,17 +46,17 @@ class entry_writer {
   table_writer& out_;
 };
 
-// The block size that write_table uses unless told otherwise.
-inline constexpr std::size_t default_block_size = std::size_t{64} << 10;
+// The size of the pieces that write_table hands over unless told otherwise.
+inline constexpr std::size_t default_piece_size = std::size_t{64} << 10;
 
 // Converts `input` in one forward pass and hands the table to `sink` in
-// blocks of at most `block_size` bytes (at least table_writer's minimum), on
+// pieces of at most `piece_size` bytes (at least table_writer's minimum), on
 // the calling thread. Never fails on malformed input; returns false only
 // when `sink` refused a piece, after which it is not called again. Throws
-// std::bad_alloc when the block cannot be had, before calling the sink.
+// std::bad_alloc when the memory for a piece cannot be had, before calling the sink.
 // Time is linear in the input's and the table's size.
 bool write_table(std::span<const unsigned char> input, const byte_sink& sink,
-                 std::size_t block_size = default_block_size);
+                 std::size_t piece_size = default_piece_size);
 
 // The whole table in memory.
 std::vector<unsigned char> convert(std::span<const unsigned char> input);

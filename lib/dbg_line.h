@@ -33,7 +33,7 @@ inline constexpr std::size_t value_field_width = 8;
 inline constexpr std::size_t separator_offset = value_field_offset + value_field_width;
 // The text starts here however many of the value field's positions the value
 // used.
-inline constexpr std::size_t head_size = separator_offset + 1;
+inline constexpr std::size_t text_offset = separator_offset + 1;
 
 inline bool is_line_end(unsigned char c) { return c == '\r' || c == '\n'; }
 // A blank or a tab (a character of 8-bit or of UTF-16 text).

@@ -15,7 +15,7 @@ namespace dbgparse::dbg {
 struct checksum_line {
   std::size_t start = 0;  // of its "0x"
   value_field field;      // read from start + value_field_offset
-  std::size_t text = 0;   // start + head_size, which may lie past the input's end
+  std::size_t text = 0;   // start + text_offset, which may lie past the input's end
   // The first CR or LF from `text` on, or the input's size when there is
   // none. The text is [text, text_end); it ends the table when it is empty
   // or has no line end.
@@ -41,7 +41,7 @@ bool for_each_checksum_line(std::span<const unsigned char> input, std::size_t fr
   const std::size_t size = input.size();
   for (std::size_t start = next_line_start(input, from); start < size;) {
     checksum_line found{start, read_value_field(input, start + value_field_offset),
-                        start + head_size, 0};
+                        start + text_offset, 0};
     const block_marks marks = ahead.at(found.text);
     if (const std::size_t length = short_text_length(input, found.text, marks); length > 0) {
       found.text_end = found.text + length;

@@ -422,7 +422,7 @@ bool diagnose(std::span<const unsigned char> input, const warning_sink& sink,
 
 bool convert_and_diagnose(std::span<const unsigned char> input, const byte_sink& sink,
                           const warning_sink& warn, std::size_t most_messages) {
-  table_writer out(sink, default_block_size);
+  table_writer out(sink, default_piece_size);
   entry_writer entries(input, out);
   diagnosis seen(input, warn, most_messages);
   if (!seen.has_section()) {

@@ -23,10 +23,10 @@ namespace dbgparse::qb {
 namespace {
 
 using bytes = std::vector<unsigned char>;
-using head = std::array<unsigned char, dbg::head_size>;
+using head = std::array<unsigned char, dbg::text_offset>;
 
 constexpr std::string_view line_end = "\r\n";
-constexpr std::size_t block_size = std::size_t{1} << 20;
+constexpr std::size_t piece_size = std::size_t{1} << 20;
 constexpr std::size_t short_name = 32;
 // Bounds that keep the time linear. A group's first line, cut to 255 bytes,
 // is given back as much of itself as its inner entries show, and a group
@@ -48,7 +48,7 @@ constexpr std::string_view probe_line = "0x12345678 q\r\n";
 constexpr std::array<unsigned char, 1> probe_name{'q'};
 // The most name bytes an inner entry's "0x" can have after it on its line
 // and still read its name from the next line.
-constexpr std::size_t longest_tail = dbg::head_size - dbg::line_start.size() - line_end.size();
+constexpr std::size_t longest_tail = dbg::text_offset - dbg::line_start.size() - line_end.size();
 
 void append(bytes& out, const auto& range) { out.insert(out.end(), range.begin(), range.end()); }
 
@@ -119,9 +119,9 @@ class listing_writer {
         reader_(table),
         sink_(sink),
         warn_(warn),
-        // A small table's listing needs no full block: every line is at most
+        // A small table's listing needs no full piece: every line is at most
         // 7 bytes longer than its entry (plus slack for a group or a copy).
-        block_(std::min(block_size, 2 * table.size() + 1024)),
+        piece_(std::min(piece_size, 2 * table.size() + 1024)),
         failed_bytes_left_(failed_bytes_per_table_byte * table.size() + longest_restored_line) {}
 
   listing_outcome run() {
@@ -198,15 +198,15 @@ class listing_writer {
     ahead_.pop_front();
   }
 
-  // The common line, written straight into the block. A short name is
-  // copied as a fixed 32 bytes where the table and the block have them, and
-  // the block's end moves by the name's length only.
+  // The common line, written straight into the piece. A short name is
+  // copied as a fixed 32 bytes where the table and the piece have them, and
+  // the piece's end moves by the name's length only.
   void put_plain(const entry& item) {
-    if (block_.size() - used_ < dbg::head_size + text_size(item) + line_end.size() + short_name) {
+    if (piece_.size() - used_ < dbg::text_offset + text_size(item) + line_end.size() + short_name) {
       flush();
     }
     const head start = head_of(item.value);
-    unsigned char* out = std::copy(start.begin(), start.end(), block_.data() + used_);
+    unsigned char* out = std::copy(start.begin(), start.end(), piece_.data() + used_);
     if (item.name.size() <= short_name && item.padding == 0 &&
         table_.data() + table_.size() - item.name.data() >= std::ptrdiff_t{short_name}) {
       out = std::copy_n(item.name.data(), short_name, out) - short_name + item.name.size();
@@ -214,25 +214,25 @@ class listing_writer {
       out = std::fill_n(std::copy(item.name.begin(), item.name.end(), out), item.padding, 0);
     }
     used_ =
-        static_cast<std::size_t>(std::copy(line_end.begin(), line_end.end(), out) - block_.data());
+        static_cast<std::size_t>(std::copy(line_end.begin(), line_end.end(), out) - piece_.data());
   }
 
   void put(std::span<const unsigned char> lines, std::size_t entries) {
-    if (block_.size() - used_ < lines.size()) {
+    if (piece_.size() - used_ < lines.size()) {
       flush();
     }
-    if (lines.size() > block_.size()) {
+    if (lines.size() > piece_.size()) {
       outcome_.written = outcome_.written && sink_(lines);
     } else {
       used_ = static_cast<std::size_t>(
-          std::copy(lines.begin(), lines.end(), block_.data() + used_) - block_.data());
+          std::copy(lines.begin(), lines.end(), piece_.data() + used_) - piece_.data());
     }
     ahead_.erase(ahead_.begin(), ahead_.begin() + static_cast<std::ptrdiff_t>(entries));
   }
 
   void flush() {
     if (outcome_.written && used_ > 0) {
-      outcome_.written = sink_(std::span<const unsigned char>(block_.data(), used_));
+      outcome_.written = sink_(std::span<const unsigned char>(piece_.data(), used_));
     }
     used_ = 0;
   }
@@ -289,7 +289,7 @@ class listing_writer {
     bytes lines = line_of(ahead_.front().value, text_of(ahead_.front()));
     const bool cut = text_size(ahead_.front()) == max_text_length;
     const bool whole =
-        cut && restore_cut_line(lines, dbg::head_size + 1, 1, longest_restored_line + room());
+        cut && restore_cut_line(lines, dbg::text_offset + 1, 1, longest_restored_line + room());
     if (!cut && second_entry_differs(lines)) {
       return std::nullopt;
     }
@@ -369,7 +369,7 @@ class listing_writer {
       return false;
     }
     const std::size_t at = starts[1];
-    const std::size_t text = at + dbg::head_size;
+    const std::size_t text = at + dbg::text_offset;
     const std::size_t end = line.size() - line_end.size();
     const std::span<const unsigned char> name = std::span(line).subspan(text, end - text);
     return !has(1) ||
@@ -392,7 +392,7 @@ class listing_writer {
     line.resize(line.size() - line_end.size());
     for (std::size_t k = first; line.size() <= longest && has(k); ++k) {
       const std::size_t at = dbg::next_line_start(line, from);
-      const std::size_t name_at = at + dbg::head_size;
+      const std::size_t name_at = at + dbg::text_offset;
       for (const bool upper : {false, true}) {
         const head start = head_of(ahead_[k].value, upper);
         if (at < line.size() && line.size() < name_at &&
@@ -439,9 +439,9 @@ class listing_writer {
       const std::size_t name_start = longest_tail - tail;
       bytes line = line_of(target.value << 8U, text_of(target));
       line.erase(line.begin() + static_cast<std::ptrdiff_t>(name_start),
-                 line.begin() + dbg::head_size);
+                 line.begin() + dbg::text_offset);
       const head shape = head_of(read_value_field(line, dbg::value_field_offset).value);
-      if (name_start + text_size(target) >= dbg::head_size &&
+      if (name_start + text_size(target) >= dbg::text_offset &&
           std::equal(shape.begin(), shape.end(), line.begin())) {
         if (text_size(target) == max_text_length) {
           restore_cut_line(line, name_start + 1, open + 1, longest_restored_line);
@@ -465,7 +465,7 @@ class listing_writer {
   const byte_sink& sink_;
   const warning_sink& warn_;
   std::deque<entry> ahead_;
-  bytes block_;
+  bytes piece_;
   std::size_t used_ = 0;
   std::size_t failed_bytes_left_;  // bytes that failed groups may still build past the bounds
   std::size_t bounded_until_ = 0;  // entries up to this one have groups within the bounds

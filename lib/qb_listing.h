@@ -49,7 +49,7 @@ struct listing_outcome {
   std::size_t left_out = 0;        // entries warned about and not listed
 };
 
-// Lists `table` to `sink` in blocks of at most 1 MiB; the sink's false stops
+// Lists `table` to `sink` in pieces of at most 1 MiB; the sink's false stops
 // the listing. Time is linear in the table's size.
 listing_outcome write_listing(std::span<const unsigned char> table, const byte_sink& sink,
                               const warning_sink& warn);

@@ -8,20 +8,20 @@
 namespace dbgparse {
 
 static_assert(qb::head_size + std::max(qb::max_text_length, dbg::block_size) <=
-              table_writer::min_block_size);
+              table_writer::min_piece_size);
 
-table_writer::table_writer(const byte_sink& sink, std::size_t block_size)
+table_writer::table_writer(const byte_sink& sink, std::size_t piece_size)
     : sink_(sink),
-      block_size_(std::max(block_size, min_block_size)),
-      block_(new unsigned char[block_size_]) {}
+      piece_size_(std::max(piece_size, min_piece_size)),
+      piece_(new unsigned char[piece_size_]) {}
 
 void table_writer::hand_over() {
-  // A block that holds more than an end marker starts with an entry.
-  if (first_block_ && used_ > qb::marker_size) {
-    block_[0] = qb::first_entry_marker;
+  // A piece that holds more than an end marker starts with an entry.
+  if (first_piece_ && used_ > qb::marker_size) {
+    piece_[0] = qb::first_entry_marker;
   }
-  first_block_ = false;
-  refused_ = !sink_(std::span<const unsigned char>(block_.get(), used_));
+  first_piece_ = false;
+  refused_ = !sink_(std::span<const unsigned char>(piece_.get(), used_));
   used_ = 0;
 }
 
@@ -43,7 +43,7 @@ bool table_writer::finish() {
   if (!make_room(qb::marker_size)) {
     return false;
   }
-  std::memcpy(block_.get() + used_, qb::end_marker.data(), qb::marker_size);
+  std::memcpy(piece_.get() + used_, qb::end_marker.data(), qb::marker_size);
   used_ += qb::marker_size;
   hand_over();
   return !refused_;

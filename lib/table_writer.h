@@ -1,5 +1,5 @@
-// The one way a table is written: entries gathered in a block, handed to a
-// sink whenever the block is full and once at the end, all on the calling
+// The one way a table is written: entries gathered in a piece, handed to a
+// sink whenever the piece is full and once at the end, all on the calling
 // thread.
 #pragma once
 
@@ -17,11 +17,11 @@ namespace dbgparse {
 
 class table_writer {
  public:
-  // A block smaller than this could not hold the longest entry.
-  static constexpr std::size_t min_block_size = 1024;
+  // A piece smaller than this could not hold the longest entry.
+  static constexpr std::size_t min_piece_size = 1024;
 
-  // Obtains the block (throws std::bad_alloc when it cannot be had).
-  table_writer(const byte_sink& sink, std::size_t block_size);
+  // Obtains the piece's memory (throws std::bad_alloc when it cannot be had).
+  table_writer(const byte_sink& sink, std::size_t piece_size);
 
   // Writes an entry's marker (the first entry's for the table's first) and
   // value, then `text`: its bytes up to the first zero byte, zero bytes for
@@ -44,19 +44,19 @@ class table_writer {
   bool finish();
 
  private:
-  // Hands the block over when fewer than `count` bytes are left in it.
+  // Hands the piece over when fewer than `count` bytes are left in it.
   bool make_room(std::size_t count) {
-    if (block_size_ - used_ < count && !refused_) {
+    if (piece_size_ - used_ < count && !refused_) {
       hand_over();
     }
     return !refused_;
   }
   void hand_over();
   // Writes an entry's marker and value; returns where its text goes. Every
-  // entry gets the later entries' marker; the first block's first entry,
-  // always at its start, gets its own when the block is handed over.
+  // entry gets the later entries' marker; the first piece's first entry,
+  // always at its start, gets its own when the piece is handed over.
   unsigned char* put_head(std::uint32_t value) {
-    unsigned char* at = block_.get() + used_;
+    unsigned char* at = piece_.get() + used_;
     *at++ = qb::entry_marker;
     *at++ = qb::entry_tag;
     for (std::size_t k = 0; k < qb::value_size; ++k) {
@@ -66,11 +66,11 @@ class table_writer {
   }
 
   const byte_sink& sink_;
-  std::size_t block_size_;
-  std::unique_ptr<unsigned char[]> block_;
+  std::size_t piece_size_;
+  std::unique_ptr<unsigned char[]> piece_;
   std::size_t used_ = 0;
   bool refused_ = false;
-  bool first_block_ = true;
+  bool first_piece_ = true;
 };
 
 }  // namespace dbgparse
