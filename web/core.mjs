@@ -126,6 +126,19 @@ function bind(exports) {
     });
   }
 
+  // The table and its warnings (the first `limit`, and how many there are)
+  // in one pass over the input.
+  function convertWithWarnings(dbg, limit = 0xffffffff) {
+    return withInput(dbg, "a DBG file", (pointer, size) => {
+      const status = exports.web_convert_and_diagnose(
+        pointer, size, limit, outPointer, outSize, outPointer2, outSize2, outCount);
+      if (status !== OK) throw failure(status);
+      const count = words()[outCount >> 2];
+      const found = parseWarnings(takeOutput(outPointer2, outSize2));
+      return { table: takeOutput(), warnings: found, count };
+    });
+  }
+
   // The entries, the first `limit` of them, how many there are, and the fault.
   function readEntries(table, limit = Infinity) {
     return withInput(table, "a table", (pointer, size, bytes) => {
@@ -183,7 +196,10 @@ function bind(exports) {
   const diagnose = (dbg) => warnings(dbg).warnings;
   const version = text(exports.web_version());
   const heapInUse = () => exports.web_heap_in_use();
-  return { convert, entries, listing, diagnose, version, warnings, readEntries, readListing, heapInUse };
+  return {
+    convert, entries, listing, diagnose, version, warnings, convertWithWarnings, readEntries,
+    readListing, heapInUse,
+  };
 }
 
 // Instantiates the module from its bytes: its own exports, the C functions

@@ -119,6 +119,30 @@ EMSCRIPTEN_KEEPALIVE int web_diagnose(const unsigned char* dbg, size_t size, siz
   return hand_over(status, out.records, records, records_size);
 }
 
+// The table of dbg[0 .. size) and the first `limit` of its warnings as
+// records, with the count of them all in *count: one pass over the input.
+EMSCRIPTEN_KEEPALIVE int web_convert_and_diagnose(const unsigned char* dbg, size_t size,
+                                                  size_t limit, unsigned char** table,
+                                                  size_t* table_size, unsigned char** records,
+                                                  size_t* records_size, size_t* count) {
+  // Room for the table as web_convert guesses it; grown by doubling past it.
+  gathered bytes;
+  bytes.capacity = size + 4096;
+  bytes.bytes = static_cast<unsigned char*>(std::malloc(bytes.capacity));
+  if (bytes.bytes == nullptr) {
+    return DBGPARSE_ERROR_NO_MEMORY;
+  }
+  warnings out;
+  out.limit = limit;
+  int status = dbgparse_convert_and_diagnose(dbg, size, gather_bytes, &bytes, gather_warning, &out);
+  *count = out.count;
+  if (bytes.out_of_memory || out.records.out_of_memory) {
+    status = DBGPARSE_ERROR_NO_MEMORY;  // both freed below
+  }
+  hand_over(status, out.records, records, records_size);
+  return hand_over(status, bytes, table, table_size);
+}
+
 // qbdump's listing of table[0 .. size); for a table that breaks, the
 // listing of the entries before the fault with DBGPARSE_ERROR_MALFORMED. The
 // entries it leaves out as warning records (the first `limit`), and their

@@ -51,8 +51,7 @@ async function handle(id, file, isTable) {
   const bytes = await read(id, file);
   if (!isTable) {
     postMessage({ id, progress: { stage: "converting" } });
-    const table = api.convert(bytes);
-    const { warnings, count: warningCount } = api.warnings(bytes, WARNINGS_SHOWN);
+    const { table, warnings, count: warningCount } = api.convertWithWarnings(bytes, WARNINGS_SHOWN);
     const { count } = api.readEntries(table, 0);
     // The Blob made here, not on the page's thread: a large one takes time.
     return { id, kind: "dbg", table: new Blob([table]), count, warnings, warningCount };
