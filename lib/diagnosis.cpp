@@ -142,7 +142,7 @@ class diagnosis {
   }
   // 8 digits taken from the value field's first byte on, and no more (no
   // white space, sign or 0x before them), then a blank or a tab.
-  [[nodiscard]] bool has_plain_field(const dbg::checksum_line& found) const {
+  [[nodiscard]] static bool has_plain_field(const dbg::checksum_line& found) {
     return found.field.digits == dbg::value_field_width &&
            found.field.end == found.start + dbg::separator_offset;
   }

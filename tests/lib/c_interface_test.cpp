@@ -165,7 +165,7 @@ const std::vector<std::string> warned_inputs = {
     "[checksums]\r\n0x00000001 a\r\n",
     "[Checksums]\r\n0x00000001 a\r\n0x12C long_name\r\n0xZZZZZZZZ x\r\n",
     "[Checksums]\r\n0x00000010 sprite_0x10_frame\r\n0x00000002 b\r\n",
-    "[Checksums]\r\n0x00000001 trailing \r\n0x00000002 z\0ero\r\n0X00000003 c\r\n",
+    std::string("[Checksums]\r\n0x00000001 trailing \r\n0x00000002 z\0ero\r\n0X00000003 c\r\n", 67),
     "[Checksums]\r\n00000004 d\r\n; 0x00000005 e\r\n0x00000006\r\n0x00000007 f\r\n",
     "[Checksums]\r\n0x00000008 " + std::string(300, 'n') + "\r\n0x00000009 last",
     "[Checksums]\r\n0x0000000a\r\n0x0000000b k\r\n",
