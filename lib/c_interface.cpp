@@ -18,6 +18,21 @@ namespace {
 // A NULL buffer is a buffer only when it is empty.
 bool valid_buffer(const unsigned char* bytes, size_t size) { return bytes != nullptr || size == 0; }
 
+// The C sinks as the C++ code takes them.
+dbgparse::byte_sink bytes_to(dbgparse_sink sink, void* context) {
+  return [sink, context](std::span<const unsigned char> piece) {
+    return sink(context, piece.data(), piece.size()) == 0;
+  };
+}
+
+dbgparse::warning_sink warnings_to(dbgparse_warning_sink sink, void* context) {
+  return [sink, context](const dbgparse::warning& found) {
+    const dbgparse_warning out{static_cast<int>(found.kind), found.line, found.offset,
+                               found.message.c_str()};
+    return sink(context, &out) == 0;
+  };
+}
+
 }  // namespace
 
 extern "C" {
@@ -52,10 +67,7 @@ int dbgparse_convert(const unsigned char* dbg, size_t size, dbgparse_sink sink, 
     return DBGPARSE_ERROR_ARGUMENT;
   }
   try {
-    const bool whole =
-        dbgparse::write_table({dbg, size}, [&](std::span<const unsigned char> piece) {
-          return sink(context, piece.data(), piece.size()) == 0;
-        });
+    const bool whole = dbgparse::write_table({dbg, size}, bytes_to(sink, context));
     return whole ? DBGPARSE_OK : DBGPARSE_ERROR_STOPPED;
   } catch (const std::bad_alloc&) {
     return DBGPARSE_ERROR_NO_MEMORY;
@@ -114,11 +126,7 @@ int dbgparse_diagnose(const unsigned char* dbg, size_t size, dbgparse_warning_si
     return DBGPARSE_ERROR_ARGUMENT;
   }
   try {
-    const bool whole = dbgparse::diagnose({dbg, size}, [&](const dbgparse::warning& found) {
-      const dbgparse_warning out{static_cast<int>(found.kind), found.line, found.offset,
-                                 found.message.c_str()};
-      return sink(context, &out) == 0;
-    });
+    const bool whole = dbgparse::diagnose({dbg, size}, warnings_to(sink, context));
     return whole ? DBGPARSE_OK : DBGPARSE_ERROR_STOPPED;
   } catch (const std::bad_alloc&) {
     return DBGPARSE_ERROR_NO_MEMORY;
@@ -131,19 +139,11 @@ int dbgparse_convert_and_diagnose(const unsigned char* dbg, size_t size, dbgpars
     return DBGPARSE_ERROR_ARGUMENT;
   }
   try {
-    const bool whole = dbgparse::convert_and_diagnose(
-        {dbg, size},
-        [&](std::span<const unsigned char> piece) {
-          return sink(context, piece.data(), piece.size()) == 0;
-        },
-        [&](const dbgparse::warning& found) {
-          if (warn == nullptr) {
-            return true;
-          }
-          const dbgparse_warning out{static_cast<int>(found.kind), found.line, found.offset,
-                                     found.message.c_str()};
-          return warn(warn_context, &out) == 0;
-        });
+    // Without a warning sink, the conversion alone.
+    const bool whole = warn == nullptr
+                           ? dbgparse::write_table({dbg, size}, bytes_to(sink, context))
+                           : dbgparse::convert_and_diagnose({dbg, size}, bytes_to(sink, context),
+                                                            warnings_to(warn, warn_context));
     return whole ? DBGPARSE_OK : DBGPARSE_ERROR_STOPPED;
   } catch (const std::bad_alloc&) {
     return DBGPARSE_ERROR_NO_MEMORY;
