@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "kept_outputs.h"
 #include "messages.h"
 #include "platform.h"
 #include "qb_listing.h"
@@ -22,7 +23,7 @@ std::optional<qb::fault> first_fault(std::span<const unsigned char> bytes) {
 }  // namespace
 
 int list(const std::string& table, std::span<const unsigned char> bytes,
-         const std::optional<std::string>& listing_path) {
+         const std::optional<std::string>& listing_path, bool force) {
   const qb::warning_sink warn = [&table](const qb::listing_warning& w) {
     say_error(shown_name(table) + ": entry " + std::to_string(w.number) + " at byte " +
               std::to_string(w.offset) + " left out: " + w.reason);
@@ -53,6 +54,14 @@ int list(const std::string& table, std::span<const unsigned char> bytes,
   // output shows it.
   if (const std::optional<qb::fault> fault = first_fault(bytes)) {
     report_fault(table, bytes, *fault);
+    return exit_trouble;
+  }
+  // A listing is DBG text, so it is most often named as the DBG file it came
+  // from: an existing one is someone's work, and is replaced only when asked.
+  if (!force && is_kept_output(*listing_path, table)) {
+    say_error(*listing_path +
+              " is a DBG file: it is kept; give the listing another name, or --force to replace "
+              "it");
     return exit_trouble;
   }
   platform::output_file output;

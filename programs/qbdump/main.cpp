@@ -51,7 +51,7 @@ int run(const std::vector<std::string>& args) {
     if (parsed->operands.size() > 1 && parsed->operands[1] != "-") {
       listing_path = parsed->operands[1];
     }
-    return list(table, input->bytes, listing_path);
+    return list(table, input->bytes, listing_path, parsed->force);
   } catch (const std::bad_alloc&) {
     say_error(shown_name(table) + ": not enough memory for it");
     return exit_trouble;

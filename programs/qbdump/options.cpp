@@ -15,7 +15,10 @@ const std::string_view usage_text =
     "\n"
     "  TABLE            the table as a DBG listing on standard output\n"
     "  TABLE LISTING    the listing into the file LISTING (- standard output);\n"
-    "                   a failed run leaves LISTING as it was\n"
+    "                   a failed run leaves LISTING as it was, and an existing\n"
+    "                   LISTING that is a DBG file (named .dbg, or holding a\n"
+    "                   [Checksums] line) is kept unless --force is given\n"
+    "  --force          let the listing replace an existing DBG file\n"
     "  --find CHECKSUM  the names whose checksum is CHECKSUM (hexadecimal,\n"
     "                   0x optional), one a line\n"
     "  --name NAME      the checksums of NAME, one a line, as 0x%08x\n"
@@ -89,6 +92,8 @@ std::optional<command> parse_command(const std::vector<std::string>& args, std::
       check = true;
     } else if (arg == "--entries") {
       entries = true;
+    } else if (arg == "--force") {
+      parsed.force = true;
     } else if (const std::optional<std::string> sum = option_value(args, at, "--find", missing)) {
       const std::optional<std::uint32_t> value = parse_checksum(*sum);
       if (!value) {
@@ -129,6 +134,10 @@ std::optional<command> parse_command(const std::vector<std::string>& args, std::
                                                           : 1;
   if (parsed.operands.empty()) {
     error = "no table given";
+    return std::nullopt;
+  }
+  if (parsed.force && parsed.what != action::list) {
+    error = "--force applies only to a listing written to a file";
     return std::nullopt;
   }
   if (parsed.operands.size() > most) {

@@ -25,6 +25,7 @@ struct command {
   action what = action::list;
   std::vector<query> queries;
   std::vector<std::string> operands;
+  bool force = false;  // --force: a listing may replace an existing DBG file
 };
 
 // The command line (`args` with the program's name first), or the message

@@ -208,16 +208,16 @@ TEST_F(qbdump, leaves_the_listing_as_it_was_when_the_run_fails) {
       {"empty.qb", 0, "qbdump: empty.qb: byte 0: expected a table"},
       {"missing.qb", 0, "qbdump: missing.qb: cannot read it"},
 #ifndef _WIN32
-      {"big.qb", 100, "qbdump: l.dbg: cannot write it"},  // a file size limit: POSIX only
+      {"big.qb", 100, "qbdump: l.lst: cannot write it"},  // a file size limit: POSIX only
 #endif
   };
   for (const failure& c : cases) {
     for (const bool existing : {true, false}) {
       if (existing) {
-        write_file(path("l.dbg"), "an older listing");
+        write_file(path("l.lst"), "an older listing");
       }
       run_options options;
-      options.arguments = {c.table, "l.dbg"};
+      options.arguments = {c.table, "l.lst"};
       options.working_directory = folder_;
       if (c.file_size_limit != 0) {
         options.file_size_limit = c.file_size_limit;
@@ -226,8 +226,8 @@ TEST_F(qbdump, leaves_the_listing_as_it_was_when_the_run_fails) {
       EXPECT_EQ(result.exit_status, 2) << c.table;
       EXPECT_TRUE(result.output.starts_with(c.message_start)) << c.table << ": " << result.output;
       if (existing) {
-        EXPECT_EQ(read_file(path("l.dbg")), "an older listing") << c.table;
-        fs::remove(path("l.dbg"));
+        EXPECT_EQ(read_file(path("l.lst")), "an older listing") << c.table;
+        fs::remove(path("l.lst"));
       }
       EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "cut.qb", "empty.qb", "big.qb"}))
           << c.table;
@@ -247,23 +247,23 @@ TEST_F(qbdump, leaves_a_listing_it_writes_in_place_untouched_by_a_failed_run) {
   const fs::path program = path("qbdump");
   fs::copy_file(QBDUMP_EXE, program);
   fs::create_directories(path("closed"));
-  write_file(path("closed/l.dbg"), "an older listing");
-  ASSERT_EQ(::chown(path("closed/l.dbg").c_str(), nobody, nobody), 0);
+  write_file(path("closed/l.lst"), "an older listing");
+  ASSERT_EQ(::chown(path("closed/l.lst").c_str(), nobody, nobody), 0);
   write_file(path("cut.qb"), table.substr(0, 12));
   write_file(path("t.qb"), table);
   run_options options;
   options.working_directory = folder_;
   options.user_id = nobody;
-  options.arguments = {"cut.qb", "closed/l.dbg"};
+  options.arguments = {"cut.qb", "closed/l.lst"};
   const run_result failed = run_program(program, options);
   if (failed.exit_status == 126 || failed.exit_status == 127) {
     GTEST_SKIP() << "user " << nobody << " cannot reach " << folder_;
   }
   EXPECT_EQ(failed.exit_status, 2) << failed.output;
-  EXPECT_EQ(read_file(path("closed/l.dbg")), "an older listing");
-  options.arguments = {"t.qb", "closed/l.dbg"};
+  EXPECT_EQ(read_file(path("closed/l.lst")), "an older listing");
+  options.arguments = {"t.qb", "closed/l.lst"};
   EXPECT_EQ(run_program(program, options).exit_status, 0);
-  EXPECT_EQ(read_file(path("closed/l.dbg")), listing);
+  EXPECT_EQ(read_file(path("closed/l.lst")), listing);
 }
 
 TEST_F(qbdump, says_the_system_reason_for_each_failure) {
@@ -307,16 +307,80 @@ TEST_F(qbdump, says_the_system_reason_for_each_failure) {
 }
 #endif
 
+// An existing DBG file given as the listing is kept, as dbgparse keeps one
+// given as its table: by its name in any case or by a [Checksums] line in
+// any of its forms; --force replaces it. A file that is no DBG file, a new
+// name and standard output are written as before.
+TEST_F(qbdump, keeps_an_existing_dbg_file_unless_forced) {
+  write_file(path("t.qb"), table);
+  const std::string notes = "; my notes\r\n[Checksums]\r\n0x00000001 kept\r\n";
+  struct output {
+    std::string name;
+    std::string before;  // empty: no such file
+    bool kept;
+  };
+  const output outputs[] = {
+      {"names.dbg", notes, true},
+      {"NAMES.DBG", "any text at all", true},
+      {"names.txt", notes, true},
+      {"lf.lst", "[checksums]\n0x00000001 kept\n", true},
+      {"utf16.lst", std::string("\xFF\xFE[\0C\0h\0e\0c\0k\0s\0u\0m\0s\0]\0\r\0\n\0"sv), true},
+      {"older.lst", "an older listing", false},
+      {"t2.qb", table, false},
+      {"new.dbg", "", false},
+  };
+  for (const output& o : outputs) {
+    for (const bool force : {false, true}) {
+      if (o.before.empty()) {
+        fs::remove(path(o.name));
+      } else {
+        write_file(path(o.name), o.before);
+      }
+      std::vector<std::string> arguments = {"t.qb", o.name};
+      if (force) {
+        arguments.insert(arguments.begin(), "--force");
+      }
+      const run_result result = qb(arguments);
+      const std::string label = o.name + (force ? " with --force" : "");
+      if (o.kept && !force) {
+        EXPECT_EQ(result.exit_status, 2) << label;
+        EXPECT_EQ(result.output, "qbdump: " + o.name +
+                                     " is a DBG file: it is kept; give the listing another name, "
+                                     "or --force to replace it\n")
+            << label;
+        EXPECT_EQ(read_file(path(o.name)), o.before) << label;
+      } else {
+        EXPECT_EQ(result.exit_status, 0) << label << ": " << result.output;
+        EXPECT_EQ(read_file(path(o.name)), listing) << label;
+      }
+    }
+  }
+  // --force is for a listing written to a file alone.
+  const std::string usage_hint = "qbdump: Try 'qbdump --help' for more information.\n";
+  const invocation misplaced[] = {
+      {{"--force", "--check", "t.qb"},
+       "",
+       2,
+       "qbdump: --force applies only to a listing written to a file\n" + usage_hint},
+      {{"--force", "--find", "2a", "t.qb"},
+       "",
+       2,
+       "qbdump: --force applies only to a listing written to a file\n" + usage_hint},
+      {{"--force", "t.qb"}, "", 0, listing},
+  };
+  expect_each(misplaced);
+}
+
 TEST_F(qbdump, writes_the_listing_to_a_file_that_dbgparse_converts_back) {
   for (const std::string name : {"sample", "checksum_line_inside_text", "long_text_cut_to_255",
                                  "zero_byte_in_text", "cut_right_after_0x"}) {
     write_file(path("t.qb"), golden(name + ".qb"));
-    write_file(path("l.dbg"), "an older listing");
-    const run_result listed = qb({"t.qb", "l.dbg"});
+    write_file(path("l.lst"), "an older listing");
+    const run_result listed = qb({"t.qb", "l.lst"});
     EXPECT_EQ(listed.exit_status, 0) << name;
     EXPECT_EQ(listed.output, "") << name;
     run_options options;
-    options.arguments = {"l.dbg", "t2.qb"};
+    options.arguments = {"l.lst", "t2.qb"};
     options.working_directory = folder_;
     EXPECT_EQ(run_program(DBGPARSE_EXE, options).exit_status, 0) << name;
     EXPECT_EQ(read_file(path("t2.qb")), golden(name + ".qb")) << name;

@@ -1,6 +1,7 @@
-// The outputs that the table never replaces: other DBG files. Two DBG files
-// dropped on the program at once arrive as input and output, and a name
-// typed in the wrong order does the same; the second one is someone's work.
+// The outputs that the programs never replace: other DBG files. Two DBG
+// files dropped on dbgparse at once arrive as input and output, a name
+// typed in the wrong order does the same, and qbdump's listing is most often
+// given a .dbg name: an existing DBG file is someone's work.
 #pragma once
 
 #include <string>
