@@ -481,6 +481,13 @@ bool output_file::commit() {
   if (s.check_name && !still_named(s.folder.get(), s.target_name, s.out_status)) {
     return false;
   }
+  // An existing output is replaced only by a table already on the disk, so
+  // that after a crash or a power loss its name holds the old table or the
+  // new one, never an empty or short file: the rename that replaces it may
+  // reach the disk before the data otherwise.
+  if (!s.temp_name.empty() && !s.created && ::fdatasync(s.out.get()) != 0) {
+    return false;
+  }
   if (!s.out.close()) {
     return false;
   }

@@ -350,6 +350,12 @@ bool finish(output_state& out) {
   if (!windows::still_names(out.target_path, out.target_identity)) {
     return false;
   }
+  // An existing output is replaced only by a table already on the disk, so
+  // that after a crash or a power loss its name holds the old table or the
+  // new one, never an empty or short file.
+  if (!out.created && ::FlushFileBuffers(out.file.get()) == 0) {
+    return false;
+  }
   out.target.reset();
   out.removable.reset();
   if (!remove_on_close(out.file.get(), false) || !rename_with_retries(out)) {
