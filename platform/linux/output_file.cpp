@@ -288,7 +288,12 @@ bool write_held_table(output_parts& s) {
   if (!room_for(fd, s.table.size())) {
     return false;
   }
-  // From here on a failure (an I/O error, a signal) can leave part of it.
+  // A signal that ends the run waits from the first byte written to the
+  // file's cut, so that it finds the old file or the whole table, never the
+  // table over the start of the old file (as Windows holds console events
+  // through the same write). From here on only an I/O error can leave part
+  // of it.
+  const posix::signals_held held;
   return ::lseek(fd, 0, SEEK_SET) == 0 && posix::write_all(fd, s.table) &&
          ::ftruncate(fd, static_cast<off_t>(s.table.size())) == 0;
 }

@@ -403,6 +403,40 @@ TEST_F(hostile_ground, fails_the_write_when_the_name_loses_the_file) {
   }
 }
 
+// A signal that comes while a table is written in place waits for that
+// write to end: the file is the old one or the whole table, never the table
+// over the start of the old file with the old tail behind it. The run, as
+// another user in a folder that user may not write, writes in place; the
+// signal is sent at its first write into the file.
+TEST_F(hostile_ground, a_signal_waits_for_the_write_in_place) {
+  if (const auto reason = no_other_user()) {
+    GTEST_SKIP() << *reason;
+  }
+  if (const auto reason = no_strace()) {
+    GTEST_SKIP() << *reason;
+  }
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  const std::string older(5000000, 'o');
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    const std::string name = "signal " + std::to_string(signal);
+    write_file(path("out.qb"), older);
+    fs::permissions(path("out.qb"), fs::perms::all);
+    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    const int number = call_number("write", "out.qb>, \"", "names.dbg out.qb", "-u nobody");
+    write_file(path("out.qb"), older);
+    const run_result result = shell(
+        "ulimit -c 0; ASAN_OPTIONS=\"$TRACED_ASAN\" exec strace -qq -o /dev/null -u nobody "
+        "-e trace=write -e inject=write:signal=" +
+        std::to_string(signal) + ":when=" + std::to_string(number) +
+        " $DBGPARSE names.dbg out.qb >/dev/null");
+    fs::permissions(folder_, fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_EQ(result.killed_by, signal) << name << ", exit status " << result.exit_status;
+    const std::string after = read_file(path("out.qb"));
+    EXPECT_TRUE(after == golden("sample.qb") || after == older)
+        << name << ": " << after.size() << " bytes, neither the old file nor the whole table";
+  }
+}
+
 // The access list as getfacl shows it, or nothing where getfacl is missing.
 std::optional<std::string> access_list(const fs::path& file) {
   run_options options;
