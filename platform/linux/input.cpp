@@ -89,6 +89,13 @@ read_result read_descriptor(int fd, input_bytes& input) {
 }  // namespace
 
 read_result read_input(const std::string& path, input_bytes& input) {
+  // A standard stream we were started without is held by /dev/null: by its
+  // path it would read as an empty file, and a table would be lost.
+  if (const std::optional<int> own = posix::own_descriptor_named(path);
+      own && posix::is_held_closed_stream(*own)) {
+    errno = EBADF;
+    return read_result::cannot_read;
+  }
   const int fd = posix::open_retrying(path.c_str(), O_RDONLY | O_NOCTTY);
   if (fd < 0 && errno == ENXIO) {
     // A socket cannot be opened anew, not even as /dev/stdin: one of our own

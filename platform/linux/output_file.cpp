@@ -410,8 +410,11 @@ bool output_file::open(const std::string& path) {
     struct stat by_path {};
     struct stat by_fd {};
     const int mode = ::fcntl(*own, F_GETFL);
-    if (::stat(path.c_str(), &by_path) != 0 || ::fstat(*own, &by_fd) != 0 ||
-        !posix::same_file(by_path, by_fd) || mode < 0 || (mode & O_ACCMODE) == O_RDONLY) {
+    // A stream we were started without, held by /dev/null, is no output.
+    if (posix::is_held_closed_stream(*own) || ::stat(path.c_str(), &by_path) != 0 ||
+        ::fstat(*own, &by_fd) != 0 || !posix::same_file(by_path, by_fd) || mode < 0 ||
+        (mode & O_ACCMODE) == O_RDONLY) {
+      errno = EBADF;
       return false;
     }
     s.out = descriptor(::fcntl(*own, F_DUPFD_CLOEXEC, 0));

@@ -1,5 +1,7 @@
 #include "own_descriptor.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -66,6 +68,19 @@ std::optional<int> own_descriptor_named(const std::string& path) {
     current = (current.parent_path() / target).lexically_normal();
   }
   return std::nullopt;
+}
+
+bool is_held_closed_stream(int fd) {
+  if (fd < STDIN_FILENO || fd > STDERR_FILENO) {
+    return false;
+  }
+  const int mode = ::fcntl(fd, F_GETFL);
+  const int held_as = fd == STDIN_FILENO ? O_WRONLY : O_RDONLY;
+  struct stat stream {};
+  struct stat null {};
+  return mode >= 0 && (mode & O_ACCMODE) == held_as && ::fstat(fd, &stream) == 0 &&
+         ::stat("/dev/null", &null) == 0 && S_ISCHR(stream.st_mode) &&
+         stream.st_rdev == null.st_rdev;
 }
 
 }  // namespace dbgparse::platform::posix

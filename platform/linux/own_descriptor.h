@@ -13,4 +13,9 @@ namespace dbgparse::platform::posix {
 // to the kernel.
 std::optional<int> own_descriptor_named(const std::string& path);
 
+// Whether `fd` is a standard stream that the process was started without,
+// which prepare_process() holds with /dev/null opened the other way round
+// (console.cpp): a path that names it names no file the caller gave.
+bool is_held_closed_stream(int fd);
+
 }  // namespace dbgparse::platform::posix

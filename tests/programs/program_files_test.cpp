@@ -592,6 +592,34 @@ TEST_F(hostile_ground, keeps_its_messages_out_of_files_when_streams_are_closed) 
   }
 }
 
+// A path that names a standard stream the program was started without
+// names no file: it cannot be opened, as input or as output, and nothing is
+// replaced. Given, the same paths read and write the stream as before.
+TEST_F(hostile_ground, refuses_a_path_to_a_standard_stream_it_was_started_without) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  struct closed_stream {
+    std::string command;
+    std::string output;  // standard output, then standard error
+    int status;
+  };
+  const closed_stream cases[] = {
+      {"$DBGPARSE /dev/stdin keep.qb <&-", banner + "Couldn't open /dev/stdin!\n", 255},
+      {"$DBGPARSE /dev/fd/0 keep.qb <&-", banner + "Couldn't open /dev/fd/0!\n", 255},
+      {"$DBGPARSE /proc/self/fd/0 keep.qb <&-", banner + "Couldn't open /proc/self/fd/0!\n", 255},
+      {"$DBGPARSE names.dbg /dev/stdin <&-", banner + "Couldn't open /dev/stdin!\n", 255},
+      {"$DBGPARSE names.dbg /dev/fd/0 <&-", banner + "Couldn't open /dev/fd/0!\n", 255},
+      {"$DBGPARSE /dev/stdin keep.qb <names.dbg", banner + "Finished!\n", 0},
+  };
+  for (const closed_stream& c : cases) {
+    write_file(path("keep.qb"), "older");
+    const run_result result = shell(c.command);
+    EXPECT_EQ(result.output, c.output) << c.command;
+    EXPECT_EQ(result.exit_status, c.status) << c.command;
+    EXPECT_EQ(read_file(path("keep.qb")), c.status == 0 ? golden("sample.qb") : "older")
+        << c.command;
+  }
+}
+
 TEST_F(hostile_ground, removes_what_it_made_on_any_signal_that_ends_it) {
   if (const auto reason = no_strace()) {
     GTEST_SKIP() << *reason;
