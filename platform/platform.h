@@ -52,8 +52,9 @@ read_result read_standard_input(input_bytes& input);
 
 // The name of the file that `path` opens, as the system reads it: on
 // Windows without the dots and blanks it drops at the end ("a.dbg." opens
-// a.dbg), elsewhere `path` itself.
-std::string_view opened_name(std::string_view path);
+// a.dbg); elsewhere the path its symbolic links lead to (t.qb -> notes.dbg
+// opens notes.dbg), or `path` itself where it is no link.
+std::string opened_name(const std::string& path);
 
 // The first `window` bytes (fewer when it is shorter) of the existing
 // regular file that `path` names, when it is not the file that `input`

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "file_io.h"
@@ -56,6 +58,12 @@ std::optional<std::vector<unsigned char>> other_file_start(const std::string& pa
   return start;
 }
 
-std::string_view opened_name(std::string_view path) { return path; }
+std::string opened_name(const std::string& path) {
+  // Links followed as the open follows them; a name past the last one that
+  // exists (a new file, a dangling link's target) stays as written.
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+  return error ? path : resolved.string();
+}
 
 }  // namespace dbgparse::platform

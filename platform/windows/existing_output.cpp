@@ -54,11 +54,12 @@ std::optional<std::vector<unsigned char>> other_file_start(const std::string& pa
   return start;
 }
 
-std::string_view opened_name(std::string_view path) {
-  while (!path.empty() && (path.back() == '.' || path.back() == ' ')) {
-    path.remove_suffix(1);
+std::string opened_name(const std::string& path) {
+  std::string_view name = path;
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+    name.remove_suffix(1);
   }
-  return path;
+  return std::string(name);
 }
 
 }  // namespace dbgparse::platform

@@ -1,5 +1,6 @@
 // The console dialogue: settles the paths, reads the input, writes the table
 // and tells the outcome, pausing before the window closes.
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <optional>
@@ -41,7 +42,13 @@ int fail(const std::string& message) {
 bool ask(const std::string& question, std::string& answer) {
   say(question);
   std::fflush(stdout);
-  return platform::read_word(answer);
+  if (!platform::read_word(answer)) {
+    return false;
+  }
+  // The system reads a path up to its first zero byte: so does every check
+  // made of the name, the guard of DBG files among them.
+  answer.resize(std::min(answer.find('\0'), answer.size()));
+  return true;
 }
 
 // No argument: both paths are asked for. One: the output is named after the

@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t header_window = std::size_t{64} << 10;
 
 bool named_as_dbg(std::string_view path) {
-  const std::string_view name = platform::opened_name(path);
+  const std::string name = platform::opened_name(std::string(path));
   constexpr std::string_view extension = ".dbg";
   return name.size() >= extension.size() &&
          std::equal(extension.begin(), extension.end(), name.end() - extension.size(),

@@ -620,6 +620,46 @@ TEST_F(hostile_ground, refuses_a_path_to_a_standard_stream_it_was_started_withou
   }
 }
 
+// The guard of DBG files judges the file the output's path opens: through a
+// link, the file it leads to, by its name as by its bytes; and a typed name,
+// up to its first zero byte, as the system reads it.
+TEST_F(hostile_ground, keeps_the_dbg_file_that_the_output_path_opens) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  // A DBG file that only its name tells: its header lies past 64 KiB.
+  const std::string notes = std::string(70000, 'n') + "\r\n[Checksums]\r\n";
+  const std::string kept_line = " is a DBG file: it is kept; give the table another name\n";
+  struct linked {
+    std::string name;
+    std::string make;  // a shell command
+    std::string output;
+    std::string file;  // where the table would land
+    bool kept;
+  };
+  const linked cases[] = {
+      {"a link to a DBG file", "ln -s notes.dbg t.qb", "t.qb", "notes.dbg", true},
+      {"a link through a link", "ln -s notes.dbg l1 && ln -s l1 t.qb", "t.qb", "notes.dbg", true},
+      {"a link named .dbg to a table", "ln -s real.qb x.dbg", "x.dbg", "real.qb", false},
+  };
+  for (const linked& c : cases) {
+    write_file(path("notes.dbg"), notes);
+    write_file(path("real.qb"), "older");
+    ASSERT_EQ(shell(c.make).exit_status, 0) << c.name;
+    const run_result result = run({"names.dbg", c.output});
+    EXPECT_EQ(result.output, banner + (c.kept ? "Couldn't open " + c.output +
+                                                    "!\ndbgparse: " + c.output + kept_line
+                                              : std::string("Finished!\n")))
+        << c.name;
+    EXPECT_EQ(read_file(path(c.file)), c.kept ? notes : golden("sample.qb")) << c.name;
+    shell("rm -f t.qb l1 x.dbg");
+  }
+  // Typed, "x.dbg" and a zero byte and ".qb" names x.dbg for the system.
+  write_file(path("x.dbg"), notes);
+  const run_result typed = run({}, std::string("names.dbg\nx.dbg\0.qb\n", 20));
+  EXPECT_EQ(typed.output, banner + "Enter the filename: \nEnter the file to save as: \n" +
+                              "Couldn't open x.dbg!\ndbgparse: x.dbg" + kept_line);
+  EXPECT_EQ(read_file(path("x.dbg")), notes);
+}
+
 TEST_F(hostile_ground, removes_what_it_made_on_any_signal_that_ends_it) {
   if (const auto reason = no_strace()) {
     GTEST_SKIP() << *reason;
