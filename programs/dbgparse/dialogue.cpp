@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,9 @@ void say(const std::string& line) {
   std::fputc('\n', stdout);
 }
 
-int fail(const std::string& message) {
+// Says why the run failed; its status.
+int failed(const std::string& message) {
   say(message);
-  platform::pause();
   return exit_failure;
 }
 
@@ -98,17 +99,18 @@ write_outcome write_output(const paths& files, std::span<const unsigned char> in
   return written && output.commit() ? write_outcome::written : write_outcome::cannot_write;
 }
 
+// Converts one input to its output and says the outcome, without pausing.
 int convert(const paths& files) {
   platform::input_bytes input;
   switch (platform::read_input(files.input, input)) {
     case platform::read_result::ok:
       break;
     case platform::read_result::not_found:
-      return fail("Error checking size of " + files.input + " are you sure it exists?");
+      return failed("Error checking size of " + files.input + " are you sure it exists?");
     case platform::read_result::cannot_read:
-      return fail("Couldn't open " + files.input + "!");
+      return failed("Couldn't open " + files.input + "!");
     case platform::read_result::no_memory:
-      return fail("Not enough memory for " + files.input + "!");
+      return failed("Not enough memory for " + files.input + "!");
   }
   // What the conversion did that the file's author may not expect, found
   // while the table is written and told before the outcome, so that it
@@ -128,29 +130,59 @@ int convert(const paths& files) {
       std::fprintf(stderr, "dbgparse: %s is a DBG file: it is kept; give the table another name\n",
                    files.output.c_str());
       std::fflush(stderr);
-      platform::pause();
       return exit_failure;
     case write_outcome::cannot_open:
-      return fail("Couldn't open " + files.output + "!");
+      return failed("Couldn't open " + files.output + "!");
     case write_outcome::cannot_write:
-      return fail("Couldn't write " + files.output + "!");
+      return failed("Couldn't write " + files.output + "!");
   }
   say("Finished!");
-  platform::pause();
   return exit_success;
+}
+
+int convert_or_say_no_memory(const paths& files) {
+  try {
+    return convert(files);
+  } catch (const std::bad_alloc&) {
+    return failed("Not enough memory for " + files.input + "!");
+  }
+}
+
+// Several DBG files given at once (dropped on the program together, the
+// second being a DBG file): each is converted to its own NAME.qb beside it,
+// in order. An argument that is no DBG file is not converted.
+int convert_each(std::span<const std::string> inputs) {
+  int status = exit_success;
+  for (const std::string& input : inputs) {
+    if (!dbgparse::is_dbg_file(input)) {
+      say("Couldn't open " + input + "!");
+      std::fflush(stdout);
+      std::fprintf(stderr,
+                   "dbgparse: %s is not a DBG file: of several files given at once, only DBG "
+                   "files are converted\n",
+                   input.c_str());
+      std::fflush(stderr);
+      status = exit_failure;
+    } else if (convert_or_say_no_memory(paths{input, input + ".qb"}) != exit_success) {
+      status = exit_failure;
+    }
+  }
+  return status;
 }
 
 int run(const std::vector<std::string>& args) {
   say("Zav's DBG converter");
-  const std::optional<paths> files = settle_paths(args);
-  if (!files) {
-    return fail("No filename given!");
+  int status = exit_failure;
+  if (args.size() >= 3 && dbgparse::is_kept_output(args[2], args[1])) {
+    status = convert_each(std::span(args).subspan(1));
+  } else if (const std::optional<paths> files = settle_paths(args)) {
+    status = convert_or_say_no_memory(*files);
+  } else {
+    failed("No filename given!");
   }
-  try {
-    return convert(*files);
-  } catch (const std::bad_alloc&) {
-    return fail("Not enough memory for " + files->input + "!");
-  }
+  // One pause, after the last outcome, whatever it was.
+  platform::pause();
+  return status;
 }
 
 }  // namespace

@@ -28,6 +28,8 @@ bool named_as_dbg(std::string_view path) {
 
 }  // namespace
 
+bool is_dbg_file(const std::string& path) { return is_kept_output(path, {}); }
+
 bool is_kept_output(const std::string& output, const std::string& input) {
   const std::optional<std::vector<unsigned char>> start =
       platform::other_file_start(output, input, header_window);

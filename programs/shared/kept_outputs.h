@@ -15,4 +15,7 @@ namespace dbgparse {
 // cannot be examined are not kept.
 bool is_kept_output(const std::string& output, const std::string& input);
 
+// Whether `path` names an existing file that is a DBG file, by the same rule.
+bool is_dbg_file(const std::string& path);
+
 }  // namespace dbgparse

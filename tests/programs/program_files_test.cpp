@@ -644,10 +644,12 @@ TEST_F(hostile_ground, keeps_the_dbg_file_that_the_output_path_opens) {
     write_file(path("notes.dbg"), notes);
     write_file(path("real.qb"), "older");
     ASSERT_EQ(shell(c.make).exit_status, 0) << c.name;
-    const run_result result = run({"names.dbg", c.output});
-    EXPECT_EQ(result.output, banner + (c.kept ? "Couldn't open " + c.output +
-                                                    "!\ndbgparse: " + c.output + kept_line
-                                              : std::string("Finished!\n")))
+    // Typed, as given as arguments a second DBG file is an input.
+    const run_result result = run({}, "names.dbg " + c.output + "\n");
+    EXPECT_EQ(result.output,
+              banner + "Enter the filename: \nEnter the file to save as: \n" +
+                  (c.kept ? "Couldn't open " + c.output + "!\ndbgparse: " + c.output + kept_line
+                          : std::string("Finished!\n")))
         << c.name;
     EXPECT_EQ(read_file(path(c.file)), c.kept ? notes : golden("sample.qb")) << c.name;
     shell("rm -f t.qb l1 x.dbg");

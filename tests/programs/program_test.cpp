@@ -134,10 +134,11 @@ std::string as_utf16(const std::string& text, bool big_endian, bool mark) {
   return out;
 }
 
-// Two DBG files dropped on the program arrive as input and output, and a
-// name typed in the wrong order does the same: an existing DBG file other
-// than the input is refused before anything is converted and kept byte for
-// byte, whatever form its header has; every other output is replaced.
+// A name typed in the wrong order arrives as the output: an existing DBG
+// file other than the input is refused before anything is converted and
+// kept byte for byte, whatever form its header has; every other output is
+// replaced. Given as arguments, such a second DBG file makes every argument
+// an input (see converts_each_of_several_dbg_files): it is still kept.
 TEST_F(program, keeps_an_output_that_is_another_dbg_file) {
   constexpr std::size_t window = std::size_t{64} << 10;
   const std::string dbg = golden("sample.dbg");
@@ -190,6 +191,22 @@ TEST_F(program, keeps_an_output_that_is_another_dbg_file) {
       const std::set<std::string> before = files();
       const run_result result =
           asked ? run({}, "names.dbg " + o.name + "\n") : run({"names.dbg", o.name, "third.dbg"});
+      if (o.kept && !asked) {
+        // Each argument an input: both DBG files converted beside
+        // themselves, the missing third one told, no DBG file replaced.
+        EXPECT_NE(result.output.find("Couldn't open third.dbg!\n"), std::string::npos) << label;
+        EXPECT_EQ(result.exit_status, failure_status) << label;
+        EXPECT_EQ(read_file(path(o.name)), *o.bytes) << label;
+        EXPECT_EQ(read_file(path("names.dbg")), dbg) << label;
+        EXPECT_EQ(read_file(path("names.dbg.qb")), golden("sample.qb")) << label;
+        std::set<std::string> after = before;
+        after.insert({"names.dbg.qb", o.name + ".qb"});
+        EXPECT_EQ(files(), after) << label;
+        fs::remove(path("names.dbg.qb"));
+        fs::remove(path(o.name + ".qb"));
+        fs::remove(path(o.name));
+        continue;
+      }
       const std::string dialogue =
           asked ? "Enter the filename: \nEnter the file to save as: \n" : "";
       const std::string outcome =
@@ -209,6 +226,50 @@ TEST_F(program, keeps_an_output_that_is_another_dbg_file) {
       fs::remove(path(o.name));
     }
   }
+}
+
+// Several DBG files dropped on the program at once arrive as arguments: when
+// the second is an existing DBG file, each argument is an input, converted
+// to its own NAME.qb beside it, in order, each with its outcome and its
+// warnings, and one pause at the end. An argument that is no DBG file is
+// told and not converted; the run fails when any one did.
+TEST_F(program, converts_each_of_several_dbg_files) {
+  write_file(path("a.dbg"), golden("sample.dbg"));
+  write_file(path("b.dbg"), golden("two_lines.dbg"));
+  write_file(path("c.DBG"), "[Checksums]\r\n0x00000001 trailing \r\n");
+  write_file(path("notes.txt"), "no DBG file");
+  write_file(path("c.DBG.qb"), "older");
+  const std::string not_dbg =
+      " is not a DBG file: of several files given at once, only DBG files are converted\n";
+  struct several {
+    std::vector<std::string> arguments;
+    std::string output;
+    int status;
+  };
+  const several cases[] = {
+      {{"a.dbg", "b.dbg"}, "Finished!\nFinished!\n", 0},
+      {{"a.dbg", "b.dbg", "c.DBG"},
+       "Finished!\nFinished!\ndbgparse: c.DBG:2: warning: the name \"trailing \" ends in a blank "
+       "or a tab, which the table keeps\nFinished!\n",
+       0},
+      {{"a.dbg", "b.dbg", "notes.txt", "missing.dbg"},
+       "Finished!\nFinished!\nCouldn't open notes.txt!\ndbgparse: notes.txt" + not_dbg +
+           "Couldn't open missing.dbg!\ndbgparse: missing.dbg" + not_dbg,
+       failure_status},
+  };
+  for (const several& c : cases) {
+    const std::string label = testing::PrintToString(c.arguments);
+    const run_result result = run(c.arguments);
+    EXPECT_EQ(result.output, banner + c.output) << label;
+    EXPECT_EQ(result.exit_status, c.status) << label;
+    EXPECT_EQ(read_file(path("a.dbg.qb")), golden("sample.qb")) << label;
+    EXPECT_EQ(read_file(path("b.dbg.qb")), golden("two_lines.qb")) << label;
+    EXPECT_EQ(read_file(path("a.dbg")), golden("sample.dbg")) << label;
+    EXPECT_EQ(read_file(path("b.dbg")), golden("two_lines.dbg")) << label;
+    EXPECT_EQ(read_file(path("notes.txt")), "no DBG file") << label;
+    EXPECT_FALSE(fs::exists(path("notes.txt.qb"))) << label;
+  }
+  EXPECT_EQ(read_file(path("c.DBG.qb")).substr(0, 2), "\x01\x2B");
 }
 
 // Every golden file through the program, as through the library's own
