@@ -2,6 +2,7 @@
 // conversion that dbgparse runs, the same warnings it prints and the same
 // reader that qbdump runs. No exception leaves these functions: the only
 // ones inside are memory that could not be had.
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <span>
@@ -80,9 +81,16 @@ int dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* ta
     return DBGPARSE_ERROR_ARGUMENT;
   }
   std::size_t length = 0;
+  bool countable = true;
   try {
-    // One pass: pieces are copied while they fit and counted throughout.
+    // One pass: pieces are copied while they fit and counted throughout. A
+    // table longer than a size_t counts (where it has 32 bits) could never
+    // be had: the conversion stops there rather than give a wrapped length.
     dbgparse::write_table({dbg, size}, [&](std::span<const unsigned char> piece) {
+      if (piece.size() > SIZE_MAX - length) {
+        countable = false;
+        return false;
+      }
       if (length <= capacity && capacity - length >= piece.size()) {
         std::memcpy(table + length, piece.data(), piece.size());
       }
@@ -90,6 +98,9 @@ int dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* ta
       return true;
     });
   } catch (const std::bad_alloc&) {
+    return DBGPARSE_ERROR_NO_MEMORY;
+  }
+  if (!countable) {
     return DBGPARSE_ERROR_NO_MEMORY;
   }
   if (table_size != nullptr) {

@@ -7,6 +7,7 @@
 #include <emscripten/emscripten.h>
 
 #include <malloc.h>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,9 +23,14 @@ struct gathered {
 
 bool append(gathered& out, const void* bytes, size_t size) {
   if (out.capacity - out.size < size) {
+    // Doubled while that fits a size_t (32 bits here), never wrapped.
+    if (size > SIZE_MAX - out.size) {
+      out.out_of_memory = true;
+      return false;
+    }
     size_t capacity = out.capacity < 4096 ? 4096 : out.capacity;
     while (capacity - out.size < size) {
-      capacity *= 2;
+      capacity = capacity > SIZE_MAX / 2 ? SIZE_MAX : capacity * 2;
     }
     auto* grown = static_cast<unsigned char*>(std::realloc(out.bytes, capacity));
     if (grown == nullptr) {
@@ -88,7 +94,7 @@ extern "C" {
 // not outgrow, or once more into one of the size the first pass gave.
 EMSCRIPTEN_KEEPALIVE int web_convert(const unsigned char* dbg, size_t size, unsigned char** table,
                                      size_t* table_size) {
-  size_t capacity = size + 4096;
+  size_t capacity = size > SIZE_MAX - 4096 ? size : size + 4096;
   for (;;) {
     auto* bytes = static_cast<unsigned char*>(std::malloc(capacity));
     if (bytes == nullptr) {
@@ -127,7 +133,7 @@ EMSCRIPTEN_KEEPALIVE int web_convert_and_diagnose(const unsigned char* dbg, size
                                                   size_t* records_size, size_t* count) {
   // Room for the table as web_convert guesses it; grown by doubling past it.
   gathered bytes;
-  bytes.capacity = size + 4096;
+  bytes.capacity = size > SIZE_MAX - 4096 ? size : size + 4096;
   bytes.bytes = static_cast<unsigned char*>(std::malloc(bytes.capacity));
   if (bytes.bytes == nullptr) {
     return DBGPARSE_ERROR_NO_MEMORY;

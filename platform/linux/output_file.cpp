@@ -22,6 +22,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <new>
 #include <optional>
 #include <random>
@@ -461,7 +462,9 @@ bool output_file::write(std::span<const unsigned char> bytes) {
   if (s.in_place) {
     try {
       s.table.insert(s.table.end(), bytes.begin(), bytes.end());
-    } catch (const std::bad_alloc&) {
+      // No memory for it, or a table past what a vector holds (2 GiB on a
+      // 32-bit build): the same lack.
+    } catch (const std::exception&) {
       s.failed = true;
       s.lacked_memory = true;
       errno = ENOMEM;

@@ -17,6 +17,7 @@
 #include <winioctl.h>
 
 #include <cstdio>
+#include <exception>
 #include <new>
 #include <random>
 #include <string_view>
@@ -440,7 +441,9 @@ bool output_file::write(std::span<const unsigned char> bytes) {
   if (out.in_place) {
     try {
       out.table.insert(out.table.end(), bytes.begin(), bytes.end());
-    } catch (const std::bad_alloc&) {
+      // No memory for it, or a table past what a vector holds (2 GiB on a
+      // 32-bit build): the same lack.
+    } catch (const std::exception&) {
       out.failed = true;
       out.lacked_memory = true;
       ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -124,3 +124,18 @@ test("the package: its version is the library's, its declarations name every exp
   const declared = [...declarations.matchAll(/^export (?:function|const|class) (\w+)/gm)].map((m) => m[1]);
   assert.deepEqual(declared.sort(), Object.keys(dbgparse).sort());
 });
+
+test("a table longer than a 32-bit length can count is a RangeError, never a shorter table", () => {
+  // "0x" a hundred million times: an entry every 12 bytes, each of 261
+  // bytes, 4.35 GB in all, past the 4 GiB a 32-bit size_t counts.
+  const head = new TextEncoder().encode("[Checksums]\r\n");
+  const tail = new TextEncoder().encode(" x\r\n");
+  const count = 100_000_000;
+  const input = new Uint8Array(head.length + 2 * count + tail.length);
+  input.set(head, 0);
+  new Uint16Array(input.buffer, 0, (head.length + 2 * count + 1) >> 1).fill(0x3078); // "0" at odd offsets, "x" at even ones
+  input.set(head, 0);
+  input.set(tail, head.length + 2 * count);
+  assert.equal(new TextDecoder().decode(input.subarray(head.length, head.length + 6)), "0x0x0x");
+  assert.throws(() => dbgparse.convert(input), RangeError);
+});
