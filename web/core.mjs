@@ -187,10 +187,15 @@ function bind(exports) {
     });
   }
 
+  // The listing, carrying in `leftOut` the entries it leaves out, each
+  // { entry, offset, message } as qbdump tells it ("entry N at byte O left
+  // out: MESSAGE"); an empty array when none is. Not enumerable: the bytes
+  // compare as the listing's bytes alone.
   function listing(table) {
     const read = readListing(table);
     if (read.fault) throw read.fault;
-    return read.listing;
+    const leftOut = read.leftOut.map(({ line, offset, message }) => ({ entry: line, offset, message }));
+    return Object.defineProperty(read.listing, "leftOut", { value: leftOut, enumerable: false });
   }
 
   const diagnose = (dbg) => warnings(dbg).warnings;

@@ -32,8 +32,18 @@ export interface Warning {
 export function convert(dbg: Uint8Array | ArrayBuffer): Uint8Array;
 /** The entries of a QB table; throws MalformedTableError where it breaks. */
 export function entries(table: Uint8Array | ArrayBuffer): Entry[];
-/** The table listed as DBG text, as `qbdump TABLE` writes it; throws MalformedTableError where it breaks. */
-export function listing(table: Uint8Array | ArrayBuffer): Uint8Array;
+/** An entry that no listing line can make, which the listing leaves out, as `qbdump` tells it: "entry N at byte O left out: MESSAGE". */
+export interface LeftOut {
+  /** The entry's number in the table, from 1. */
+  entry: number;
+  /** The offset of its marker in the table. */
+  offset: number;
+  /** Why no line can make it. */
+  message: string;
+}
+
+/** The table listed as DBG text, as `qbdump TABLE` writes it, with the entries it leaves out (an empty array when none); throws MalformedTableError where it breaks. */
+export function listing(table: Uint8Array | ArrayBuffer): Uint8Array & { readonly leftOut: LeftOut[] };
 /** The warnings of the conversion of a DBG file, in input order. */
 export function diagnose(dbg: Uint8Array | ArrayBuffer): Warning[];
 /** The library's version, "MAJOR.MINOR.PATCH". */
