@@ -24,6 +24,21 @@ std::string quoted(std::span<const unsigned char> bytes, std::size_t at_most) {
   return out;
 }
 
+std::string shown_path(std::string_view path) {
+  std::string out;
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      std::array<char, 5> escape{};
+      std::snprintf(escape.data(), escape.size(), "\\x%02x", static_cast<unsigned>(byte));
+      out += escape.data();
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string hex(std::uint32_t value) {
   std::array<char, 11> out{};
   std::snprintf(out.data(), out.size(), "0x%08x", static_cast<unsigned>(value));
@@ -34,7 +49,7 @@ std::string warning_line(std::string_view program, std::string_view path, std::s
                          std::string_view message) {
   std::string out(program);
   out += ": ";
-  out += path;
+  out += shown_path(path);
   if (line > 0) {
     out += ':';
     out += std::to_string(line);

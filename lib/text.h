@@ -15,6 +15,11 @@ namespace dbgparse::text {
 // past the first `at_most` are left out, with "..." after the closing quote.
 std::string quoted(std::span<const unsigned char> bytes, std::size_t at_most = SIZE_MAX);
 
+// A file's path as a terminal may be given it: each byte below 0x20 and
+// 0x7F (which would move the cursor or start an escape sequence) as \xhh,
+// every other byte as it is, so that names in any character set show.
+std::string shown_path(std::string_view path);
+
 // A checksum as "0x" and 8 lower-case hexadecimal digits.
 std::string hex(std::uint32_t value);
 
@@ -22,7 +27,7 @@ std::string hex(std::uint32_t value);
 // editors and CI logs can jump to the line:
 //   PROGRAM: PATH:LINE: warning: MESSAGE
 //   PROGRAM: PATH: warning: MESSAGE        (line 0: about the input as a whole)
-// followed by a line end.
+// followed by a line end; PATH as shown_path shows it.
 std::string warning_line(std::string_view program, std::string_view path, std::size_t line,
                          std::string_view message);
 

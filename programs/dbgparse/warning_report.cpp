@@ -9,8 +9,7 @@ namespace dbgparse {
 warning_sink warning_report::sink() {
   return [this](const warning& found) {
     if (++count_ <= most_shown) {
-      const std::string where = found.line == 0 ? path_ : path_ + ":" + std::to_string(found.line);
-      lines_.push_back("dbgparse: " + where + ": warning: " + found.message + "\n");
+      lines_.push_back(text::warning_line("dbgparse", path_, found.line, found.message));
     }
     return true;
   };
@@ -23,7 +22,8 @@ void warning_report::print() const {
     std::fputs(line.c_str(), stderr);
   }
   if (count_ > most_shown) {
-    std::fprintf(stderr, "dbgparse: %s: %zu more warnings\n", path_.c_str(), count_ - most_shown);
+    std::fprintf(stderr, "dbgparse: %s: %zu more warnings\n", text::shown_path(path_).c_str(),
+                 count_ - most_shown);
   }
   std::fflush(stderr);
 }

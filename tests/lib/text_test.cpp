@@ -40,6 +40,9 @@ TEST(text, each_is_spelled_as_the_programs_print_it) {
             "dbgparse: names.dbg:12: warning: the name ends\n");
   EXPECT_EQ(dbgparse::text::warning_line("dbgparse", "a b.dbg", 0, "no header"),
             "dbgparse: a b.dbg: warning: no header\n");
+  // A path's control bytes would reach the terminal as they are.
+  EXPECT_EQ(dbgparse::text::warning_line("dbgparse", "a\x1b[2Jb\tc\x7f\xc3\xa9.dbg", 3, "m"),
+            "dbgparse: a\\x1b[2Jb\\x09c\\x7f\xc3\xa9.dbg:3: warning: m\n");
 }
 
 }  // namespace

@@ -662,6 +662,17 @@ TEST_F(hostile_ground, keeps_the_dbg_file_that_the_output_path_opens) {
   EXPECT_EQ(read_file(path("x.dbg")), notes);
 }
 
+// A file's name reaches the terminal in a warning as its content does: its
+// control bytes (an escape sequence among them) as \xhh.
+TEST_F(hostile_ground, escapes_control_bytes_of_a_file_name_in_warnings) {
+  const std::string name = "a\x1b[2Jb\x07.dbg";
+  write_file(path(name), "[Checksums]\r\n0x0000002a trailing \r\n");
+  const run_result result = run({name, "out.qb"});
+  EXPECT_EQ(result.output, banner +
+                               "dbgparse: a\\x1b[2Jb\\x07.dbg:2: warning: the name \"trailing \" "
+                               "ends in a blank or a tab, which the table keeps\nFinished!\n");
+}
+
 TEST_F(hostile_ground, removes_what_it_made_on_any_signal_that_ends_it) {
   if (const auto reason = no_strace()) {
     GTEST_SKIP() << *reason;
