@@ -116,14 +116,14 @@ DBGPARSE_API int dbgparse_convert(const unsigned char* dbg, size_t size, dbgpars
  *
  * *table_size (when `table_size` is not NULL) gets the table's length, at
  * least 2, whatever the outcome but DBGPARSE_ERROR_ARGUMENT and
- * DBGPARSE_ERROR_NO_MEMORY. DBGPARSE_ERROR_NO_MEMORY is also the answer for
- * a table longer than SIZE_MAX bytes, which a build whose size_t has 32
- * bits (WebAssembly, 32-bit Windows) cannot count: never a wrapped length. Returns DBGPARSE_OK with table[0 .. length)
+ * DBGPARSE_ERROR_NO_MEMORY. Returns DBGPARSE_OK with table[0 .. length)
  * written when the table fits; DBGPARSE_ERROR_TOO_SMALL when it is longer
  * than `capacity`: table[0 .. capacity) is then unspecified. So a first call
  * with capacity 0 (and `table` NULL) gives the size to allocate, and a
  * second call with that capacity writes it. `table` may be NULL only when
- * `capacity` is 0. */
+ * `capacity` is 0. DBGPARSE_ERROR_NO_MEMORY is also the answer for a table
+ * longer than SIZE_MAX bytes, which a build whose size_t has 32 bits
+ * (WebAssembly, 32-bit Windows) cannot count: never a wrapped length. */
 DBGPARSE_API int dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* table,
                                      size_t capacity, size_t* table_size);
 
