@@ -140,7 +140,9 @@ def qbdump_views(dbgparse_tables, tmp_path_factory):
     for name, file in files.items():
         listing = None
         if said[str(file)][0] == "entries":
+            # qbdump keeps an existing DBG file: each listing goes to a new one.
             out = folder / "listing.dbg"
+            out.unlink(missing_ok=True)
             run = subprocess.run([program(QBDUMP), str(file), str(out)], stdin=subprocess.DEVNULL,
                                  capture_output=True, check=True)
             prefix = f"qbdump: {file}: "
