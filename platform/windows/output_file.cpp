@@ -172,11 +172,12 @@ bool write_in_place(output_state& out) {
   return true;
 }
 
-// Whether an error says that the file system has no such feature, rather
-// than that it refused this file.
+// Whether an error says that the file system (or the system under it, as
+// wine, which answers ERROR_CALL_NOT_IMPLEMENTED) has no such feature,
+// rather than that it refused this file: Linux's EOPNOTSUPP.
 bool unsupported(DWORD error) {
   return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
-         error == ERROR_INVALID_PARAMETER;
+         error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
 // Reserves the space for `length` bytes beyond what the file holds, its end

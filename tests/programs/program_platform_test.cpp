@@ -199,24 +199,30 @@ TEST_F(platform_program, writes_an_output_that_another_program_holds_open) {
   // deleted, nothing can be renamed over it: it is written in place, as a
   // plain open would. Letting it be deleted too, it is replaced where the
   // system can do so while it is open, else written in place. Either way
-  // the table arrives and no temporary file is left.
-  const std::string older = "an older table, longer than the new one is " + std::string(400, '.');
+  // the table arrives and no temporary file is left, whether the older file
+  // is longer than the new table or shorter, its space then grown (reserved
+  // where the system can, written all the same where it cannot).
+  const std::string longer = "an older table, longer than the new one is " + std::string(400, '.');
+  const std::string shorter = "an older table";
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
-  for (const DWORD share : {DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE},
-                            DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}}) {
-    const std::string label =
-        (share & FILE_SHARE_DELETE) != 0 ? "delete shared" : "not delete shared";
-    write_file(path(u8"out.qb"), older);
-    const HANDLE holder = ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, share, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    const run_result result = run({"names.dbg", "out.qb"});
-    ::CloseHandle(holder);
-    EXPECT_EQ(result.output, banner + "Finished!\n") << label;
-    EXPECT_EQ(result.exit_status, 0) << label;
-    EXPECT_EQ(read_file(path(u8"out.qb")), golden("sample.qb")) << label;
-    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}))
-        << label << ": a temporary file was left";
+  for (const std::string& older : {longer, shorter}) {
+    for (const DWORD share : {DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE},
+                              DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}}) {
+      const std::string label =
+          ((share & FILE_SHARE_DELETE) != 0 ? "delete shared" : "not delete shared") +
+          std::string(older == shorter ? ", shorter" : ", longer");
+      write_file(path(u8"out.qb"), older);
+      const HANDLE holder = ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, share, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+      const run_result result = run({"names.dbg", "out.qb"});
+      ::CloseHandle(holder);
+      EXPECT_EQ(result.output, banner + "Finished!\n") << label;
+      EXPECT_EQ(result.exit_status, 0) << label;
+      EXPECT_EQ(read_file(path(u8"out.qb")), golden("sample.qb")) << label;
+      EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}))
+          << label << ": a temporary file was left";
+    }
   }
 }
 
