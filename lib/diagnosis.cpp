@@ -106,15 +106,7 @@ class diagnosis {
       previous_text_ = found.text;
       return true;
     }
-    if (found.start > covered_ && !look_between(covered_, found.start)) {
-      return false;
-    }
-    if (has_plain_head(found) && !is_blank(input_[found.text_end - 1]) &&
-        starts_its_line(found.start)) {
-      passed(found);
-      return true;
-    }
-    return look_at(found, false);
+    return line(found);
   }
   bool line(const dbg::checksum_line& found) {
     return (found.start <= covered_ || look_between(covered_, found.start)) &&

@@ -85,6 +85,20 @@ int gather_warning(void* context, const dbgparse_warning* warning) {
              : 1;
 }
 
+// Hands over the bytes and the warning records that one call gathered, and
+// the warnings' count; both are freed when the call failed or either ran out
+// of memory.
+int hand_over_with_warnings(int status, gathered& out, unsigned char** bytes, size_t* size,
+                            warnings& found, unsigned char** records, size_t* records_size,
+                            size_t* count) {
+  *count = found.count;
+  if (out.out_of_memory || found.records.out_of_memory) {
+    status = DBGPARSE_ERROR_NO_MEMORY;
+  }
+  hand_over(status, found.records, records, records_size);
+  return hand_over(status, out, bytes, size);
+}
+
 }  // namespace
 
 extern "C" {
@@ -140,13 +154,10 @@ EMSCRIPTEN_KEEPALIVE int web_convert_and_diagnose(const unsigned char* dbg, size
   }
   warnings out;
   out.limit = limit;
-  int status = dbgparse_convert_and_diagnose(dbg, size, gather_bytes, &bytes, gather_warning, &out);
-  *count = out.count;
-  if (bytes.out_of_memory || out.records.out_of_memory) {
-    status = DBGPARSE_ERROR_NO_MEMORY;  // both freed below
-  }
-  hand_over(status, out.records, records, records_size);
-  return hand_over(status, bytes, table, table_size);
+  const int status =
+      dbgparse_convert_and_diagnose(dbg, size, gather_bytes, &bytes, gather_warning, &out);
+  return hand_over_with_warnings(status, bytes, table, table_size, out, records, records_size,
+                                 count);
 }
 
 // qbdump's listing of table[0 .. size); for a table that breaks, the
@@ -159,13 +170,9 @@ EMSCRIPTEN_KEEPALIVE int web_list(const unsigned char* table, size_t size, size_
   gathered out;
   warnings skipped;
   skipped.limit = limit;
-  int status = dbgparse_list(table, size, gather_bytes, &out, gather_warning, &skipped);
-  *count = skipped.count;
-  if (out.out_of_memory || skipped.records.out_of_memory) {
-    status = DBGPARSE_ERROR_NO_MEMORY;  // both freed below
-  }
-  hand_over(status, skipped.records, left_out, left_out_size);
-  return hand_over(status, out, listing, listing_size);
+  const int status = dbgparse_list(table, size, gather_bytes, &out, gather_warning, &skipped);
+  return hand_over_with_warnings(status, out, listing, listing_size, skipped, left_out,
+                                 left_out_size, count);
 }
 
 // dbgparse_next_entry with the entry as five 32-bit words: checksum, name,

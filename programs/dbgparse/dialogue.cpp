@@ -78,14 +78,11 @@ enum class write_outcome { written, kept, cannot_open, cannot_write };
 write_outcome write_output(const paths& files, std::span<const unsigned char> input,
                            dbgparse::warning_report& warnings) {
   const dbgparse::warning_sink warn = warnings.sink();
-  if (dbgparse::is_kept_output(files.output, files.input)) {
-    dbgparse::diagnose(input, warn, dbgparse::warning_report::most_shown);
-    return write_outcome::kept;
-  }
   platform::output_file output;
-  if (!output.open(files.output)) {
+  const bool kept = dbgparse::is_kept_output(files.output, files.input);
+  if (kept || !output.open(files.output)) {
     dbgparse::diagnose(input, warn, dbgparse::warning_report::most_shown);
-    return write_outcome::cannot_open;
+    return kept ? write_outcome::kept : write_outcome::cannot_open;
   }
   dbgparse::table_output table(output, input.size());
   const bool converted = dbgparse::convert_and_diagnose(

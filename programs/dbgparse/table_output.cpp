@@ -17,10 +17,12 @@ bool table_output::write(std::span<const unsigned char> piece) {
     failed_ = failed_ || !output_.write(piece);
     return !failed_;
   }
-  filling_.insert(filling_.end(), piece.begin(), piece.end());
-  if (filling_.size() >= buffer_size) {
+  // Handed over before the piece would outgrow the buffer, so that no buffer
+  // is ever copied into a larger one.
+  if (!filling_.empty() && filling_.size() + piece.size() > buffer_size) {
     hand_over();
   }
+  filling_.insert(filling_.end(), piece.begin(), piece.end());
   const std::scoped_lock held(lock_);
   return !failed_;
 }

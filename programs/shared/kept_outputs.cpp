@@ -16,8 +16,8 @@ namespace {
 // How far into an existing output the header is looked for.
 constexpr std::size_t header_window = std::size_t{64} << 10;
 
-bool named_as_dbg(std::string_view path) {
-  const std::string name = platform::opened_name(std::string(path));
+bool named_as_dbg(const std::string& path) {
+  const std::string name = platform::opened_name(path);
   constexpr std::string_view extension = ".dbg";
   return name.size() >= extension.size() &&
          std::equal(extension.begin(), extension.end(), name.end() - extension.size(),
