@@ -40,11 +40,18 @@ static int by_value(const void* a, const void* b) {
 
 enum way { sink, reused, fresh, warned };
 
+/* 1.x headers have no combined version number. */
+#ifndef DBGPARSE_VERSION_NUMBER
+#define DBGPARSE_VERSION_NUMBER (DBGPARSE_VERSION_MAJOR * 10000 + DBGPARSE_VERSION_MINOR * 100)
+#endif
+
+#if DBGPARSE_VERSION_NUMBER >= 20100
 static int count_warning(void* context, const dbgparse_warning* warning) {
   (void)warning;
   ++*(size_t*)context;
   return 0;
 }
+#endif
 
 /* One run of `how`; false when the conversion failed. */
 static int convert(enum way how, const unsigned char* dbg, size_t size, unsigned char* table,

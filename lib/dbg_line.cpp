@@ -7,7 +7,73 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define DBGPARSE_AVX2 1
+#include <immintrin.h>
+#endif
+
 namespace dbgparse::dbg {
+namespace {
+
+// Prefetches one byte in each 64 from `ahead`, those of the blocks marked.
+inline void prefetch(const unsigned char* ahead, std::size_t ahead_size, std::size_t block) {
+  __builtin_prefetch(ahead + std::min(block * block_size, ahead_size - 1));
+}
+
+#ifdef DBGPARSE_AVX2
+[[gnu::target("avx2")]] std::uint64_t bits(__m256i matches) {
+  return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(matches))};
+}
+
+// The same marks as mark(), 32 bytes at a time.
+[[gnu::target("avx2")]] block_marks mark_avx2(const unsigned char* p) {
+  block_marks marks;
+  for (std::size_t k = 0; k < block_size; k += 32) {
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
+    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k + 1));
+    const __m256i stops = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, _mm256_set1_epi8('\r')), bytes);
+    const __m256i starts =
+        _mm256_and_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(line_start[0])),
+                         _mm256_cmpeq_epi8(next, _mm256_set1_epi8(line_start[1])));
+    marks.stops |= bits(stops) << k;
+    marks.starts |= bits(starts) << k;
+  }
+  return marks;
+}
+
+[[gnu::target("avx2")]] void mark_blocks_avx2(const unsigned char* first,
+                                              std::span<block_marks> marks,
+                                              const unsigned char* ahead, std::size_t ahead_size) {
+  for (std::size_t k = 0; k < marks.size(); ++k) {
+    prefetch(ahead, ahead_size, k);
+    marks[k] = mark_avx2(first + k * block_size);
+  }
+}
+
+bool has_avx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return static_cast<bool>(__builtin_cpu_supports("avx2"));
+  }();
+  return has;
+}
+#endif
+
+}  // namespace
+
+void mark_blocks(const unsigned char* first, std::span<block_marks> marks,
+                 const unsigned char* ahead, std::size_t ahead_size) {
+#ifdef DBGPARSE_AVX2
+  if (has_avx2()) {
+    mark_blocks_avx2(first, marks, ahead, ahead_size);
+    return;
+  }
+#endif
+  for (std::size_t k = 0; k < marks.size(); ++k) {
+    prefetch(ahead, ahead_size, k);
+    marks[k] = mark(first + k * block_size);
+  }
+}
 
 std::size_t section_start(std::span<const unsigned char> input) {
   const std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());

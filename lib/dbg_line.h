@@ -82,6 +82,13 @@ inline block_marks mark(const unsigned char* p) {
 // and a "0" that is the input's last byte starts nothing.
 block_marks mark_last_block(std::span<const unsigned char> input, std::size_t at);
 
+// Marks marks.size() blocks one after another from `first` (each block and
+// the byte after it lie in the input), with AVX2 where the processor has it.
+// Asks for the `ahead_size` bytes from `ahead`, which the caller reads next,
+// to be fetched meanwhile.
+void mark_blocks(const unsigned char* first, std::span<block_marks> marks,
+                 const unsigned char* ahead, std::size_t ahead_size);
+
 // The marks of the block at `at`, which lies within the input.
 inline block_marks mark_block(std::span<const unsigned char> input, std::size_t at) {
   return input.size() - at > block_size ? mark(input.data() + at) : mark_last_block(input, at);
@@ -123,12 +130,12 @@ class marks_ahead {
   void mark_run(std::size_t first) {
     marked_from_ = first;
     marked_end_ = std::min(first + run_size, markable_);
-    for (std::size_t k = first; k < marked_end_; ++k) {
-      // The next run's bytes asked for now, as the scan between runs reads
-      // nothing new.
-      __builtin_prefetch(input_.data() + std::min((k + run_size) * block_size, input_.size() - 1));
-      run_[k - first] = mark(input_.data() + k * block_size);
-    }
+    // The next run's bytes asked for now, as the scan between runs reads
+    // nothing new.
+    const std::size_t next = std::min(marked_end_ * block_size, input_.size() - 1);
+    mark_blocks(input_.data() + first * block_size,
+                std::span<block_marks>(run_.data(), marked_end_ - first), input_.data() + next,
+                input_.size() - next);
   }
 
   std::span<const unsigned char> input_;

@@ -329,8 +329,44 @@ TEST(value_field, random_fields_read_as_the_library_does) {
   }
 }
 
+TEST(value_field, eight_positions_with_a_byte_next_to_the_digits_read_as_the_library_does) {
+  // The common field is read 8 bytes at once: each byte on either side of
+  // the digits' and letters' ranges, and their forms with the high bit set,
+  // in each of the 8 positions.
+  const std::string near = "/:@G`g\x00\x10\x7f\x80\xb0\xc1\xe6\xff"s;
+  for (const char odd : near) {
+    for (std::size_t at = 0; at < 8; ++at) {
+      std::string field = "9aF0cE1b";
+      field[at] = odd;
+      expect_value_read_as_library_does(field);
+      expect_value_read_as_library_does(field + " name");
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Where a text ends against the 64 bytes the scan looks at together
+
+TEST(block_edges, blocks_marked_in_runs_as_one_at_a_time) {
+  // Runs of blocks are marked the fastest way the processor has; each
+  // block's marks must be those of the plain marking.
+  const std::string alphabet = "0x\r\n\t\x00\x0d\x0e\xff a"s;
+  std::mt19937 random(20261209);  // NOLINT(cert-msc32-c,cert-msc51-cpp): repeatable on purpose
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  for (const std::size_t blocks : {std::size_t{1}, std::size_t{3}, std::size_t{64}}) {
+    bytes input(blocks * dbgparse::dbg::block_size + 1);
+    std::generate(input.begin(), input.end(),
+                  [&] { return static_cast<unsigned char>(alphabet[pick(random)]); });
+    std::vector<dbgparse::dbg::block_marks> marks(blocks);
+    dbgparse::dbg::mark_blocks(input.data(), marks, input.data(), input.size());
+    for (std::size_t k = 0; k < blocks; ++k) {
+      const dbgparse::dbg::block_marks one =
+          dbgparse::dbg::mark(input.data() + k * dbgparse::dbg::block_size);
+      EXPECT_EQ(marks[k].stops, one.stops) << "block " << k << " of " << blocks;
+      EXPECT_EQ(marks[k].starts, one.starts) << "block " << k << " of " << blocks;
+    }
+  }
+}
 
 TEST(block_edges, conversion_agrees_with_model_wherever_a_text_ends) {
   // A text of every length around the block's, holding at its start, its
