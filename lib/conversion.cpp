@@ -11,7 +11,12 @@ namespace dbgparse {
 
 bool write_table(std::span<const unsigned char> input, const byte_sink& sink,
                  std::size_t piece_size) {
-  table_writer out(sink, piece_size);
+  sink_pieces pieces(sink, piece_size);
+  return write_table(input, pieces);
+}
+
+bool write_table(std::span<const unsigned char> input, piece_exchange& pieces) {
+  table_writer out(pieces);
   entry_writer entries(input, out);
   return dbg::for_each_checksum_line(input, entries) && out.finish();
 }

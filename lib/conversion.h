@@ -57,6 +57,9 @@ inline constexpr std::size_t default_piece_size = std::size_t{64} << 10;
 // Time is linear in the input's and the table's size.
 bool write_table(std::span<const unsigned char> input, const byte_sink& sink,
                  std::size_t piece_size = default_piece_size);
+// The same, into the memory that `pieces` gives; false only when it stopped
+// the table.
+bool write_table(std::span<const unsigned char> input, piece_exchange& pieces);
 
 // The whole table in memory.
 std::vector<unsigned char> convert(std::span<const unsigned char> input);

@@ -414,7 +414,13 @@ bool diagnose(std::span<const unsigned char> input, const warning_sink& sink,
 
 bool convert_and_diagnose(std::span<const unsigned char> input, const byte_sink& sink,
                           const warning_sink& warn, std::size_t most_messages) {
-  table_writer out(sink, default_piece_size);
+  sink_pieces pieces(sink, default_piece_size);
+  return convert_and_diagnose(input, pieces, warn, most_messages);
+}
+
+bool convert_and_diagnose(std::span<const unsigned char> input, piece_exchange& pieces,
+                          const warning_sink& warn, std::size_t most_messages) {
+  table_writer out(pieces);
   entry_writer entries(input, out);
   diagnosis seen(input, warn, most_messages);
   if (!seen.has_section()) {

@@ -51,5 +51,8 @@ bool diagnose(std::span<const unsigned char> input, const warning_sink& sink,
 // neither is called again). Throws std::bad_alloc as write_table does.
 bool convert_and_diagnose(std::span<const unsigned char> input, const byte_sink& sink,
                           const warning_sink& warn, std::size_t most_messages = SIZE_MAX);
+// The same, the table into the memory that `pieces` gives.
+bool convert_and_diagnose(std::span<const unsigned char> input, piece_exchange& pieces,
+                          const warning_sink& warn, std::size_t most_messages = SIZE_MAX);
 
 }  // namespace dbgparse

@@ -1,6 +1,5 @@
-// The one way a table is written: entries gathered in a piece, handed to a
-// sink whenever the piece is full and once at the end, all on the calling
-// thread.
+// The one way a table is written: entries gathered in a piece, handed over
+// whenever the piece is full and once at the end, all on the calling thread.
 #pragma once
 
 #include <cstddef>
@@ -20,12 +19,12 @@ class table_writer {
   // A piece smaller than this could not hold the longest entry.
   static constexpr std::size_t min_piece_size = 1024;
 
-  // Obtains the piece's memory (throws std::bad_alloc when it cannot be had).
-  table_writer(const byte_sink& sink, std::size_t piece_size);
+  // Fills the memory that `pieces` gives, piece after piece.
+  explicit table_writer(piece_exchange& pieces);
 
   // Writes an entry's marker (the first entry's for the table's first) and
   // value, then `text`: its bytes up to the first zero byte, zero bytes for
-  // the rest. False once the sink refused.
+  // the rest. False once the table was stopped.
   bool entry(std::uint32_t value, std::span<const unsigned char> text);
   // Writes an entry whose text is the first `length` bytes of the
   // dbg::block_size from `window`, none of them zero, with one fixed-size
@@ -39,24 +38,27 @@ class table_writer {
     used_ += qb::head_size + length;
     return true;
   }
-  // Writes the end marker and hands over what is left. False when the sink
-  // refused a piece, now or before.
+  // Writes the end marker and hands over what is left. False when the
+  // exchange stopped the table, now or before.
   bool finish();
 
  private:
   // Hands the piece over when fewer than `count` bytes are left in it.
   bool make_room(std::size_t count) {
-    if (piece_size_ - used_ < count && !refused_) {
+    if (piece_.size() - used_ < count && !stopped_) {
       hand_over();
     }
-    return !refused_;
+    return !stopped_;
   }
+  // The piece filled so far, its first entry's marker set; the next piece
+  // starts empty.
+  std::span<const unsigned char> filled();
   void hand_over();
   // Writes an entry's marker and value; returns where its text goes. Every
   // entry gets the later entries' marker; the first piece's first entry,
   // always at its start, gets its own when the piece is handed over.
   unsigned char* put_head(std::uint32_t value) {
-    unsigned char* at = piece_.get() + used_;
+    unsigned char* at = piece_.data() + used_;
     *at++ = qb::entry_marker;
     *at++ = qb::entry_tag;
     for (std::size_t k = 0; k < qb::value_size; ++k) {
@@ -65,12 +67,27 @@ class table_writer {
     return at;
   }
 
-  const byte_sink& sink_;
-  std::size_t piece_size_;
-  std::unique_ptr<unsigned char[]> piece_;
+  piece_exchange& pieces_;
+  std::span<unsigned char> piece_;
   std::size_t used_ = 0;
-  bool refused_ = false;
+  bool stopped_ = false;
   bool first_piece_ = true;
+};
+
+// Pieces for a byte sink: one piece's memory, filled again once the sink
+// has taken it.
+class sink_pieces final : public piece_exchange {
+ public:
+  // Obtains the piece's memory (throws std::bad_alloc when it cannot be had).
+  sink_pieces(const byte_sink& sink, std::size_t piece_size);
+
+  std::span<unsigned char> next_piece(std::span<const unsigned char> full) override;
+  bool last_piece(std::span<const unsigned char> full) override;
+
+ private:
+  const byte_sink& sink_;
+  std::size_t size_;
+  std::unique_ptr<unsigned char[]> memory_;
 };
 
 }  // namespace dbgparse

@@ -85,9 +85,8 @@ write_outcome write_output(const paths& files, std::span<const unsigned char> in
     return kept ? write_outcome::kept : write_outcome::cannot_open;
   }
   dbgparse::table_output table(output, input.size());
-  const bool converted = dbgparse::convert_and_diagnose(
-      input, [&table](std::span<const unsigned char> piece) { return table.write(piece); }, warn,
-      dbgparse::warning_report::most_shown);
+  const bool converted =
+      dbgparse::convert_and_diagnose(input, table, warn, dbgparse::warning_report::most_shown);
   const bool written = table.finish() && converted;
   if (!written && output.lacked_memory()) {
     // The table, held whole before it goes over a file written in place.
