@@ -147,10 +147,15 @@ void check_one_walk(std::span<const unsigned char> input,
     while (entry < model.line_starts.size() && !about(entry)) {
       ++entry;
     }
+    // Everything the rule did to an entry is told in one warning: each
+    // warning takes an entry of its own, after the previous warning's.
     if (entry == model.line_starts.size()) {
       fail("warning " + std::to_string(k) + " at offset " + std::to_string(w.offset) +
-           " is about no entry the table has, after the previous warning's: " + w.message);
+           " is about no entry the table has after the previous warning's (none, or a second "
+           "warning about one entry): " +
+           w.message);
     }
+    ++entry;
   }
 }
 

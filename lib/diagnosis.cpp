@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 #include "conversion.h"
 #include "dbg_scan.h"
@@ -30,6 +31,30 @@ using dbg::is_blank;
 std::string quoted(bytes text) { return text::quoted(text, quoted_at_most); }
 
 using text::hex;
+
+// The length of what a name starts with that makes it read as something
+// else ("=", ":" or "//"), or 0.
+std::size_t odd_start(bytes name) {
+  if (!name.empty() && (name[0] == '=' || name[0] == ':')) {
+    return 1;
+  }
+  return name.size() >= 2 && name[0] == '/' && name[1] == '/' ? 2 : 0;
+}
+
+// Where a comment starts in a name: at ";", "#" or "//" after a blank or a
+// tab; the name's size when none does.
+std::size_t comment_start(bytes name) {
+  for (std::size_t at = 1; at < name.size(); ++at) {
+    if (!is_blank(name[at - 1]) || is_blank(name[at])) {
+      continue;
+    }
+    const bool slashes = name[at] == '/' && at + 1 < name.size() && name[at + 1] == '/';
+    if (name[at] == ';' || name[at] == '#' || slashes) {
+      return at;
+    }
+  }
+  return name.size();
+}
 
 // Line numbers, counted as the conversion ends texts: CR LF, a lone CR and a
 // lone LF each end one line. The count up to an offset is a sum over the
@@ -101,7 +126,7 @@ class diagnosis {
     // an LF (CR LF or LF alone), so there is nothing between them to look
     // at and the line starts its line.
     if (found.start - covered_ - 1 <= 1 && input_[found.start - 1] == '\n' &&
-        has_plain_head(found) && !is_blank(input_[found.text_end - 1])) {
+        has_plain_head(found) && plain_short_name(found)) {
       covered_ = found.text_end;
       previous_text_ = found.text;
       return true;
@@ -138,6 +163,19 @@ class diagnosis {
     return found.field.digits == dbg::value_field_width &&
            found.field.end == found.start + dbg::separator_offset;
   }
+  // Whether a short line's name holds no blank and does not start as a
+  // name that reads as something else may: told from the block_size bytes
+  // from its first, which lie in the input, all at once.
+  [[nodiscard]] bool plain_short_name(const dbg::checksum_line& found) const {
+    const unsigned char* const name = input_.data() + found.text;
+    std::uint64_t blanks = 0;
+    for (std::size_t k = 0; k < dbg::block_size; k += dbg::sixteen_bytes::size) {
+      blanks |= dbg::sixteen_bytes(name + k).equal(' ') << k;
+    }
+    const std::uint64_t in_name = (std::uint64_t{1} << (found.text_end - found.text)) - 1;
+    const bool odd_first = name[0] == '=' || name[0] == ':' || name[0] == '/';
+    return (blanks & in_name) == 0 && !odd_first;
+  }
   [[nodiscard]] bool has_plain_head(const dbg::checksum_line& found) const {
     return has_plain_field(found) && is_blank(input_[found.start + dbg::separator_offset]);
   }
@@ -145,9 +183,26 @@ class diagnosis {
     covered_ = std::max(covered_, found.text_end);
     previous_text_ = found.text;
   }
+  // A finding about an entry: its message when it is the entry's only
+  // one, and its clause among several.
+  struct finding_text {
+    std::string alone;
+    std::string clause;
+  };
+  struct finding : finding_text {
+    warning_kind kind;
+    std::size_t offset;
+  };
+  template <class text_maker>
+  void find(warning_kind kind, std::size_t offset, const text_maker& text) {
+    findings_.push_back({wanted_ ? text() : finding_text{}, kind, offset});
+  }
   bool look_at(const dbg::checksum_line& found, bool last);
-  bool look_at_end(const dbg::checksum_line& found);
-  bool look_at_text(const dbg::checksum_line& found);
+  void look_at_field(const dbg::checksum_line& found);
+  void look_at_end(const dbg::checksum_line& found);
+  void look_at_text(const dbg::checksum_line& found);
+  [[nodiscard]] std::size_t swallowed_line(const dbg::checksum_line& found) const;
+  bool tell(const dbg::checksum_line& found);
   bool look_between(std::size_t from, std::size_t to);
   [[nodiscard]] bool starts_its_line(std::size_t at) const;
   [[nodiscard]] std::size_t lines_after(std::size_t from) const;
@@ -164,47 +219,68 @@ class diagnosis {
   std::size_t covered_ = section_ - 1;
   std::size_t previous_text_ = 0;  // the previous entry's text
   bool ended_ = false;             // a line ended the table
+  std::vector<finding> findings_;  // about the entry looked at
+  bool wanted_ = false;            // their messages are wanted
 };
 
 bool diagnosis::no_section() {
   if (input_.empty()) {
-    return true;
+    return say(
+        warning_kind::no_section, 0,
+        [] { return std::string("the input is empty, so the table has no entries"); }, true);
   }
-  std::string message = "there is no \"[Checksums]\" line ending in CR LF, so the table is empty";
+  const std::string message =
+      "there is no \"[Checksums]\" line ending in CR LF, so the table is empty";
   const auto near = dbg::find_header(input_);
   if (!near) {
     return say(
         warning_kind::no_section, 0, [&] { return std::string(message); }, true);
   }
-  const bytes title = input_.subspan(
-      near->offset, std::min(dbg::section_title.size(), input_.size() - near->offset));
-  switch (near->form) {
-    case dbg::header_form::exact:
-      return true;
-    case dbg::header_form::utf16:
-      return say(
-          warning_kind::no_section, near->offset,
-          [&] {
-            return std::string(message + ": the file is UTF-16 text; save it as ASCII or UTF-8");
-          },
-          true);
-    case dbg::header_form::utf8_bom:
-      message += ": the header line starts with a UTF-8 byte order mark";
-      break;
-    case dbg::header_form::other_case:
-      message += ": the header " + quoted(title) + " differs in case";
-      break;
-    case dbg::header_form::blanks:
-      message += ": the header line has blanks or tabs around it";
-      break;
-    case dbg::header_form::lf_only:
-      message += ": the header line ends in LF alone";
-      break;
-    case dbg::header_form::cr_only:
-      message += ": the header line ends in CR alone";
-      break;
+  if (near->form == dbg::header_form::exact) {
+    return true;
   }
-  return say(warning_kind::no_section, near->offset, [&] { return std::string(message); });
+  if (near->form == dbg::header_form::utf16) {
+    return say(
+        warning_kind::no_section, near->offset,
+        [&] { return message + ": the file is UTF-16 text; save it as ASCII or UTF-8"; }, true);
+  }
+  return say(warning_kind::no_section, near->offset, [&] {
+    const bytes title = input_.subspan(
+        near->offset, std::min(dbg::section_title.size(), input_.size() - near->offset));
+    // Each difference from the header, so that mending the one named first
+    // is not mistaken for mending them all.
+    std::vector<std::string> differences;
+    for (const dbg::header_form form : near->departures) {
+      switch (form) {
+        case dbg::header_form::utf8_bom:
+          differences.emplace_back("starts with a UTF-8 byte order mark");
+          break;
+        case dbg::header_form::other_case:
+          differences.push_back("reads " + quoted(title) + ", which differs in case");
+          break;
+        case dbg::header_form::blanks:
+          differences.emplace_back("has blanks or tabs around it");
+          break;
+        case dbg::header_form::lf_only:
+          differences.emplace_back("ends in LF alone");
+          break;
+        case dbg::header_form::cr_only:
+          differences.emplace_back("ends in CR alone");
+          break;
+        case dbg::header_form::exact:
+        case dbg::header_form::utf16:
+          break;
+      }
+    }
+    if (differences.size() == 1 && near->form == dbg::header_form::other_case) {
+      return message + ": the header " + quoted(title) + " differs in case";
+    }
+    std::string said = message + ": the header line";
+    for (std::size_t k = 0; k < differences.size(); ++k) {
+      said += (k == 0 ? " " : k + 1 == differences.size() ? " and " : ", ") + differences[k];
+    }
+    return said;
+  });
 }
 
 std::string diagnosis::entry_text(const dbg::checksum_line& found) const {
@@ -216,127 +292,184 @@ std::string diagnosis::entry_text(const dbg::checksum_line& found) const {
   return "the name " + quoted(input_.subspan(found.text, kept));
 }
 
-// The checksum line itself: where its "0x" stands, its value field, and,
-// for the line that ends the table, why it does.
+// The checksum line itself and what the rule did to its entry, told in one
+// warning: where its "0x" stands, its value field, its name, and, for the
+// line that ends the table, why it does.
 bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
-  // Made only for a line that is warned about: nearly every line is clean.
-  const auto entry = [&] {
-    return "the entry is " + hex(found.field.value) + " with " + entry_text(found);
-  };
+  findings_.clear();
+  // Messages are made only while they are wanted.
+  wanted_ = told_ < most_messages_;
   if (!starts_its_line(found.start)) {
     const bool in_name = found.start > previous_text_ && found.start < covered_;
-    if (!say(warning_kind::inner_line, found.start, [&] {
-          return std::string(std::string(in_name ? "a \"0x\" inside the name of the entry before"
-                                                 : "a \"0x\" after the start of the line") +
-                             " starts an entry of its own: " + entry());
-        })) {
-      return false;
-    }
-  }
-  if (found.text > input_.size()) {
-    return say(warning_kind::no_line_end, found.start, [&] {
-      return std::string("the input ends inside this checksum line: the entry " +
-                         hex(found.field.value) + " gets no name and ends the table");
+    const std::string where = in_name ? "a \"0x\" inside the name of the entry before"
+                                      : "a \"0x\" after the start of the line";
+    find(warning_kind::inner_line, found.start, [&] {
+      return finding_text{where + " starts an entry of its own: the entry is " +
+                              hex(found.field.value) + " with " + entry_text(found),
+                          where + " starts it"};
     });
   }
-  const bytes field = input_.subspan(found.start + dbg::value_field_offset, dbg::value_field_width);
-  const unsigned char separator = input_[found.start + dbg::separator_offset];
-  if (!has_plain_field(found) && is_hex_digit(field[0])) {
-    if (!say(warning_kind::value_field, found.start + dbg::value_field_offset, [&] {
-          return std::string("the value field " + quoted(field) + " has " +
-                             std::to_string(found.field.digits) +
-                             (found.field.digits == 1 ? " digit: " : " digits: ") + entry());
-        })) {
-      return false;
-    }
-  } else if (!has_plain_field(found)) {
-    if (!say(warning_kind::value_field, found.start + dbg::value_field_offset, [&] {
-          return std::string("the value field " + quoted(field) +
-                             " is not 8 hexadecimal digits: " + entry());
-        })) {
-      return false;
-    }
-  } else if (!is_blank(separator) && !dbg::is_line_end(separator)) {
-    // (A line end there leaves the name empty or on the next line, which
-    // the warnings below tell.)
-    if (!say(warning_kind::value_field, found.start + dbg::separator_offset, [&] {
-          return std::string("the value field is followed by " + quoted(bytes(&separator, 1)) +
-                             ", not a blank or a tab: " + entry());
-        })) {
-      return false;
-    }
+  if (found.text > input_.size()) {
+    find(warning_kind::no_line_end, found.start, [&] {
+      return finding_text{"the input ends inside this checksum line: the entry " +
+                              hex(found.field.value) + " gets no name and ends the table",
+                          "the input ends inside its line, so it gets no name and ends the table"};
+    });
+    return tell(found);
   }
+  look_at_field(found);
   if (last) {
-    return look_at_end(found);
+    look_at_end(found);
+    return tell(found);
   }
-  if (!look_at_text(found)) {
+  look_at_text(found);
+  const std::size_t swallowed = swallowed_line(found);
+  // In input order: the entry's warning before a line its name swallowed,
+  // unless only its name's own faults, after that line's start, are told.
+  const bool entry_first = findings_.empty() || findings_.front().offset <= swallowed;
+  if (entry_first && !tell(found)) {
+    return false;
+  }
+  if (swallowed != 0 && !say(warning_kind::not_converted, swallowed, [&] {
+        return std::string("this checksum line makes no entry: it became the name of the entry " +
+                           hex(found.field.value) + " of line " +
+                           std::to_string(lines_.line_of(found.start)));
+      })) {
+    return false;
+  }
+  if (!entry_first && !tell(found)) {
     return false;
   }
   passed(found);
   return true;
 }
 
-// The line that ends the table: its name runs to the input's end, or is
-// empty.
-bool diagnosis::look_at_end(const dbg::checksum_line& found) {
-  const std::size_t size = input_.size();
-  if (found.text_end >= size) {
-    const std::string lost =
-        found.text < size ? ", and " + quoted(input_.subspan(found.text)) + " is left out" : "";
-    return say(warning_kind::no_line_end, found.start, [&] {
-      return std::string("the last line has no line end: the entry " + hex(found.field.value) +
-                         " gets no name" + lost);
+// The value field and the byte after it.
+void diagnosis::look_at_field(const dbg::checksum_line& found) {
+  const bytes field = input_.subspan(found.start + dbg::value_field_offset, dbg::value_field_width);
+  const unsigned char separator = input_[found.start + dbg::separator_offset];
+  if (!has_plain_field(found)) {
+    find(warning_kind::value_field, found.start + dbg::value_field_offset, [&] {
+      const std::string what = is_hex_digit(field[0])
+                                   ? " has " + std::to_string(found.field.digits) +
+                                         (found.field.digits == 1 ? " digit" : " digits")
+                                   : " is not 8 hexadecimal digits";
+      return finding_text{"the value field " + quoted(field) + what + ": the entry is " +
+                              hex(found.field.value) + " with " + entry_text(found),
+                          "its value field " + quoted(field) + what};
+    });
+  } else if (!is_blank(separator) && !dbg::is_line_end(separator)) {
+    // (A line end there leaves the name empty or on the next line, which
+    // the name's findings tell.)
+    find(warning_kind::value_field, found.start + dbg::separator_offset, [&] {
+      const std::string what =
+          "value field is followed by " + quoted(bytes(&separator, 1)) + ", not a blank or a tab";
+      return finding_text{
+          "the " + what + ": the entry is " + hex(found.field.value) + " with " + entry_text(found),
+          "its " + what};
     });
   }
-  const std::size_t later = lines_after(found.text_end);
-  return say(warning_kind::empty_name, found.start, [&] {
-    return std::string(
-        "the entry " + hex(found.field.value) + " has no name, which ends the table" +
-        (later == 0
-             ? std::string()
-             : ": " + std::to_string(later) +
-                   (later == 1 ? " line after it is" : " lines after it are") + " not converted"));
+}
+
+// The line that ends the table: its name runs to the input's end, or is
+// empty.
+void diagnosis::look_at_end(const dbg::checksum_line& found) {
+  const std::size_t size = input_.size();
+  if (found.text_end >= size) {
+    find(warning_kind::no_line_end, found.start, [&] {
+      const std::string lost =
+          found.text < size ? ", and " + quoted(input_.subspan(found.text)) + " is left out" : "";
+      return finding_text{"the last line has no line end: the entry " + hex(found.field.value) +
+                              " gets no name" + lost,
+                          "its line has no line end, so it gets no name" + lost};
+    });
+    return;
+  }
+  find(warning_kind::empty_name, found.start, [&] {
+    const std::size_t later = lines_after(found.text_end);
+    const std::string lost = later == 0
+                                 ? std::string()
+                                 : ": " + std::to_string(later) +
+                                       (later == 1 ? " line after it is" : " lines after it are") +
+                                       " not converted";
+    return finding_text{
+        "the entry " + hex(found.field.value) + " has no name, which ends the table" + lost,
+        "it has no name, which ends the table" + lost};
   });
 }
 
-// The name: a line it swallowed, its length, zero bytes and last byte.
-bool diagnosis::look_at_text(const dbg::checksum_line& found) {
+// The name: its length, zero bytes, its first and last bytes, and what in
+// it reads as a comment.
+void diagnosis::look_at_text(const dbg::checksum_line& found) {
   const std::size_t length = found.text_end - found.text;
   const bytes name = input_.subspan(found.text, std::min(length, qb::max_text_length));
-  const bool head_spans_lines =
-      !has_plain_head(found) && dbg::line_end(input_.first(found.text), found.start) < found.text;
-  if (head_spans_lines && starts_its_line(found.text) &&
-      dbg::next_line_start(input_, found.text) == found.text) {
-    if (!say(warning_kind::not_converted, found.text, [&] {
-          return std::string("this checksum line makes no entry: it became the name of the entry " +
-                             hex(found.field.value) + " of line " +
-                             std::to_string(lines_.line_of(found.start)));
-        })) {
-      return false;
-    }
-  }
-  if (length > qb::max_text_length && !say(warning_kind::name_cut, found.text, [&] {
-        return std::string("the name is " + std::to_string(length) + " bytes long: the entry " +
-                           hex(found.field.value) + " keeps its first 255");
-      })) {
-    return false;
+  const auto name_finding = [&](warning_kind kind, std::size_t offset, const std::string& what) {
+    find(kind, offset, [&] {
+      return finding_text{"the name " + quoted(name) + " " + what, "its name " + what};
+    });
+  };
+  if (length > qb::max_text_length) {
+    find(warning_kind::name_cut, found.text, [&] {
+      return finding_text{
+          "the name is " + std::to_string(length) + " bytes long: the entry " +
+              hex(found.field.value) + " keeps its first 255",
+          "its name is " + std::to_string(length) + " bytes long, of which it keeps the first 255"};
+    });
   }
   const std::size_t zero = dbg::first_zero_byte(name);
-  if (zero != name.size() && !say(warning_kind::name_zero_byte, found.text + zero, [&] {
-        return std::string(
-            "the name " + quoted(name) +
-            " holds a zero byte: the table has zero bytes from it to the name's end");
-      })) {
-    return false;
+  if (zero != name.size()) {
+    name_finding(warning_kind::name_zero_byte, found.text + zero,
+                 "holds a zero byte: the table has zero bytes from it to the name's end");
   }
-  if (is_blank(name.back()) &&
-      !say(warning_kind::name_end_blank, found.text + name.size() - 1, [&] {
-        return std::string("the name " + quoted(name) +
-                           " ends in a blank or a tab, which the table keeps");
-      })) {
-    return false;
+  const bytes kept = name.first(zero);
+  if (!kept.empty() && is_blank(kept.front())) {
+    name_finding(warning_kind::name_unexpected, found.text,
+                 "starts with a blank or a tab, which the table keeps");
+  } else if (const std::size_t odd = odd_start(kept); odd != 0) {
+    name_finding(warning_kind::name_unexpected, found.text,
+                 "starts with " + quoted(kept.first(odd)) + ", which the table keeps");
   }
-  return true;
+  if (const std::size_t comment = comment_start(kept); comment != kept.size()) {
+    name_finding(warning_kind::name_unexpected, found.text + comment,
+                 "holds what reads as a comment, " + quoted(kept.subspan(comment)) +
+                     ", which the table keeps");
+  }
+  if (!name.empty() && is_blank(name.back())) {
+    name_finding(warning_kind::name_end_blank, found.text + name.size() - 1,
+                 "ends in a blank or a tab, which the table keeps");
+  }
+}
+
+// Where the next line starts when the value field ran over a line end and
+// the name is that line, a checksum line of its own that so makes no entry;
+// 0 for any other line.
+std::size_t diagnosis::swallowed_line(const dbg::checksum_line& found) const {
+  const bool head_spans_lines =
+      !has_plain_head(found) && dbg::line_end(input_.first(found.text), found.start) < found.text;
+  return head_spans_lines && starts_its_line(found.text) &&
+                 dbg::next_line_start(input_, found.text) == found.text
+             ? found.text
+             : 0;
+}
+
+// One warning for the entry: a finding alone in its own words, several as
+// the entry's clauses.
+bool diagnosis::tell(const dbg::checksum_line& found) {
+  if (findings_.empty()) {
+    return true;
+  }
+  const finding& first = findings_.front();
+  return say(first.kind, first.offset, [&] {
+    if (findings_.size() == 1) {
+      return first.alone;
+    }
+    std::string message =
+        "the entry " + hex(found.field.value) + " with " + entry_text(found) + ":";
+    for (const finding& each : findings_) {
+      message += (&each == &first ? " " : "; ") + each.clause;
+    }
+    return message;
+  });
 }
 
 // The lines in [from, to), which hold no "0x": any that starts as a
@@ -426,7 +559,9 @@ bool convert_and_diagnose(std::span<const unsigned char> input, piece_exchange& 
   if (!seen.has_section()) {
     return seen.no_section() && out.finish();
   }
-  dbg::both_observers walk(entries, seen);
+  // The warnings' look first: the entry's bytes are then still at hand
+  // for its copy into the table.
+  dbg::both_observers walk(seen, entries);
   return dbg::for_each_checksum_line(input, walk) && seen.finish() && out.finish();
 }
 

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "dbg_line.h"
 
@@ -114,33 +116,29 @@ bool reads_header(const characters& text, std::size_t from, departures& found) {
   return true;
 }
 
-std::optional<header_form> header_at(std::span<const unsigned char> bytes, const characters& text,
-                                     std::size_t from) {
+// The departures of the header line at `from`, in their ranking's order
+// (empty for the exact header); none at all where no header starts there.
+std::optional<std::vector<header_form>> header_at(std::span<const unsigned char> bytes,
+                                                  const characters& text, std::size_t from) {
   departures found;
   if (!reads_header(text, from, found) || !starts_line(bytes, text, from, found)) {
     return std::nullopt;
   }
   if (text.width() == 2) {
-    return header_form::utf16;
+    return std::vector{header_form::utf16};
   }
-  if (found.bom) {
-    return header_form::utf8_bom;
+  std::vector<header_form> forms;
+  for (const auto& [departs, form] : {std::pair{found.bom, header_form::utf8_bom},
+                                      std::pair{found.other_case, header_form::other_case},
+                                      std::pair{found.blanks, header_form::blanks},
+                                      std::pair{found.end == line_end::lf, header_form::lf_only},
+                                      std::pair{found.end == line_end::cr_or_none,
+                                                header_form::cr_only}}) {
+    if (departs) {
+      forms.push_back(form);
+    }
   }
-  if (found.other_case) {
-    return header_form::other_case;
-  }
-  if (found.blanks) {
-    return header_form::blanks;
-  }
-  switch (found.end) {
-    case line_end::lf:
-      return header_form::lf_only;
-    case line_end::cr_or_none:
-      return header_form::cr_only;
-    case line_end::cr_lf:
-      break;
-  }
-  return header_form::exact;  // found by the exact search before
+  return forms;
 }
 
 }  // namespace
@@ -148,14 +146,18 @@ std::optional<header_form> header_at(std::span<const unsigned char> bytes, const
 std::optional<header_match> find_header(std::span<const unsigned char> bytes) {
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (const std::size_t at = text.find(section_header); at != std::string_view::npos) {
-    return header_match{header_form::exact, at};
+    return header_match{header_form::exact, at, {}};
   }
   const characters eight_bit(bytes, 1, false);
   const characters little_endian(bytes, 2, false);
   const characters big_endian(bytes, 2, true);
+  const auto match = [](std::vector<header_form> forms, std::size_t at) {
+    const header_form first = forms.empty() ? header_form::exact : forms.front();
+    return header_match{first, at, std::move(forms)};
+  };
   for (std::size_t at = text.find('['); at != std::string_view::npos; at = text.find('[', at + 1)) {
-    if (const std::optional<header_form> form = header_at(bytes, eight_bit, at)) {
-      return header_match{*form, at};
+    if (auto forms = header_at(bytes, eight_bit, at)) {
+      return match(std::move(*forms), at);
     }
     // UTF-16 characters start at even offsets: read at odd ones, little-
     // endian text would pass for big-endian. The '[' of big-endian text is
@@ -163,8 +165,8 @@ std::optional<header_match> find_header(std::span<const unsigned char> bytes) {
     const bool even = at % 2 == 0;
     const characters& utf16 = even ? little_endian : big_endian;
     const std::size_t from = even ? at : at - 1;
-    if (const std::optional<header_form> form = header_at(bytes, utf16, from)) {
-      return header_match{*form, from};
+    if (auto forms = header_at(bytes, utf16, from)) {
+      return match(std::move(*forms), from);
     }
   }
   return std::nullopt;

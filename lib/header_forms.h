@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace dbgparse::dbg {
 
@@ -25,8 +26,11 @@ enum class header_form {
 };
 
 struct header_match {
-  header_form form;
+  header_form form;    // the line's first departure, as ranked below
   std::size_t offset;  // of the header's '[' in bytes (of its first byte in UTF-16)
+  // Every departure of the line, in that order: `form` first; none for the
+  // exact header. UTF-16 text is named alone.
+  std::vector<header_form> departures;
 };
 
 // The first header-like line in `bytes`. The exact header wins wherever it is

@@ -51,6 +51,7 @@ namespace DbgparseLibrary
         NameEndBlank = 8,
         NotConverted = 9,
         LeftOut = 10,
+        NameUnexpected = 11,
     }
 
     /// <summary>One warning about a DBG file: the conversion did what it

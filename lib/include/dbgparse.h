@@ -192,7 +192,11 @@ enum {
   DBGPARSE_WARNING_NAME_ZERO_BYTE = 7, /* a zero byte in a name: the rest became zero bytes */
   DBGPARSE_WARNING_NAME_END_BLANK = 8, /* a name ending in blanks or tabs, kept in the table */
   DBGPARSE_WARNING_NOT_CONVERTED = 9,  /* a line that looks like a checksum line made no entry */
-  DBGPARSE_WARNING_LEFT_OUT = 10       /* dbgparse_list: an entry no listing line can make */
+  DBGPARSE_WARNING_LEFT_OUT = 10,      /* dbgparse_list: an entry no listing line can make */
+  DBGPARSE_WARNING_NAME_UNEXPECTED = 11 /* (2.1) a name kept as written that reads as something
+                                           else: it starts with a blank or a tab, with "=", ":"
+                                           or "//", or holds a comment (";", "#" or "//" after a
+                                           blank or a tab) */
 };
 
 /* One warning. */

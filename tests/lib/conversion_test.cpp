@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -187,3 +189,73 @@ TEST(write_table, stops_when_the_sink_refuses_a_later_block) {
 }
 
 }  // namespace
+
+// A caller that lends the writer its own memory gets the table in the
+// pieces it lent, in order and unchanged until it takes them back; memory
+// too small for the longest entry, or none, stops the table at once.
+namespace {
+
+class lent_memory final : public dbgparse::piece_exchange {
+ public:
+  lent_memory(std::size_t size, std::size_t lend_count) : size_(size), lend_count_(lend_count) {}
+
+  std::span<unsigned char> next_piece(std::span<const unsigned char> full) override {
+    take(full);
+    if (lent_.size() == lend_count_) {
+      return {};
+    }
+    lent_.emplace_back(size_, 0xEE);
+    return lent_.back();
+  }
+  bool last_piece(std::span<const unsigned char> full) override {
+    take(full);
+    finished_ = true;
+    return true;
+  }
+
+  bytes table;
+  bool finished_ = false;
+
+ private:
+  void take(std::span<const unsigned char> full) {
+    if (!full.empty()) {
+      // Each piece starts where the memory lent last does.
+      EXPECT_EQ(full.data(), lent_.back().data());
+      table.insert(table.end(), full.begin(), full.end());
+    }
+  }
+
+  std::size_t size_;
+  std::size_t lend_count_;
+  std::vector<bytes> lent_;  // each kept, as a writer thread would
+};
+
+}  // namespace
+
+TEST(write_table, fills_the_memory_a_caller_lends) {
+  bytes input = read_bytes(std::filesystem::path(DBGPARSE_TEST_DATA) / "sample.dbg");
+  for (int i = 0; i < 6; ++i) {
+    input.insert(input.end(), input.begin(), input.end());
+  }
+  const bytes expected = convert(input);
+  struct lending {
+    std::size_t size;
+    std::size_t count;  // pieces lent before the caller stops the table
+    bool whole;
+  };
+  const lending cases[] = {
+      {1024, SIZE_MAX, true}, {4096, SIZE_MAX, true},  {expected.size(), 1, true},
+      {1024, 3, false},       {1023, SIZE_MAX, false}, {4096, 0, false},
+  };
+  for (const lending& c : cases) {
+    lent_memory memory(c.size, c.count);
+    EXPECT_EQ(dbgparse::write_table(input, memory), c.whole) << c.size << " x " << c.count;
+    EXPECT_EQ(memory.finished_, c.whole) << c.size << " x " << c.count;
+    if (c.whole) {
+      EXPECT_EQ(memory.table, expected) << c.size;
+    } else {
+      EXPECT_TRUE(std::equal(memory.table.begin(), memory.table.end(), expected.begin()))
+          << c.size << " x " << c.count << ": what was taken is the table's start";
+    }
+  }
+}

@@ -31,7 +31,7 @@ struct diagnosis_case {
 TEST(diagnose, tells_each_surprise_with_its_line) {
   const diagnosis_case cases[] = {
       {"clean", "head\r\n[Checksums]\r\n0x0000002a a_name\r\n0xDEADbeef\tb\r\n", {}},
-      {"empty input", "", {}},
+      {"empty input", "", {"0: the input is empty, so the table has no entries"}},
       {"indented line", "[Checksums]\r\n  0x0000002a a\r\n", {}},
       {"zero bytes before a line", std::string("[Checksums]\r\n\0\0 0x0000002a a\r\n"sv), {}},
       {"no header at all",
@@ -41,6 +41,18 @@ TEST(diagnose, tells_each_surprise_with_its_line) {
        "; list\n[Checksums]\n0x0000002a a\n",
        {"2: there is no \"[Checksums]\" line ending in CR LF, so the table is empty: the header "
         "line ends in LF alone"}},
+      {"byte order mark and LF",
+       "\xEF\xBB\xBF[Checksums]\n0x0000002a a\n",
+       {"1: there is no \"[Checksums]\" line ending in CR LF, so the table is empty: the header "
+        "line starts with a UTF-8 byte order mark and ends in LF alone"}},
+      {"byte order mark, lower case, blanks and CR",
+       "\xEF\xBB\xBF[checksums] \r0x0000002a a\r",
+       {"1: there is no \"[Checksums]\" line ending in CR LF, so the table is empty: the header "
+        "line starts with a UTF-8 byte order mark, reads \"[checksums]\", which differs in case, "
+        "has blanks or tabs around it and ends in CR alone"}},
+      {"byte order mark before the exact header",
+       "\xEF\xBB\xBF[Checksums]\r\n0x0000002a a\r\n",
+       {}},
       {"header in lower case",
        "[checksums]\r\n0x0000002a a\r\n",
        {"1: there is no \"[Checksums]\" line ending in CR LF, so the table is empty: the header "
@@ -67,12 +79,34 @@ TEST(diagnose, tells_each_surprise_with_its_line) {
         "0x0000002a with the name \"here\""}},
       {"0x in a name swallows the next line",
        "[Checksums]\r\n0x11111111 first // note 0x22 here\r\n0x33333333 third\r\n",
-       {"2: a \"0x\" inside the name of the entry before starts an entry of its own: the entry is "
-        "0x00000022 with the name \"0x33333333 third\"",
-        "2: the value field \"22 here\\x0d\" has 2 digits: the entry is 0x00000022 with the name "
-        "\"0x33333333 third\"",
+       {"2: the name \"first // note 0x22 here\" holds what reads as a comment, \"// note 0x22 "
+        "here\", which the table keeps",
+        "2: the entry 0x00000022 with the name \"0x33333333 third\": a \"0x\" inside the name of "
+        "the entry before starts it; its value field \"22 here\\x0d\" has 2 digits",
         "3: this checksum line makes no entry: it became the name of the entry 0x00000022 of "
         "line 2"}},
+      {"0x in a name, its entry without a name",
+       "[Checksums]\r\n0x00000010 sprite_0x10_frame\r\n0x00000011 a\r\n0x00000012 b\r\n",
+       {"2: the entry 0x00000010 with no name: a \"0x\" inside the name of the entry before starts "
+        "it; its value field \"10_frame\" has 2 digits; it has no name, which ends the table: 2 "
+        "lines after it are not converted"}},
+      {"names that read as something else",
+       "[Checksums]\r\n0x2a9d4b1c  player_board\r\n0x2a9d4b1d\t\tindented\r\n"
+       "0x2a9d4b1e a   ;b\r\n0x2a9d4b1f n\t# x\r\n"
+       "0x2a9d4b21 // skater_name\r\n0x11111111 = name\r\n0x11111112 :name\r\n"
+       "0x11111113 two words\r\n0x11111114 a/b;c#d//e\r\n",
+       {R"(2: the name " player_board" starts with a blank or a tab, which the table keeps)",
+        R"(3: the name "\x09indented" starts with a blank or a tab, which the table keeps)",
+        R"(4: the name "a   ;b" holds what reads as a comment, ";b", which the table keeps)",
+        R"(5: the name "n\x09# x" holds what reads as a comment, "# x", which the table keeps)",
+        R"(6: the name "// skater_name" starts with "//", which the table keeps)",
+        R"(7: the name "= name" starts with "=", which the table keeps)",
+        R"(8: the name ":name" starts with ":", which the table keeps)"}},
+      {"several faults of one name in one warning",
+       "[Checksums]\r\n0x00000001  a ; b \r\n",
+       {"2: the entry 0x00000001 with the name \" a ; b \": its name starts with a blank or a tab, "
+        "which the table keeps; its name holds what reads as a comment, \"; b \", which the table "
+        "keeps; its name ends in a blank or a tab, which the table keeps"}},
       {"empty name",
        "[Checksums]\r\n0x00000001 \r\n0x00000002 b\r\n\r\n0x00000003 c\r\n",
        {"2: the entry 0x00000001 has no name, which ends the table: 2 lines after it are not "

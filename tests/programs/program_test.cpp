@@ -2,6 +2,7 @@
 // prints, its exit status and which files exist afterwards.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -296,10 +297,68 @@ TEST_F(program, converts_each_golden_file_to_its_table) {
   }
 }
 
+// A large input's table is written by a thread of its own while the rest is
+// converted, a small one's on the converting thread: either way every byte
+// arrives, in order. Each line's entry is made here from the table's layout.
+TEST_F(program, writes_a_table_whole_on_either_side_of_the_writer_threads_size) {
+  for (const int lines : {1000, 760000}) {  // about 20 KiB, and over 16 MiB
+    std::string input = "[Checksums]\r\n";
+    std::string expected;
+    for (int i = 0; i < lines; ++i) {
+      const auto value = static_cast<unsigned>(i) * 2654435761U;
+      const std::string name = "name_" + std::to_string(i);
+      char field[9];
+      std::snprintf(field, sizeof field, "%08x", value);
+      input += std::string("0x") + field + " " + name + "\r\n";
+      expected += i == 0 ? '\x01' : '\x00';
+      expected += '\x2B';
+      for (int k = 0; k < 4; ++k) {
+        expected += static_cast<char>((value >> (8 * k)) & 0xFFU);
+      }
+      expected += name;
+    }
+    expected += std::string(2, '\0');
+    write_file(path("lines.dbg"), input);
+    const run_result result = run({"lines.dbg"});
+    EXPECT_EQ(result.output, std::string(banner) + "Finished!\n") << lines;
+    EXPECT_TRUE(read_file(path("lines.dbg.qb")) == expected) << lines << " lines";
+  }
+}
+
+// What the warnings say reaches standard error a line each, between the
+// banner and "Finished!", the run succeeding as without them.
+TEST_F(program, tells_each_surprise_in_one_line) {
+  struct surprise {
+    std::string input;
+    std::string said;  // after "dbgparse: s.dbg"
+  };
+  const surprise cases[] = {
+      {"[Checksums]\r\n0x2a9d4b1c  player_board\r\n",
+       ":2: warning: the name \" player_board\" starts with a blank or a tab, which the table "
+       "keeps"},
+      {"[Checksums]\r\n0x00000010 sprite_0x10_frame\r\n0x00000011 a\r\n",
+       ":2: warning: the entry 0x00000010 with no name: a \"0x\" inside the name of the entry "
+       "before starts it; its value field \"10_frame\" has 2 digits; it has no name, which ends "
+       "the table: 1 line after it is not converted"},
+      {"\xEF\xBB\xBF[checksums]\r\n0x00000001 a\r\n",
+       ":1: warning: there is no \"[Checksums]\" line ending in CR LF, so the table is empty: the "
+       "header line starts with a UTF-8 byte order mark and reads \"[checksums]\", which differs "
+       "in case"},
+  };
+  for (const surprise& c : cases) {
+    write_file(path("s.dbg"), c.input);
+    const run_result result = run({"s.dbg"});
+    EXPECT_EQ(result.output, std::string(banner) + "dbgparse: s.dbg" + c.said + "\nFinished!\n");
+    EXPECT_EQ(result.exit_status, 0);
+  }
+}
+
 TEST_F(program, converts_an_empty_input_to_the_end_marker) {
   write_file(path("empty.dbg"), "");
   const run_result result = run({"empty.dbg"});
-  EXPECT_EQ(result.output, std::string(banner) + "Finished!\n");
+  EXPECT_EQ(result.output, std::string(banner) +
+                               "dbgparse: empty.dbg: warning: the input is empty, so the table has "
+                               "no entries\nFinished!\n");
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(read_file(path("empty.dbg.qb")), std::string(2, '\0'));
 }

@@ -77,6 +77,9 @@ class WarningKind(enum.IntEnum):
     """A line that looks like a checksum line made no entry."""
     LEFT_OUT = 10
     """listing(): an entry that no listing line can make."""
+    NAME_UNEXPECTED = 11
+    """A name that reads as something else: it starts with a blank or a tab,
+    with "=", ":" or "//", or holds a comment after a blank or a tab."""
 
 
 class Warning(NamedTuple):  # pylint: disable=redefined-builtin
