@@ -110,11 +110,10 @@ typedef int (*dbgparse_sink)(void* context, const unsigned char* bytes, size_t s
 DBGPARSE_API int dbgparse_convert(const unsigned char* dbg, size_t size, dbgparse_sink sink,
                                   void* context);
 
-/* The capacity to try first for the table of a DBG file of `size` bytes:
- * `size` and 4 KiB more, or SIZE_MAX where that does not fit a size_t.
- * (Since 2.1.) */
-#define DBGPARSE_TABLE_GUESS(size) \
-  ((size_t)(size) > (size_t)-1 - 4096 ? (size_t)-1 : (size_t)(size) + 4096)
+/* The capacity to try first for the table of a DBG file of `size` bytes (a
+ * size_t): `size` and 4 KiB more, or SIZE_MAX where that does not fit a
+ * size_t. (Since 2.1.) */
+#define DBGPARSE_TABLE_GUESS(size) ((size) > SIZE_MAX - 4096 ? SIZE_MAX : (size) + 4096)
 
 /* The same conversion into a buffer of `capacity` bytes, in one pass.
  *
