@@ -33,6 +33,16 @@ LD_LIBRARY_PATH=$(dirname "$shared")
 csharp() { mono "$test_program" "$@"; }
 csharp cases
 
+echo "--- doc/csharp.md's example and its dllmap, as they stand in the page"
+mkdir "$work/example"
+cp tests/data/checksum_line_inside_text.dbg "$work/example/names.dbg"
+python3 tests/support/doc_examples.py extract csharp "$work/example" >"$work/example-sources"
+config=$(python3 tests/support/doc_examples.py extract xml "$work/example")
+mcs -nologo -warnaserror+ -out:"$work/example/Program.exe" bindings/csharp/Dbgparse.cs \
+  $(cat "$work/example-sources")
+cp "$config" "$work/example/Program.exe.config"
+(cd "$work/example" && LD_LIBRARY_PATH=$(dirname "$shared") mono Program.exe >/dev/null)
+
 echo "--- tables and warnings against dbgparse's"
 mkdir "$work/hostile" "$work/damaged" "$work/dbgparse" "$work/csharp"
 python3 tests/support/generated_inputs.py hostile "$work/hostile" 25
