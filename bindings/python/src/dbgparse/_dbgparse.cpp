@@ -119,7 +119,8 @@ struct warning_collector {
         self->fault_reason = warning->message;
         return 0;
       }
-      const auto [found, added] = self->text_index.try_emplace(warning->message, self->texts.size());
+      const auto [found, added] =
+          self->text_index.try_emplace(warning->message, self->texts.size());
       if (added) {
         self->texts.emplace_back(warning->message);
       }
