@@ -33,6 +33,16 @@ LD_LIBRARY_PATH=$(dirname "$shared")
 csharp() { mono "$test_program" "$@"; }
 csharp cases
 
+echo "--- doc/csharp.md's example and its dllmap, as they stand in the page"
+mkdir "$work/example"
+cp tests/data/checksum_line_inside_text.dbg "$work/example/names.dbg"
+python3 tests/support/doc_examples.py extract csharp "$work/example" >"$work/example-sources"
+config=$(python3 tests/support/doc_examples.py extract xml "$work/example")
+mcs -nologo -warnaserror+ -out:"$work/example/Program.exe" bindings/csharp/Dbgparse.cs \
+  $(cat "$work/example-sources")
+cp "$config" "$work/example/Program.exe.config"
+(cd "$work/example" && LD_LIBRARY_PATH=$(dirname "$shared") mono Program.exe >/dev/null)
+
 echo "--- tables and warnings against dbgparse's"
 mkdir "$work/hostile" "$work/damaged" "$work/dbgparse" "$work/csharp"
 python3 tests/support/generated_inputs.py hostile "$work/hostile" 25
@@ -64,4 +74,27 @@ tables=(tests/data/*.qb fuzz/corpus_tables/* "$work"/dbgparse/*.qb "$work"/damag
 csharp check "${tables[@]}" | sort >"$work/csharp-says"
 diff "$work/qbdump-says" "$work/csharp-says"
 echo "${#tables[@]} tables, $(grep -c ': byte ' "$work/csharp-says") of them malformed: entries and faults as qbdump --check says"
+echo "--- listings against qbdump's"
+# And tables that leave out more entries than qbdump names (names holding CR).
+python3 - "$work/damaged" <<'PY'
+import sys
+for count in (3, 21, 40):
+    table = b"".join((b"\x01\x2b" if k == 0 else b"\x00\x2b") + k.to_bytes(4, "little") + b"\r"
+                     for k in range(count))
+    with open(f"{sys.argv[1]}/left_out_{count}.qb", "wb") as out:
+        out.write(table + b"\x00\x2b\x07\x00\x00\x00c\x00\x00")
+PY
+tables=(tests/data/*.qb fuzz/corpus_tables/* "$work"/dbgparse/*.qb "$work"/damaged/*.qb)
+mkdir "$work/qbdump-listings" "$work/csharp-listings"
+k=0
+for table in "${tables[@]}"; do
+  "$qbdump" "$table" "$work/qbdump-listings/$k.dbg" </dev/null 2>&1 >/dev/null |
+    grep -E '^qbdump: .*: (entry [0-9]+ at byte [0-9]+ left out: |[0-9]+ more entries left out, |byte [0-9]+: expected )' \
+      >>"$work/qbdump-told" || true
+  k=$((k + 1))
+done
+csharp list "$work/csharp-listings" "${tables[@]}" >"$work/csharp-told"
+diff "$work/qbdump-told" "$work/csharp-told"
+diff -r "$work/qbdump-listings" "$work/csharp-listings"
+echo "${#tables[@]} tables: listings, entries left out and faults as qbdump's ($(grep -c ' left out' "$work/csharp-told") lines on entries left out)"
 echo "csharp: all checks passed"

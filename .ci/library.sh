@@ -124,4 +124,12 @@ for table in tests/data/*.qb fuzz/corpus_tables/* "$work"/damaged/0[0-4]?.qb; do
   [ "$(listing "${python[@]}" list "$table")" = "$(check "$table")" ]
 done
 echo "${#tables[@]} tables, $faults of them malformed: every listing ends as qbdump --check says"
+echo "--- the pages' code examples: every block run by a check or marked no-run; C compiled"
+python3 tests/support/doc_examples.py check
+for example in $(python3 tests/support/doc_examples.py extract c "$work/examples"); do
+  cc "${strict[@]}" -c "$example" $(pkg-config --cflags dbgparse) -o "$work/example.o"
+done
+for example in $(python3 tests/support/doc_examples.py extract xml "$work/examples"); do
+  python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])' "$example"
+done
 echo "libdbgparse: all checks passed"

@@ -42,6 +42,14 @@ echo "--- doc/python.md's two lines: a fresh environment, pip install ./bindings
 "$work/venv/bin/pip" install --no-build-isolation ./bindings/python
 run_tests "$work/venv"
 
+echo "--- doc/python.md's example, run in a folder with a names.dbg"
+mkdir "$work/example"
+cp tests/data/checksum_line_inside_text.dbg "$work/example/names.dbg"
+for example in $("$python" tests/support/doc_examples.py extract python "$work/example"); do
+  (cd "$work/example" && "$work/venv/bin/python" -X dev -W error "$(basename "$example")" >/dev/null 2>"$work/example-stderr")
+  if [ -s "$work/example-stderr" ]; then cat "$work/example-stderr" >&2; exit 1; fi
+done
+
 echo "--- python3 -m build: a wheel and an sdist"
 # From a copy of the package beside a copy of lib/, as in a clone, so that
 # the build's copies stay out of the work tree.

@@ -18,6 +18,7 @@ installed emscripten || missing+=(emscripten)
 [ -x /usr/bin/chromium ] || missing+=(chromium)
 command -v node >/dev/null || missing+=(nodejs)
 command -v npm >/dev/null || missing+=(npm)
+command -v python3 >/dev/null || missing+=(python3)
 install_required "${missing[@]}"
 
 root=$PWD
@@ -43,6 +44,12 @@ mkdir "$work/fresh"
 cp web/test/cases.mjs web/test/node.test.mjs "$work/fresh"
 (cd "$work/fresh" && npm init -y >/dev/null && npm install --silent --no-audit --no-fund "$tarball" &&
   DBGPARSE_ROOT="$root" node --test)
+
+echo "--- web/README.md's example, where the package is installed"
+cp tests/data/checksum_line_inside_text.dbg "$work/fresh/names.dbg"
+for example in $(python3 tests/support/doc_examples.py extract js "$work/fresh/examples"); do
+  (cd "$work/fresh" && node "$example" >/dev/null)
+done
 
 echo "--- the page in Chromium"
 (cd web/test && npm ci --silent --no-audit --no-fund && node --test browser.test.mjs)

@@ -29,7 +29,7 @@ dbgparse::byte_sink bytes_to(dbgparse_sink sink, void* context) {
 dbgparse::warning_sink warnings_to(dbgparse_warning_sink sink, void* context) {
   return [sink, context](const dbgparse::warning& found) {
     const dbgparse_warning out{static_cast<int>(found.kind), found.line, found.offset,
-                               found.message.c_str()};
+                               found.message.c_str(), 0};
     return sink(context, &out) == 0;
   };
 }
@@ -175,15 +175,26 @@ int dbgparse_list(const unsigned char* table, size_t size, dbgparse_sink sink, v
         },
         [&](const dbgparse::qb::listing_warning& left_out) {
           if (warn != nullptr && warnings_taken) {
+            // `line` keeps the number as 2.0's callers read it.
             const dbgparse_warning out{DBGPARSE_WARNING_LEFT_OUT, left_out.number, left_out.offset,
-                                       left_out.reason.c_str()};
+                                       left_out.reason.c_str(), left_out.number};
             warnings_taken = warn(warn_context, &out) == 0;
           }
         });
     if (!outcome.written || !warnings_taken) {
       return DBGPARSE_ERROR_STOPPED;
     }
-    return outcome.fault ? DBGPARSE_ERROR_MALFORMED : DBGPARSE_OK;
+    if (!outcome.fault) {
+      return DBGPARSE_OK;
+    }
+    if (warn != nullptr) {
+      const dbgparse_warning out{DBGPARSE_WARNING_MALFORMED, 0, outcome.fault->offset,
+                                 outcome.fault->expected, 0};
+      if (warn(warn_context, &out) != 0) {
+        return DBGPARSE_ERROR_STOPPED;
+      }
+    }
+    return DBGPARSE_ERROR_MALFORMED;
   } catch (const std::bad_alloc&) {
     return DBGPARSE_ERROR_NO_MEMORY;
   }

@@ -24,8 +24,8 @@ enum class warning_kind {
   name_zero_byte = 7,
   name_end_blank = 8,
   not_converted = 9,
-  // 10 is the listing's
-  name_unexpected = 11,
+  // 10 and 11 are the listing's
+  name_unexpected = 12,
 };
 
 struct warning {

@@ -16,10 +16,41 @@ export interface Entry {
   offset: number;
 }
 
+/** What a warning is about, as DBGPARSE_WARNING_* in dbgparse.h. */
+export const WarningKind: {
+  /** A non-empty input without a "[Checksums]" CR LF line: the table is empty. */
+  readonly NO_SECTION: 1;
+  /** The 8 positions after "0x" are not 8 hexadecimal digits and a blank or a tab. */
+  readonly VALUE_FIELD: 2;
+  /** A "0x" after the start of its line made an entry of its own. */
+  readonly INNER_LINE: 3;
+  /** An entry without a name ended the table. */
+  readonly EMPTY_NAME: 4;
+  /** The input ends inside a checksum line: its entry has no name. */
+  readonly NO_LINE_END: 5;
+  /** A name longer than 255 bytes was cut to 255. */
+  readonly NAME_CUT: 6;
+  /** A zero byte in a name: the rest became zero bytes. */
+  readonly NAME_ZERO_BYTE: 7;
+  /** A name ending in blanks or tabs, kept in the table. */
+  readonly NAME_END_BLANK: 8;
+  /** A line that looks like a checksum line made no entry. */
+  readonly NOT_CONVERTED: 9;
+  /** listing(): an entry no listing line can make (see LeftOut). */
+  readonly LEFT_OUT: 10;
+  /** listing(): where a table breaks (thrown as MalformedTableError). */
+  readonly MALFORMED: 11;
+  /** A name that reads as something else: a leading blank or tab, "=", ":"
+   * or "//" first, or a comment after a blank or a tab. */
+  readonly NAME_UNEXPECTED: 12;
+};
+/** One of WarningKind's values. */
+export type WarningKind = (typeof WarningKind)[keyof typeof WarningKind];
+
 /** One warning about a DBG file: the conversion did what it always does, but the input looks as if its author meant something else. */
 export interface Warning {
-  /** What it is about: 1 (no section) to 9 (a line not converted), as DBGPARSE_WARNING_* in dbgparse.h. */
-  kind: number;
+  /** What it is about: WarningKind.NO_SECTION to WarningKind.NOT_CONVERTED. */
+  kind: WarningKind;
   /** 1-based; 0 when it is about the input as a whole. */
   line: number;
   /** Of the byte it is about, in the input. */
@@ -48,5 +79,3 @@ export function listing(table: Uint8Array | ArrayBuffer): Uint8Array & { readonl
 export function diagnose(dbg: Uint8Array | ArrayBuffer): Warning[];
 /** The library's version, "MAJOR.MINOR.PATCH". */
 export const version: string;
-/** The bytes the module's heap holds between calls: the same after any call as before it. */
-export function heapInUse(): number;

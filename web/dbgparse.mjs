@@ -1,6 +1,6 @@
 // dbgparse for Node and browsers: `import { convert } from "dbgparse"`.
 // The module, dbgparse.wasm beside this file, is read once at import.
-import { instantiate, MalformedTableError } from "./core.mjs";
+import { instantiate, MalformedTableError, WarningKind } from "./core.mjs";
 
 const wasmUrl = new URL("./dbgparse.wasm", import.meta.url);
 
@@ -16,5 +16,5 @@ async function wasmBytes() {
 
 const api = await instantiate(await wasmBytes());
 
-export { MalformedTableError };
-export const { convert, entries, listing, diagnose, version, heapInUse } = api;
+export { MalformedTableError, WarningKind };
+export const { convert, entries, listing, diagnose, version } = api;

@@ -63,9 +63,10 @@ int hand_over(int status, gathered& out, unsigned char** bytes, size_t* size) {
   return status;
 }
 
-// Warnings as records of four 32-bit words (kind, line, offset, message
-// length) and the message's bytes; only the first `limit` are kept, all are
-// counted.
+// Warnings as records of five 32-bit words (kind, line, offset, entry,
+// message length) and the message's bytes; only the first `limit` are kept,
+// all are counted. dbgparse_list's DBGPARSE_WARNING_MALFORMED, the fault, is
+// always kept and not counted: the count is of the entries left out.
 struct warnings {
   gathered records;
   size_t limit = 0;
@@ -74,12 +75,12 @@ struct warnings {
 
 int gather_warning(void* context, const dbgparse_warning* warning) {
   auto& out = *static_cast<warnings*>(context);
-  if (out.count++ >= out.limit) {
+  if (warning->kind != DBGPARSE_WARNING_MALFORMED && out.count++ >= out.limit) {
     return 0;
   }
   const size_t length = std::strlen(warning->message);
-  const unsigned words[4] = {static_cast<unsigned>(warning->kind), warning->line, warning->offset,
-                             length};
+  const unsigned words[5] = {static_cast<unsigned>(warning->kind), warning->line, warning->offset,
+                             warning->entry, length};
   return append(out.records, words, sizeof words) && append(out.records, warning->message, length)
              ? 0
              : 1;
@@ -103,12 +104,11 @@ int hand_over_with_warnings(int status, gathered& out, unsigned char** bytes, si
 
 extern "C" {
 
-// The table of dbg[0 .. size), in *table[0 .. *table_size): written in one
-// pass into a buffer of a guessed size, which a table of checksum lines does
-// not outgrow, or once more into one of the size the first pass gave.
+// The table of dbg[0 .. size), in *table[0 .. *table_size): sized as
+// dbgparse.h says, DBGPARSE_TABLE_GUESS first, then the table's own size.
 EMSCRIPTEN_KEEPALIVE int web_convert(const unsigned char* dbg, size_t size, unsigned char** table,
                                      size_t* table_size) {
-  size_t capacity = size > SIZE_MAX - 4096 ? size : size + 4096;
+  size_t capacity = DBGPARSE_TABLE_GUESS(size);
   for (;;) {
     auto* bytes = static_cast<unsigned char*>(std::malloc(capacity));
     if (bytes == nullptr) {
@@ -145,9 +145,9 @@ EMSCRIPTEN_KEEPALIVE int web_convert_and_diagnose(const unsigned char* dbg, size
                                                   size_t limit, unsigned char** table,
                                                   size_t* table_size, unsigned char** records,
                                                   size_t* records_size, size_t* count) {
-  // Room for the table as web_convert guesses it; grown by doubling past it.
+  // Room for the table as dbgparse.h guesses it; grown by doubling past it.
   gathered bytes;
-  bytes.capacity = size > SIZE_MAX - 4096 ? size : size + 4096;
+  bytes.capacity = DBGPARSE_TABLE_GUESS(size);
   bytes.bytes = static_cast<unsigned char*>(std::malloc(bytes.capacity));
   if (bytes.bytes == nullptr) {
     return DBGPARSE_ERROR_NO_MEMORY;
@@ -162,8 +162,8 @@ EMSCRIPTEN_KEEPALIVE int web_convert_and_diagnose(const unsigned char* dbg, size
 
 // qbdump's listing of table[0 .. size); for a table that breaks, the
 // listing of the entries before the fault with DBGPARSE_ERROR_MALFORMED. The
-// entries it leaves out as warning records (the first `limit`), and their
-// count in *count.
+// entries it leaves out as warning records (the first `limit`), then the
+// fault's, and their count (the fault's not counted) in *count.
 EMSCRIPTEN_KEEPALIVE int web_list(const unsigned char* table, size_t size, size_t limit,
                                   unsigned char** listing, size_t* listing_size,
                                   unsigned char** left_out, size_t* left_out_size, size_t* count) {

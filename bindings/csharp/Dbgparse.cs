@@ -8,11 +8,14 @@
 //
 //   byte[] table = Dbgparse.Convert(File.ReadAllBytes("names.dbg"));
 //   foreach (DbgparseEntry entry in Dbgparse.Entries(table)) { ... }
+//   DbgparseListing listing = Dbgparse.Listing(table);  // .Text, .LeftOut
 //
 // Every call is complete before it returns and keeps nothing: any number
 // may run at once on any threads.
 using System;
 using System.Collections.Generic;
+using System.IO;
+using System.Runtime.ExceptionServices;
 using System.Runtime.InteropServices;
 
 namespace DbgparseLibrary
@@ -51,7 +54,8 @@ namespace DbgparseLibrary
         NameEndBlank = 8,
         NotConverted = 9,
         LeftOut = 10,
-        NameUnexpected = 11,
+        Malformed = 11,
+        NameUnexpected = 12,
     }
 
     /// <summary>One warning about a DBG file: the conversion did what it
@@ -73,6 +77,44 @@ namespace DbgparseLibrary
             Line = line;
             Offset = offset;
             Message = message;
+        }
+    }
+
+    /// <summary>An entry of a table that no listing line can make, which
+    /// the listing leaves out: as <c>qbdump</c> tells it, "entry N at byte
+    /// OFFSET left out: MESSAGE".</summary>
+    public sealed class DbgparseLeftOut
+    {
+        /// <summary>The entry's number in the table, from 1.</summary>
+        public long Entry { get; }
+        /// <summary>The offset of its marker in the table.</summary>
+        public long Offset { get; }
+        /// <summary>Why no line can make it.</summary>
+        public string Message { get; }
+
+        public DbgparseLeftOut(long entry, long offset, string message)
+        {
+            Entry = entry;
+            Offset = offset;
+            Message = message;
+        }
+    }
+
+    /// <summary>A table listed as DBG text, as <c>qbdump TABLE</c> writes
+    /// it, and the entries the listing leaves out.</summary>
+    public sealed class DbgparseListing
+    {
+        /// <summary>The DBG text: converted, it gives the table again when
+        /// no entry is left out.</summary>
+        public byte[] Text { get; }
+        /// <summary>The entries left out, in table order; empty when none
+        /// is.</summary>
+        public IReadOnlyList<DbgparseLeftOut> LeftOut { get; }
+
+        public DbgparseListing(byte[] text, IReadOnlyList<DbgparseLeftOut> leftOut)
+        {
+            Text = text;
+            LeftOut = leftOut;
         }
     }
 
@@ -112,6 +154,8 @@ namespace DbgparseLibrary
         private const int ErrorNoMemory = -2;
         private const int ErrorTooSmall = -4;
         private const int ErrorMalformed = -5;
+        private const int WarningLeftOut = 10;
+        private const int WarningMalformed = 11;
 
         [StructLayout(LayoutKind.Sequential)]
         private struct NativeEntry
@@ -135,6 +179,9 @@ namespace DbgparseLibrary
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
         private delegate int WarningSink(IntPtr context, IntPtr warning);
 
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        private delegate int ByteSink(IntPtr context, IntPtr bytes, UIntPtr size);
+
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         private static extern IntPtr dbgparse_version();
 
@@ -155,6 +202,10 @@ namespace DbgparseLibrary
         private static extern int dbgparse_diagnose([In] byte[] dbg, UIntPtr size,
                                                     WarningSink sink, IntPtr context);
 
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        private static extern int dbgparse_list([In] byte[] table, UIntPtr size, ByteSink sink,
+                                                IntPtr context, WarningSink warn, IntPtr warnContext);
+
         /// <summary>The loaded library's version, "MAJOR.MINOR.PATCH".</summary>
         public static string Version
         {
@@ -170,15 +221,19 @@ namespace DbgparseLibrary
             {
                 throw new ArgumentNullException(nameof(dbg));
             }
-            // A table is mostly shorter than its DBG file: one pass into a
-            // buffer of that size, a second only when it is not.
-            byte[] table = new byte[dbg.Length + 2];
+            // Sized as dbgparse.h says (DBGPARSE_TABLE_GUESS): the input's
+            // size and 4 KiB first, the table's own size when it is longer.
+            byte[] table = new byte[Math.Min((long)dbg.Length + 4096, int.MaxValue)];
             UIntPtr length;
             int status = dbgparse_convert_to(dbg, (UIntPtr)dbg.Length, table,
                                              (UIntPtr)table.Length, out length);
             if (status == ErrorTooSmall)
             {
-                table = new byte[checked((int)length.ToUInt64())];
+                if (length.ToUInt64() > int.MaxValue)
+                {
+                    throw new OutOfMemoryException("dbgparse: the table is longer than an array can be");
+                }
+                table = new byte[(int)length.ToUInt64()];
                 status = dbgparse_convert_to(dbg, (UIntPtr)dbg.Length, table,
                                              (UIntPtr)table.Length, out length);
             }
@@ -241,7 +296,7 @@ namespace DbgparseLibrary
                 throw new ArgumentNullException(nameof(dbg));
             }
             var warnings = new List<DbgparseWarning>();
-            Exception failure = null;
+            ExceptionDispatchInfo failure = null;
             // No exception may cross the library: one is kept and the call
             // stopped, then it is thrown here.
             WarningSink sink = (context, pointer) =>
@@ -257,18 +312,87 @@ namespace DbgparseLibrary
                 }
                 catch (Exception caught)
                 {
-                    failure = caught;
+                    failure = ExceptionDispatchInfo.Capture(caught);
                     return 1;
                 }
             };
             int status = dbgparse_diagnose(dbg, (UIntPtr)dbg.Length, sink, IntPtr.Zero);
             GC.KeepAlive(sink);
-            if (failure != null)
-            {
-                throw failure;
-            }
+            // Thrown again with the stack it was caught with.
+            failure?.Throw();
             Check(status);
             return warnings;
+        }
+
+        /// <summary>The table listed as DBG text, as <c>qbdump TABLE</c>
+        /// writes it, with the entries the listing leaves out. Throws
+        /// MalformedTableException for a table that breaks, where
+        /// <c>qbdump --check</c> says it does.</summary>
+        public static DbgparseListing Listing(byte[] table)
+        {
+            if (table == null)
+            {
+                throw new ArgumentNullException(nameof(table));
+            }
+            var text = new MemoryStream();
+            var leftOut = new List<DbgparseLeftOut>();
+            MalformedTableException fault = null;
+            ExceptionDispatchInfo failure = null;
+            ByteSink sink = (context, bytes, size) =>
+            {
+                try
+                {
+                    var piece = new byte[checked((int)size.ToUInt64())];
+                    Marshal.Copy(bytes, piece, 0, piece.Length);
+                    text.Write(piece, 0, piece.Length);
+                    return 0;
+                }
+                catch (Exception caught)
+                {
+                    failure = ExceptionDispatchInfo.Capture(caught);
+                    return 1;
+                }
+            };
+            WarningSink warn = (context, pointer) =>
+            {
+                try
+                {
+                    var warning = (NativeWarning)Marshal.PtrToStructure(pointer, typeof(NativeWarning));
+                    string message = Marshal.PtrToStringAnsi(warning.Message);
+                    long offset = (long)warning.Offset.ToUInt64();
+                    // `line` holds a left-out entry's number in every 2.x.
+                    if (warning.Kind == WarningLeftOut)
+                    {
+                        leftOut.Add(new DbgparseLeftOut((long)warning.Line.ToUInt64(), offset, message));
+                    }
+                    else if (warning.Kind == WarningMalformed)
+                    {
+                        fault = new MalformedTableException(offset, message);
+                    }
+                    return 0;
+                }
+                catch (Exception caught)
+                {
+                    failure = ExceptionDispatchInfo.Capture(caught);
+                    return 1;
+                }
+            };
+            int status = dbgparse_list(table, (UIntPtr)table.Length, sink, IntPtr.Zero, warn, IntPtr.Zero);
+            GC.KeepAlive(sink);
+            GC.KeepAlive(warn);
+            failure?.Throw();
+            if (status == ErrorMalformed)
+            {
+                if (fault == null)
+                {
+                    // A 2.0 library does not tell the fault: the reader does.
+                    Entries(table);
+                    Check(status);
+                }
+                throw fault;
+            }
+            Check(status);
+            return new DbgparseListing(text.ToArray(), leftOut);
         }
 
         private static void Check(int status)

@@ -33,8 +33,6 @@
 #ifndef DBGPARSE_H
 #define DBGPARSE_H
 
-/* A C header, C++ compatible: C's headers and typedefs are its own.
- * NOLINTBEGIN(modernize-deprecated-headers,modernize-use-using) */
 #include <stddef.h>
 #include <stdint.h>
 
@@ -112,6 +110,11 @@ typedef int (*dbgparse_sink)(void* context, const unsigned char* bytes, size_t s
 DBGPARSE_API int dbgparse_convert(const unsigned char* dbg, size_t size, dbgparse_sink sink,
                                   void* context);
 
+/* The capacity to try first for the table of a DBG file of `size` bytes (a
+ * size_t): `size` and 4 KiB more, or SIZE_MAX where that does not fit a
+ * size_t. (Since 2.1.) */
+#define DBGPARSE_TABLE_GUESS(size) ((size) > SIZE_MAX - 4096 ? SIZE_MAX : (size) + 4096)
+
 /* The same conversion into a buffer of `capacity` bytes, in one pass.
  *
  * *table_size (when `table_size` is not NULL) gets the table's length, at
@@ -123,7 +126,15 @@ DBGPARSE_API int dbgparse_convert(const unsigned char* dbg, size_t size, dbgpars
  * second call with that capacity writes it. `table` may be NULL only when
  * `capacity` is 0. DBGPARSE_ERROR_NO_MEMORY is also the answer for a table
  * longer than SIZE_MAX bytes, which a build whose size_t has 32 bits
- * (WebAssembly, 32-bit Windows) cannot count: never a wrapped length. */
+ * (WebAssembly, 32-bit Windows) cannot count: never a wrapped length.
+ *
+ * How to size `table`, as every binding of the library does it: allocate
+ * DBGPARSE_TABLE_GUESS(size) bytes and call once; on
+ * DBGPARSE_ERROR_TOO_SMALL allocate *table_size bytes and call again with
+ * that capacity. A file of checksum lines makes a table shorter than itself,
+ * so the first call is the only one for it; a table longer than the guess
+ * (names holding "0x" make entries of their own, each with the rest of the
+ * name) costs the second conversion. */
 DBGPARSE_API int dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* table,
                                      size_t capacity, size_t* table_size);
 
@@ -179,34 +190,44 @@ DBGPARSE_API int dbgparse_next_entry(const unsigned char* table, size_t size, si
 /* What a warning is about: the conversion did what it always does, but the
  * input looks as if its author meant something else. */
 enum {
-  DBGPARSE_WARNING_NO_SECTION = 1,     /* a non-empty input without a "[Checksums]" CR LF line:
-                                          the table is empty (the near miss named, if any) */
-  DBGPARSE_WARNING_VALUE_FIELD = 2,    /* the 8 positions after "0x" are not 8 hexadecimal
-                                          digits followed by a blank or a tab */
-  DBGPARSE_WARNING_INNER_LINE = 3,     /* a "0x" after the start of its line (in a name or a
-                                          comment) made an entry of its own */
-  DBGPARSE_WARNING_EMPTY_NAME = 4,     /* an entry without a name ended the table */
-  DBGPARSE_WARNING_NO_LINE_END = 5,    /* the input ends inside a checksum line: its entry has
-                                          no name */
-  DBGPARSE_WARNING_NAME_CUT = 6,       /* a name longer than 255 bytes was cut to 255 */
-  DBGPARSE_WARNING_NAME_ZERO_BYTE = 7, /* a zero byte in a name: the rest became zero bytes */
-  DBGPARSE_WARNING_NAME_END_BLANK = 8, /* a name ending in blanks or tabs, kept in the table */
-  DBGPARSE_WARNING_NOT_CONVERTED = 9,  /* a line that looks like a checksum line made no entry */
-  DBGPARSE_WARNING_LEFT_OUT = 10,      /* dbgparse_list: an entry no listing line can make */
-  DBGPARSE_WARNING_NAME_UNEXPECTED = 11 /* (2.1) a name kept as written that reads as something
-                                           else: it starts with a blank or a tab, with "=", ":"
-                                           or "//", or holds a comment (";", "#" or "//" after a
-                                           blank or a tab) */
+  DBGPARSE_WARNING_NO_SECTION = 1,      /* a non-empty input without a "[Checksums]" CR LF line:
+                                           the table is empty (the near miss named, if any) */
+  DBGPARSE_WARNING_VALUE_FIELD = 2,     /* the 8 positions after "0x" are not 8 hexadecimal
+                                           digits followed by a blank or a tab */
+  DBGPARSE_WARNING_INNER_LINE = 3,      /* a "0x" after the start of its line (in a name or a
+                                           comment) made an entry of its own */
+  DBGPARSE_WARNING_EMPTY_NAME = 4,      /* an entry without a name ended the table */
+  DBGPARSE_WARNING_NO_LINE_END = 5,     /* the input ends inside a checksum line: its entry has
+                                           no name */
+  DBGPARSE_WARNING_NAME_CUT = 6,        /* a name longer than 255 bytes was cut to 255 */
+  DBGPARSE_WARNING_NAME_ZERO_BYTE = 7,  /* a zero byte in a name: the rest became zero bytes */
+  DBGPARSE_WARNING_NAME_END_BLANK = 8,  /* a name ending in blanks or tabs, kept in the table */
+  DBGPARSE_WARNING_NOT_CONVERTED = 9,   /* a line that looks like a checksum line made no entry */
+  DBGPARSE_WARNING_LEFT_OUT = 10,       /* dbgparse_list: an entry no listing line can make */
+  DBGPARSE_WARNING_MALFORMED = 11,      /* dbgparse_list: where the table breaks, and what was
+                                           expected there (since 2.1) */
+  DBGPARSE_WARNING_NAME_UNEXPECTED = 12 /* a name kept as written that reads as something else:
+                                           it starts with a blank or a tab, with "=", ":" or
+                                           "//", or holds a comment (";", "#" or "//" after a
+                                           blank or a tab) (since 2.1) */
 };
 
-/* One warning. */
+/* One warning, handed to a sink by pointer; the library only writes it.
+ *
+ * `kind`, `line`, `offset` and `message` keep their layout and meaning for
+ * every 2.x; later fields are added at the end only, so a program built
+ * against an older header reads the fields it knows. A sink should pass
+ * over kinds it does not know: later versions may add some. */
 typedef struct dbgparse_warning {
   int kind;            /* a DBGPARSE_WARNING_* value */
   size_t line;         /* 1-based, counting CR LF, a lone CR and a lone LF as one line end
-                          each; 0 when it is about the input as a whole */
+                          each; 0 when it is about the input as a whole or about a table.
+                          For DBGPARSE_WARNING_LEFT_OUT the entry's number, as in 2.0 */
   size_t offset;       /* of the byte the warning is about, in the input */
   const char* message; /* one English sentence in printable ASCII, naming no file: what the
                           conversion did there; valid only during the sink's call */
+  size_t entry;        /* the number from 1 of the table's entry it is about (LEFT_OUT);
+                          0 for any other (since 2.1) */
 } dbgparse_warning;
 
 /* Receives one warning; returns 0 to go on, anything else to stop. */
@@ -248,14 +269,17 @@ DBGPARSE_API int dbgparse_convert_and_diagnose(const unsigned char* dbg, size_t 
  * back to it, as `qbdump TABLE` does: "[Checksums]" CR LF, then a line
  * "0x%08x NAME" CR LF per entry (a name's zero padding kept as zero bytes),
  * handed to `sink`. An entry that no line can make is left out and handed to
- * `warn` (when not NULL) as a DBGPARSE_WARNING_LEFT_OUT whose `line` is the
- * entry's number from 1, `offset` its marker's offset and `message` the
- * reason; whenever none is, converting the listing gives the table byte for
- * byte.
+ * `warn` (when not NULL) as a DBGPARSE_WARNING_LEFT_OUT whose `entry` (and
+ * `line`) is the entry's number from 1, `offset` its marker's offset and
+ * `message` the reason; whenever none is, converting the listing gives the
+ * table byte for byte.
  *
  * Returns DBGPARSE_OK once the whole listing was handed over;
  * DBGPARSE_ERROR_MALFORMED when the table breaks: the entries before the
- * fault are listed, and dbgparse_next_entry() tells where and why;
+ * fault are listed, and `warn` (when not NULL) gets, last, one
+ * DBGPARSE_WARNING_MALFORMED whose `offset` is where the table breaks and
+ * `message` what was expected there: the offset and text that
+ * dbgparse_next_entry() and `qbdump --check` give (since 2.1);
  * DBGPARSE_ERROR_STOPPED when a sink returned non-zero;
  * DBGPARSE_ERROR_NO_MEMORY; DBGPARSE_ERROR_ARGUMENT when `sink` is NULL, or
  * `table` is NULL with a size other than 0. Time is linear in the table's
@@ -266,6 +290,5 @@ DBGPARSE_API int dbgparse_list(const unsigned char* table, size_t size, dbgparse
 #ifdef __cplusplus
 }
 #endif
-/* NOLINTEND(modernize-deprecated-headers,modernize-use-using) */
 
 #endif /* DBGPARSE_H */

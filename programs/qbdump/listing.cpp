@@ -12,6 +12,10 @@
 namespace dbgparse::qbdump {
 namespace {
 
+// Entries left out that are named one by one; the page and the Python
+// package stop at as many.
+constexpr std::size_t left_out_told = 20;
+
 // The table's fault, if it has one, found without listing anything.
 std::optional<qb::fault> first_fault(std::span<const unsigned char> bytes) {
   qb::table_reader reader(bytes);
@@ -24,9 +28,20 @@ std::optional<qb::fault> first_fault(std::span<const unsigned char> bytes) {
 
 int list(const std::string& table, std::span<const unsigned char> bytes,
          const std::optional<std::string>& listing_path, bool force) {
-  const qb::warning_sink warn = [&table](const qb::listing_warning& w) {
-    say_error(shown_name(table) + ": entry " + std::to_string(w.number) + " at byte " +
-              std::to_string(w.offset) + " left out: " + w.reason);
+  // The first few entries left out are told one by one, the rest counted
+  // (a table may leave out millions): see tell_left_out below.
+  std::size_t left_out = 0;
+  const qb::warning_sink warn = [&table, &left_out](const qb::listing_warning& w) {
+    if (++left_out <= left_out_told) {
+      say_error(shown_name(table) + ": entry " + std::to_string(w.number) + " at byte " +
+                std::to_string(w.offset) + " left out: " + w.reason);
+    }
+  };
+  const auto tell_left_out = [&table, &left_out] {
+    if (left_out > left_out_told) {
+      say_error(shown_name(table) + ": " + std::to_string(left_out - left_out_told) +
+                " more entries left out, " + std::to_string(left_out) + " in all");
+    }
   };
   if (!listing_path) {
     const qb::listing_outcome outcome = qb::write_listing(
@@ -35,6 +50,7 @@ int list(const std::string& table, std::span<const unsigned char> bytes,
           return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size();
         },
         warn);
+    tell_left_out();
     if (!outcome.written || std::fflush(stdout) != 0) {
       say_error("standard output: cannot write it" + because());
       return exit_trouble;
@@ -71,6 +87,7 @@ int list(const std::string& table, std::span<const unsigned char> bytes,
   }
   const qb::listing_outcome outcome = qb::write_listing(
       bytes, [&output](std::span<const unsigned char> piece) { return output.write(piece); }, warn);
+  tell_left_out();
   if (!outcome.written) {
     say_error(*listing_path + ": cannot write it" + because());
     return exit_trouble;  // not committed: the file is left as it was

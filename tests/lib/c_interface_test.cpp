@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <set>
+#include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 
 #include "dbgparse.h"
 #include "golden_files.h"
+#include "qb_listing.h"
 #include "qb_reader.h"
 
 namespace {
@@ -259,7 +261,9 @@ std::string walk_reader(const bytes& table) {
                                       std::to_string(reader.fault()->offset));
 }
 
-TEST(c_interface, next_entry_reads_as_the_reader_does) {
+// Good, cut and damaged tables: the golden ones, a few broken by hand, and
+// every cut and damaged byte of one with padding.
+std::vector<bytes> tables_to_read() {
   using namespace std::string_view_literals;
   std::vector<bytes> tables;
   for (const std::string& name : test_support::golden_names()) {
@@ -292,9 +296,86 @@ TEST(c_interface, next_entry_reads_as_the_reader_does) {
       tables.push_back(damaged);
     }
   }
-  for (const bytes& table : tables) {
+  return tables;
+}
+
+TEST(c_interface, next_entry_reads_as_the_reader_does) {
+  for (const bytes& table : tables_to_read()) {
     EXPECT_EQ(walk_c(table), walk_reader(table));
   }
+}
+
+// What dbgparse_list hands its warning sink, one line per warning.
+int describe_warning(void* context, const dbgparse_warning* warning) {
+  auto& out = *static_cast<std::string*>(context);
+  out += std::to_string(warning->kind) + " line " + std::to_string(warning->line) + " entry " +
+         std::to_string(warning->entry) + " at " + std::to_string(warning->offset) + ": " +
+         warning->message + "\n";
+  return 0;
+}
+
+// The same as the C++ listing and reader tell it: each entry left out, then
+// the table's fault.
+std::string listing_warnings(const bytes& table) {
+  std::string out;
+  const dbgparse::qb::listing_outcome outcome = dbgparse::qb::write_listing(
+      table, [](std::span<const unsigned char>) { return true; },
+      [&out](const dbgparse::qb::listing_warning& w) {
+        out += std::to_string(DBGPARSE_WARNING_LEFT_OUT) + " line " + std::to_string(w.number) +
+               " entry " + std::to_string(w.number) + " at " + std::to_string(w.offset) + ": " +
+               w.reason + "\n";
+      });
+  dbgparse::qb::table_reader reader(table);
+  while (reader.next()) {
+  }
+  if (const auto fault = reader.fault()) {
+    EXPECT_TRUE(outcome.fault.has_value());
+    out += std::to_string(DBGPARSE_WARNING_MALFORMED) + " line 0 entry 0 at " +
+           std::to_string(fault->offset) + ": " + fault->expected + "\n";
+  }
+  return out;
+}
+
+TEST(c_interface, list_warns_of_entries_left_out_and_of_the_fault) {
+  using namespace std::string_view_literals;
+  std::vector<bytes> tables = tables_to_read();
+  // Names holding CR and LF, which no line can make, before a fault and
+  // before the end.
+  for (const std::string_view table : {
+           "\x01\x2B\x01\x00\x00\x00"
+           "a\rb\x00\x2B\x02\x00\x00\x00"
+           "c\nd\x00\x00"sv,
+           "\x01\x2B\x01\x00\x00\x00"
+           "a\rb\x00\x2B\x02\x00\x00\x00"
+           "c\x00\x2C"sv,
+       }) {
+    tables.emplace_back(table.begin(), table.end());
+  }
+  for (const bytes& table : tables) {
+    std::string said;
+    collected listing;
+    const int status =
+        dbgparse_list(table.data(), table.size(), collect, &listing, describe_warning, &said);
+    const std::string expected = listing_warnings(table);
+    EXPECT_EQ(said, expected);
+    EXPECT_EQ(status, expected.find(std::to_string(DBGPARSE_WARNING_MALFORMED) + " line") ==
+                              std::string::npos
+                          ? DBGPARSE_OK
+                          : DBGPARSE_ERROR_MALFORMED);
+  }
+}
+
+TEST(c_interface, a_warning_sink_stops_the_listing_at_the_fault) {
+  using namespace std::string_view_literals;
+  const std::string_view text = "\x01\x2B\x01\x00\x00\x00a\x00\x2C"sv;
+  const bytes table(text.begin(), text.end());
+  collected listing;
+  const auto stop = [](void*, const dbgparse_warning*) { return 1; };
+  EXPECT_EQ(dbgparse_list(table.data(), table.size(), collect, &listing, stop, nullptr),
+            DBGPARSE_ERROR_STOPPED);
+  // Without a warning sink the fault is the status alone.
+  EXPECT_EQ(dbgparse_list(table.data(), table.size(), collect, &listing, nullptr, nullptr),
+            DBGPARSE_ERROR_MALFORMED);
 }
 
 TEST(c_interface, next_entry_at_offsets_that_are_no_marker) {

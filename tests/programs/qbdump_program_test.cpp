@@ -3,10 +3,12 @@
 // written to a file, and the round trip through both programs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <set>
 #include <span>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -397,6 +399,48 @@ TEST_F(qbdump, warns_about_an_entry_it_cannot_list_and_lists_the_rest) {
   EXPECT_EQ(result.output,
             "qbdump: t.qb: entry 1 at byte 0 left out: its name holds a CR or LF byte, which would "
             "end its line\n[Checksums]\r\n0x00000002 c\r\n");
+}
+
+TEST_F(qbdump, names_twenty_entries_left_out_and_counts_the_rest) {
+  struct cap_case {
+    int left_out;
+    std::string last_line;  // of standard error
+  };
+  const cap_case cases[] = {
+      {1, "entry 1 at byte 0 left out"},
+      {20, "entry 20 at byte 133 left out"},
+      {21, "1 more entries left out, 21 in all"},
+      {25, "5 more entries left out, 25 in all"},
+  };
+  for (const cap_case& c : cases) {
+    // Each left-out entry is 7 bytes: marker, value and the name "\r".
+    std::string made;
+    for (int k = 0; k < c.left_out; ++k) {
+      made += std::string(k == 0 ? "\x01\x2B" : std::string("\x00\x2B", 2)) +
+              value_bytes(static_cast<std::uint32_t>(k)) + "\r";
+    }
+    made += std::string("\x00\x2B", 2) + value_bytes(7) + "c" + std::string(2, '\0');
+    write_file(path("t.qb"), made);
+    for (const bool to_file : {false, true}) {
+      std::vector<std::string> arguments = {"t.qb"};
+      if (to_file) {
+        arguments.emplace_back("t.lst");
+      }
+      const run_result result = qb(arguments);
+      EXPECT_EQ(result.exit_status, 0) << c.left_out;
+      std::vector<std::string> told;
+      std::istringstream lines(result.output);
+      for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("qbdump: t.qb: ")) {
+          told.push_back(line);
+        }
+      }
+      ASSERT_EQ(told.size(), static_cast<std::size_t>(std::min(c.left_out, 21))) << c.left_out;
+      EXPECT_EQ(told.back().substr(0, 14 + c.last_line.size()), "qbdump: t.qb: " + c.last_line)
+          << c.left_out;
+      fs::remove(path("t.lst"));
+    }
+  }
 }
 
 }  // namespace

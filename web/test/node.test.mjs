@@ -1,11 +1,23 @@
 // The npm package, installed, against the native programs: node --test in a
 // folder where `npm install dbgparse-2.1.0.tgz` was run (see .ci/web.sh).
 import assert from "node:assert/strict";
-import { readFileSync } from "node:fs";
+import { spawnSync } from "node:child_process";
+import { mkdtempSync, readFileSync, writeFileSync } from "node:fs";
 import { createRequire } from "node:module";
+import { tmpdir } from "node:os";
+import { dirname, join } from "node:path";
 import { test } from "node:test";
+import { pathToFileURL } from "node:url";
 import * as dbgparse from "dbgparse";
-import { cases, expectations, warningLine } from "./cases.mjs";
+import { cases, expectations, root, warningLine } from "./cases.mjs";
+
+// The installed package's own files: core.mjs and dbgparse.wasm, for an
+// instance of the module of its own whose heap the tests may measure.
+const packageDir = dirname(createRequire(import.meta.url).resolve("dbgparse/package.json"));
+async function ownInstance() {
+  const core = await import(pathToFileURL(join(packageDir, "core.mjs")).href);
+  return core.instantiate(readFileSync(join(packageDir, "dbgparse.wasm")));
+}
 
 const all = cases();
 const { expected } = await expectations(all);
@@ -96,27 +108,28 @@ test("any view of the bytes is taken, and nothing else", () => {
   assert.deepEqual(dbgparse.convert(new Uint8Array()), Uint8Array.of(0, 0));
 });
 
-test("no memory is kept from one call to the next", () => {
+test("no memory is kept from one call to the next", async () => {
+  const api = await ownInstance();
   const run = () => {
     for (const c of all) {
       if (c.table) {
         try {
-          dbgparse.listing(c.bytes);
-          dbgparse.entries(c.bytes);
+          api.listing(c.bytes);
+          api.entries(c.bytes);
         } catch (error) {
           assert.ok(error instanceof dbgparse.MalformedTableError);
         }
       } else {
-        dbgparse.diagnose(c.bytes);
-        dbgparse.convert(c.bytes);
+        api.diagnose(c.bytes);
+        api.convert(c.bytes);
       }
     }
   };
   run();
-  const before = dbgparse.heapInUse();
+  const before = api.heapInUse();
   run();
   run();
-  assert.equal(dbgparse.heapInUse(), before);
+  assert.equal(api.heapInUse(), before);
 });
 
 test("the package: its version is the library's, its declarations name every export", () => {
@@ -143,4 +156,50 @@ test("a table longer than a 32-bit length can count is a RangeError, never a sho
   input.set(tail, head.length + 2 * count);
   assert.equal(new TextDecoder().decode(input.subarray(head.length, head.length + 6)), "0x0x0x");
   assert.throws(() => dbgparse.convert(input), RangeError);
+});
+
+test("warning kinds are named as dbgparse.h names them", () => {
+  const header = readFileSync(join(root, "lib/include/dbgparse.h"), "latin1");
+  const named = Object.fromEntries([...header.matchAll(/DBGPARSE_WARNING_(\w+) = (\d+)/g)].map((m) => [m[1], Number(m[2])]));
+  assert.deepEqual({ ...dbgparse.WarningKind }, named);
+  assert.ok(Object.isFrozen(dbgparse.WarningKind));
+  const kinds = new Set(Object.values(dbgparse.WarningKind));
+  for (const c of dbgFiles) for (const w of dbgparse.diagnose(c.bytes)) assert.ok(kinds.has(w.kind), c.name);
+});
+
+test("listing() holds every entry it leaves out; qbdump names 20 and counts the rest", () => {
+  const dir = mkdtempSync(join(tmpdir(), "dbgparse-left-out-"));
+  for (const count of [0, 20, 21, 25, 1000]) {
+    // `count` names holding CR, which no line can make (7 bytes an entry), then "c".
+    const table = new Uint8Array(7 * count + 9);
+    for (let k = 0; k < count; k++) {
+      table.set([k === 0 ? 1 : 0, 0x2b, k & 0xff, k >> 8, 0, 0, 0x0d], 7 * k);
+    }
+    table.set([count === 0 ? 1 : 0, 0x2b, 7, 0, 0, 0, 0x63, 0, 0], 7 * count);
+    const file = join(dir, `t${count}.qb`);
+    writeFileSync(file, table);
+    const qbdump = spawnSync(join(process.env.DBGPARSE_NATIVE ?? join(root, "build/release"), "qbdump"), [file], { encoding: "latin1" });
+    assert.equal(qbdump.status, 0);
+    const told = qbdump.stderr.split("\n").filter(Boolean);
+    const listed = dbgparse.listing(table);
+    assert.equal(new TextDecoder().decode(listed), qbdump.stdout);
+    assert.deepEqual(listed.leftOut.map((e) => [e.entry, e.offset]), Array.from({ length: count }, (_, k) => [k + 1, 7 * k]));
+    const named = listed.leftOut.slice(0, 20).map((e) => `qbdump: ${file}: entry ${e.entry} at byte ${e.offset} left out: ${e.message}`);
+    if (count > 20) named.push(`qbdump: ${file}: ${count - 20} more entries left out, ${count} in all`);
+    assert.deepEqual(told, named, `${count} left out`);
+  }
+});
+
+test("a listing's fault is qbdump --check's", () => {
+  for (const c of tables) {
+    const { check } = expected.get(c.name);
+    if (!check.includes("expected")) continue;
+    assert.throws(() => dbgparse.listing(c.bytes), (error) => error.message === check, c.name);
+  }
+});
+
+test("the package exports its interface and no test hook", () => {
+  assert.deepEqual(Object.keys(dbgparse).sort(), [
+    "MalformedTableError", "WarningKind", "convert", "diagnose", "entries", "listing", "version",
+  ]);
 });

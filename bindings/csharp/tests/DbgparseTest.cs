@@ -8,6 +8,9 @@
 //                                      read must make up the table again
 //   DbgparseTest diagnose IN...        the warnings, as dbgparse prints them on
 //                                      standard error
+//   DbgparseTest list OUT TABLE...     each TABLE's listing into OUT/<k>.dbg (k
+//                                      from 0), and the entries it leaves out or
+//                                      its fault as qbdump tells them
 using System;
 using System.Collections.Generic;
 using System.IO;
@@ -24,7 +27,7 @@ internal static class DbgparseTest
     {
         if (args.Length == 0)
         {
-            Console.Error.WriteLine("usage: DbgparseTest cases | convert OUT IN... | check TABLE... | diagnose IN...");
+            Console.Error.WriteLine("usage: DbgparseTest cases | convert OUT IN... | check TABLE... | diagnose IN... | list OUT TABLE...");
             return 2;
         }
         switch (args[0])
@@ -40,6 +43,12 @@ internal static class DbgparseTest
                 return 0;
             case "check":
                 return Check(args.Skip(1));
+            case "list":
+                for (int k = 2; k < args.Length; ++k)
+                {
+                    List(args[k], Path.Combine(args[1], (k - 2) + ".dbg"));
+                }
+                return 0;
             case "diagnose":
                 foreach (string input in args.Skip(1))
                 {
@@ -84,6 +93,33 @@ internal static class DbgparseTest
             Console.WriteLine(path + ": " + entries.Count + " entries");
         }
         return 0;
+    }
+
+    // The listing of `table` into `output`, and what qbdump prints besides:
+    // the first entries left out, then their count, or the fault.
+    private static void List(string table, string output)
+    {
+        DbgparseListing listing;
+        try
+        {
+            listing = Dbgparse.Listing(File.ReadAllBytes(table));
+        }
+        catch (MalformedTableException fault)
+        {
+            Console.WriteLine("qbdump: " + table + ": " + fault.Message);
+            return;
+        }
+        File.WriteAllBytes(output, listing.Text);
+        foreach (DbgparseLeftOut entry in listing.LeftOut.Take(MostShown))
+        {
+            Console.WriteLine("qbdump: " + table + ": entry " + entry.Entry + " at byte " + entry.Offset +
+                              " left out: " + entry.Message);
+        }
+        if (listing.LeftOut.Count > MostShown)
+        {
+            Console.WriteLine("qbdump: " + table + ": " + (listing.LeftOut.Count - MostShown) +
+                              " more entries left out, " + listing.LeftOut.Count + " in all");
+        }
     }
 
     // The table the entries describe: marker, value, name, padding, and the end marker.
@@ -133,6 +169,12 @@ internal static class DbgparseTest
         {
             return string.Join(" ", warnings.Select(w => w.Kind + ":" + w.Line));
         }
+        var listing = result as DbgparseListing;
+        if (listing != null)
+        {
+            return Encoding.ASCII.GetString(listing.Text).Replace("\r\n", "|") + string.Join(
+                " ", listing.LeftOut.Select(e => e.Entry + "@" + e.Offset));
+        }
         var bytes = result as byte[];
         return bytes != null ? BitConverter.ToString(bytes) : Convert.ToString(result);
     }
@@ -162,6 +204,14 @@ internal static class DbgparseTest
             new Case { Name = "null to Convert", Run = () => Dbgparse.Convert(null), Expected = "ArgumentNullException" },
             new Case { Name = "null to Entries", Run = () => Dbgparse.Entries(null), Expected = "ArgumentNullException" },
             new Case { Name = "null to Diagnose", Run = () => Dbgparse.Diagnose(null), Expected = "ArgumentNullException" },
+            new Case { Name = "a listing", Run = () => Dbgparse.Listing(Dbgparse.Convert(twoEntries)),
+                       Expected = "[Checksums]|0x2a9d4b1c player_board|0x0000002a b|" },
+            new Case { Name = "a listing leaves out names holding CR", Run = () => Dbgparse.Listing(new byte[] {
+                           0x01, 0x2B, 1, 0, 0, 0, 0x0D, 0, 0x2B, 2, 0, 0, 0, 0x61, 0, 0x2B, 3, 0, 0, 0, 0x0A, 0, 0 }),
+                       Expected = "[Checksums]|0x00000002 a|1@0 3@14" },
+            new Case { Name = "a listing of a table cut short", Run = () => Dbgparse.Listing(broken),
+                       Expected = "MalformedTableException 9" },
+            new Case { Name = "null to Listing", Run = () => Dbgparse.Listing(null), Expected = "ArgumentNullException" },
         };
         int failed = 0;
         foreach (Case c in cases)

@@ -110,6 +110,20 @@ def damaged(tables):
     return made
 
 
+def left_out_table(count):
+    """A table of `count` entries that no listing line can make (names
+    holding CR, 7 bytes each), then one that it can."""
+    table = bytearray()
+    for k in range(count):
+        table += (b"\x01\x2b" if k == 0 else b"\x00\x2b") + k.to_bytes(4, "little") + b"\r"
+    return bytes(table + (b"\x00\x2b" if count else b"\x01\x2b") + b"\x07\0\0\0c\0\0")
+
+
+def left_out_tables():
+    """Tables that leave out as many entries as qbdump names, and more."""
+    return {f"left_out_{count}": left_out_table(count) for count in (20, 21, 25, 1000)}
+
+
 @pytest.fixture(scope="module")
 def qbdump_views(dbgparse_tables, tmp_path_factory):
     """Each table with what qbdump says of it: ("entries", count) or
@@ -121,6 +135,7 @@ def qbdump_views(dbgparse_tables, tmp_path_factory):
                       for path in sorted(ROOT.glob(pattern)))
     tables.update((f"dbgparse of {name}", table) for name, table in dbgparse_tables.items())
     tables.update(damaged(tables))
+    tables.update(left_out_tables())
     folder = tmp_path_factory.mktemp("qbdump")
     files = {}
     for k, (name, table) in enumerate(tables.items()):
@@ -220,6 +235,44 @@ def test_tables_as_qbdump(qbdump_views, tmp_path):
         assert all(w.category is dbgparse.LeftOutWarning for w in caught)
     # The damaged tables break in every way, and most of them do break.
     assert faults > 150
+
+
+@pytest.mark.parametrize("count", [0, 1, 20, 21, 25, 1000])
+def test_listing_warns_of_twenty_and_holds_all(count):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        text = dbgparse.listing(left_out_table(count))
+    assert text == b"[Checksums]\r\n0x00000007 c\r\n"
+    assert len(caught) == min(count, 21)
+    told = [w.message for w in caught]
+    assert [w.warning.line for w in told[:20]] == list(range(1, min(count, 20) + 1))
+    held = [entry for w in told[:20] for entry in w.left_out] if count <= 20 else told[-1].left_out
+    assert [(w.kind, w.line, w.offset) for w in held] == [
+        (dbgparse.WarningKind.LEFT_OUT, k + 1, 7 * k) for k in range(count)]
+    if count > 20:
+        assert told[-1].warning == held[20]
+
+
+def test_no_public_name_shadows_a_builtin():
+    import builtins  # pylint: disable=import-outside-toplevel
+    star = {}
+    exec("from dbgparse import *", star)  # pylint: disable=exec-used
+    star.pop("__builtins__")
+    assert sorted(star) == sorted(dbgparse.__all__)
+    assert not set(star) & set(dir(builtins))
+    # 2.0's name still imports.
+    from dbgparse import Warning as Old  # pylint: disable=import-outside-toplevel,redefined-builtin
+    assert Old is dbgparse.Diagnostic
+    assert isinstance(dbgparse.diagnose(b"x")[0], Old)
+
+
+def test_installed_package_holds_python_files_and_the_extension():
+    folder = Path(dbgparse.__file__).parent
+    installed = {path.name for path in folder.iterdir() if path.name != "__pycache__"}
+    extension = {name for name in installed if name.startswith("_dbgparse.") and
+                 name.endswith((".so", ".pyd"))}
+    assert len(extension) == 1
+    assert installed - extension == {"__init__.py", "_dbgparse.pyi", "py.typed"}
 
 
 @pytest.mark.parametrize("call, argument, error", [

@@ -15,18 +15,19 @@ meanwhile.
 
 from __future__ import annotations
 
+import array
 import enum
 import mmap
 import warnings as _warnings
-from typing import NamedTuple, Union
+from typing import NamedTuple, Optional, Union
 
 from . import _dbgparse
 
 __all__ = [
+    "Diagnostic",
     "Entry",
     "LeftOutWarning",
     "MalformedTableError",
-    "Warning",
     "WarningKind",
     "convert",
     "diagnose",
@@ -38,7 +39,7 @@ __all__ = [
 __version__: str = _dbgparse.version()
 
 #: What the functions accept: any object with a contiguous buffer.
-BytesLike = Union[bytes, bytearray, memoryview, mmap.mmap]
+BytesLike = Union[bytes, bytearray, memoryview, mmap.mmap, "array.array[int]"]
 
 
 class Entry(NamedTuple):
@@ -77,14 +78,17 @@ class WarningKind(enum.IntEnum):
     """A line that looks like a checksum line made no entry."""
     LEFT_OUT = 10
     """listing(): an entry that no listing line can make."""
-    NAME_UNEXPECTED = 11
+    MALFORMED = 11
+    """listing(): where a table breaks (raised as the fault)."""
+    NAME_UNEXPECTED = 12
     """A name that reads as something else: it starts with a blank or a tab,
     with "=", ":" or "//", or holds a comment after a blank or a tab."""
 
 
-class Warning(NamedTuple):  # pylint: disable=redefined-builtin
+class Diagnostic(NamedTuple):
     """One warning: the conversion did what it always does, but the input
-    looks as if its author meant something else."""
+    looks as if its author meant something else. (2.0 named it Warning,
+    which shadows the builtin; that name still imports.)"""
 
     kind: WarningKind
     line: int
@@ -96,13 +100,34 @@ class Warning(NamedTuple):  # pylint: disable=redefined-builtin
     """One English sentence saying what the conversion did there."""
 
 
-class LeftOutWarning(UserWarning):
-    """Issued by listing() for each entry that no listing line can make."""
+#: 2.0's name of Diagnostic, kept for its users; not exported by ``*``.
+Warning = Diagnostic  # pylint: disable=redefined-builtin
 
-    def __init__(self, warning: Warning) -> None:
-        super().__init__(f"entry {warning.line} at byte {warning.offset} left out: "
-                         f"{warning.message}")
+#: The entries left out that listing() warns of one by one, as qbdump does;
+#: one more warning counts the rest.
+LEFT_OUT_TOLD = 20
+
+
+class LeftOutWarning(UserWarning):
+    """Issued by listing() for each of the first LEFT_OUT_TOLD entries that
+    no listing line can make, as qbdump tells them; when there are more, one
+    more LeftOutWarning counts the rest.
+
+    ``warning`` is the entry's Diagnostic (for the count: the first entry
+    not told); ``left_out`` the Diagnostics of every entry the warning is
+    about (for the count: all of the listing's)."""
+
+    def __init__(self, warning: Diagnostic, left_out: Optional[list[Diagnostic]] = None) -> None:
+        if left_out is None:
+            left_out = [warning]
+            text = (f"entry {warning.line} at byte {warning.offset} left out: "
+                    f"{warning.message}")
+        else:
+            text = (f"{len(left_out) - LEFT_OUT_TOLD} more entries left out, "
+                    f"{len(left_out)} in all")
+        super().__init__(text)
         self.warning = warning
+        self.left_out = left_out
 
 
 class MalformedTableError(ValueError):
@@ -120,7 +145,7 @@ class MalformedTableError(ValueError):
 
 _kinds = (None,) + tuple(WarningKind)
 assert all(kind == value for value, kind in enumerate(_kinds) if kind is not None)
-_dbgparse._register(Entry, Warning, _kinds, MalformedTableError)
+_dbgparse._register(Entry, Diagnostic, _kinds, MalformedTableError)
 
 
 def convert(data: BytesLike) -> bytes:
@@ -142,16 +167,21 @@ def listing(table: BytesLike) -> bytes:
     """The table as DBG text that converts back to it, as ``qbdump TABLE``
     lists it: "[Checksums]" CR LF, then "0x%08x NAME" CR LF per entry.
 
-    An entry that no line can make is left out, with a LeftOutWarning.
-    Raises MalformedTableError for a table that breaks."""
+    An entry that no line can make is left out, with a LeftOutWarning for
+    each of the first LEFT_OUT_TOLD and one that counts the rest and holds
+    them all (``left_out``). Raises MalformedTableError for a table that
+    breaks."""
     text, left_out = _dbgparse.listing(table)
-    for warning in left_out:
+    for warning in left_out[:LEFT_OUT_TOLD]:
         _warnings.warn(LeftOutWarning(warning), stacklevel=2)
+    if len(left_out) > LEFT_OUT_TOLD:
+        _warnings.warn(LeftOutWarning(left_out[LEFT_OUT_TOLD], left_out), stacklevel=2)
     return text
 
 
-def diagnose(data: BytesLike) -> list[Warning]:
+def diagnose(data: BytesLike) -> list[Diagnostic]:
     """The warnings that converting the DBG file `data` gives, in input
-    order. The conversion itself does not depend on them."""
+    order. The conversion itself does not depend on them. Warnings that
+    say the same share one message string."""
     return _dbgparse.diagnose(data)
 

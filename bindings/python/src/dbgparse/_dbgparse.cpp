@@ -1,7 +1,7 @@
 // dbgparse._dbgparse: the library's C interface (dbgparse.h) for Python,
 // compiled together with the library's own sources, so that nothing has to be
 // found at run time. The package's __init__.py registers the result types
-// (Entry, Warning, the warning kinds, MalformedTableError) once; the functions
+// (Entry, Diagnostic, the warning kinds, MalformedTableError) once; the functions
 // here fill them in C, since a table may hold millions of entries.
 //
 // Inputs are any object with a contiguous buffer (bytes, bytearray,
@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "dbgparse.h"
@@ -89,23 +90,41 @@ struct byte_collector {
   }
 };
 
-// A warning copied out of the library, its message with it.
+// A warning copied out of the library: its message as an index into the
+// collector's texts, each distinct text kept once (millions of warnings
+// mostly say a few things).
 struct warning_copy {
   int kind;
   std::size_t line;
   std::size_t offset;
-  std::string message;
+  std::size_t message;
 };
 
 struct warning_collector {
   std::vector<warning_copy> warnings;
+  std::vector<std::string> texts;
+  std::unordered_map<std::string, std::size_t> text_index;
+  // dbgparse_list's DBGPARSE_WARNING_MALFORMED: where the table breaks.
+  bool malformed = false;
+  std::size_t fault_offset = 0;
+  std::string fault_reason;
   bool out_of_memory = false;
 
   static int take(void* context, const dbgparse_warning* warning) {
     auto* self = static_cast<warning_collector*>(context);
     try {
-      self->warnings.push_back(
-          {warning->kind, warning->line, warning->offset, std::string(warning->message)});
+      if (warning->kind == DBGPARSE_WARNING_MALFORMED) {
+        self->malformed = true;
+        self->fault_offset = warning->offset;
+        self->fault_reason = warning->message;
+        return 0;
+      }
+      const auto [found, added] =
+          self->text_index.try_emplace(warning->message, self->texts.size());
+      if (added) {
+        self->texts.emplace_back(warning->message);
+      }
+      self->warnings.push_back({warning->kind, warning->line, warning->offset, found->second});
       return 0;
     } catch (const std::bad_alloc&) {
       self->out_of_memory = true;
@@ -163,7 +182,7 @@ PyObject* make_record(PyTypeObject* type, PyObject* a, PyObject* b, PyObject* c,
   return record;
 }
 
-PyObject* make_warning(const warning_copy& warning) {
+PyObject* make_warning(const warning_copy& warning, PyObject* message) {
   PyObject* kind = nullptr;
   if (warning.kind >= 0 && warning.kind < PyTuple_GET_SIZE(warning_kinds)) {
     kind = PyTuple_GET_ITEM(warning_kinds, warning.kind);
@@ -171,25 +190,43 @@ PyObject* make_warning(const warning_copy& warning) {
   } else {
     kind = PyLong_FromLong(warning.kind);
   }
-  return make_record(
-      warning_type, kind, PyLong_FromSize_t(warning.line), PyLong_FromSize_t(warning.offset),
-      PyUnicode_DecodeASCII(warning.message.data(), static_cast<Py_ssize_t>(warning.message.size()),
-                            "replace"));
+  Py_INCREF(message);
+  return make_record(warning_type, kind, PyLong_FromSize_t(warning.line),
+                     PyLong_FromSize_t(warning.offset), message);
 }
 
-PyObject* make_warning_list(const std::vector<warning_copy>& warnings) {
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(warnings.size()));
-  if (list == nullptr) {
+// The warnings as a list; warnings that say the same share one str.
+PyObject* make_warning_list(const warning_collector& found) {
+  PyObject* texts = PyTuple_New(static_cast<Py_ssize_t>(found.texts.size()));
+  if (texts == nullptr) {
     return nullptr;
   }
-  for (std::size_t i = 0; i < warnings.size(); ++i) {
-    PyObject* warning = make_warning(warnings[i]);
+  for (std::size_t i = 0; i < found.texts.size(); ++i) {
+    PyObject* text = PyUnicode_DecodeASCII(
+        found.texts[i].data(), static_cast<Py_ssize_t>(found.texts[i].size()), "replace");
+    if (text == nullptr) {
+      Py_DECREF(texts);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(texts, static_cast<Py_ssize_t>(i), text);
+  }
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(found.warnings.size()));
+  if (list == nullptr) {
+    Py_DECREF(texts);
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < found.warnings.size(); ++i) {
+    const warning_copy& copy = found.warnings[i];
+    PyObject* warning =
+        make_warning(copy, PyTuple_GET_ITEM(texts, static_cast<Py_ssize_t>(copy.message)));
     if (warning == nullptr) {
+      Py_DECREF(texts);
       Py_DECREF(list);
       return nullptr;
     }
     PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), warning);
   }
+  Py_DECREF(texts);
   return list;
 }
 
@@ -267,22 +304,35 @@ PyObject* convert(PyObject* /*module*/, PyObject* data) {
   if (!input.take(data)) {
     return nullptr;
   }
-  byte_collector table;
-  int status = DBGPARSE_OK;
-  run_unlocked(input.large(), [&] {
-    try {
-      // Most of a DBG file's bytes make the table's: a first guess.
-      table.bytes.reserve(input.size() / 2 + 2);
-    } catch (const std::bad_alloc&) {
-      // The sink grows it as it goes, or says it cannot.
+  // Into a bytes object of the size dbgparse.h says to try first, then, if
+  // the table is longer, of its own size; cut to the table's length.
+  std::size_t capacity = DBGPARSE_TABLE_GUESS(input.size());
+  for (;;) {
+    if (capacity > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+      return PyErr_NoMemory();
     }
-    status = dbgparse_convert(input.data(), input.size(), &byte_collector::take, &table);
-  });
-  if (status != DBGPARSE_OK) {
-    return raise_status(status, table.out_of_memory);
+    PyObject* table = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity));
+    if (table == nullptr) {
+      return nullptr;
+    }
+    auto* into = reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(table));
+    std::size_t length = 0;
+    int status = DBGPARSE_OK;
+    run_unlocked(input.large(), [&] {
+      status = dbgparse_convert_to(input.data(), input.size(), into, capacity, &length);
+    });
+    if (status == DBGPARSE_OK) {
+      if (_PyBytes_Resize(&table, static_cast<Py_ssize_t>(length)) != 0) {
+        return nullptr;
+      }
+      return table;
+    }
+    Py_DECREF(table);
+    if (status != DBGPARSE_ERROR_TOO_SMALL) {
+      return raise_status(status, false);
+    }
+    capacity = length;
   }
-  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(table.bytes.data()),
-                                   static_cast<Py_ssize_t>(table.bytes.size()));
 }
 
 PyObject* entries(PyObject* /*module*/, PyObject* data) {
@@ -344,20 +394,12 @@ PyObject* listing(PyObject* /*module*/, PyObject* data) {
   byte_collector text;
   warning_collector left_out;
   int status = DBGPARSE_OK;
-  table_walk walk;
   run_unlocked(input.large(), [&] {
     status = dbgparse_list(input.data(), input.size(), &byte_collector::take, &text,
                            &warning_collector::take, &left_out);
-    if (status == DBGPARSE_ERROR_MALFORMED) {
-      walk = walk_table(input.data(), input.size());
-    }
   });
-  if (status == DBGPARSE_ERROR_MALFORMED) {
-    if (walk.status == DBGPARSE_ERROR_MALFORMED) {
-      return raise_malformed(walk.offset, walk.reason);
-    }
-    PyErr_SetString(PyExc_RuntimeError, "the table changed while it was read");
-    return nullptr;
+  if (status == DBGPARSE_ERROR_MALFORMED && left_out.malformed) {
+    return raise_malformed(left_out.fault_offset, left_out.fault_reason.c_str());
   }
   if (status != DBGPARSE_OK) {
     return raise_status(status, text.out_of_memory || left_out.out_of_memory);
@@ -367,7 +409,7 @@ PyObject* listing(PyObject* /*module*/, PyObject* data) {
   if (bytes == nullptr) {
     return nullptr;
   }
-  PyObject* warnings = make_warning_list(left_out.warnings);
+  PyObject* warnings = make_warning_list(left_out);
   if (warnings == nullptr) {
     Py_DECREF(bytes);
     return nullptr;
@@ -391,18 +433,18 @@ PyObject* diagnose(PyObject* /*module*/, PyObject* data) {
   if (status != DBGPARSE_OK) {
     return raise_status(status, found.out_of_memory);
   }
-  return make_warning_list(found.warnings);
+  return make_warning_list(found);
 }
 
 PyMethodDef methods[] = {
     {"version", version, METH_NOARGS, "The library's version, \"MAJOR.MINOR.PATCH\"."},
     {"_register", register_types, METH_VARARGS,
-     "_register(Entry, Warning, kinds, MalformedTableError): the types results are made of."},
+     "_register(Entry, Diagnostic, kinds, MalformedTableError): the types results are made of."},
     {"convert", convert, METH_O, "convert(data) -> bytes: the QB table of a DBG file."},
     {"entries", entries, METH_O, "entries(table) -> list[Entry]: a table's entries."},
     {"listing", listing, METH_O,
-     "listing(table) -> (bytes, list[Warning]): the DBG listing and the entries left out."},
-    {"diagnose", diagnose, METH_O, "diagnose(data) -> list[Warning]: a conversion's warnings."},
+     "listing(table) -> (bytes, list[Diagnostic]): the DBG listing and the entries left out."},
+    {"diagnose", diagnose, METH_O, "diagnose(data) -> list[Diagnostic]: a conversion's warnings."},
     {nullptr, nullptr, 0, nullptr},
 };
 
