@@ -128,12 +128,12 @@ std::optional<std::vector<header_form>> header_at(std::span<const unsigned char>
     return std::vector{header_form::utf16};
   }
   std::vector<header_form> forms;
-  for (const auto& [departs, form] : {std::pair{found.bom, header_form::utf8_bom},
-                                      std::pair{found.other_case, header_form::other_case},
-                                      std::pair{found.blanks, header_form::blanks},
-                                      std::pair{found.end == line_end::lf, header_form::lf_only},
-                                      std::pair{found.end == line_end::cr_or_none,
-                                                header_form::cr_only}}) {
+  for (const auto& [departs, form] :
+       {std::pair{found.bom, header_form::utf8_bom},
+        std::pair{found.other_case, header_form::other_case},
+        std::pair{found.blanks, header_form::blanks},
+        std::pair{found.end == line_end::lf, header_form::lf_only},
+        std::pair{found.end == line_end::cr_or_none, header_form::cr_only}}) {
     if (departs) {
       forms.push_back(form);
     }
