@@ -115,9 +115,11 @@ TEST_F(platform_program, takes_typed_paths_in_double_quotes) {
 TEST_F(platform_program, names_a_missing_file_outside_ascii_in_utf8) {
   for (const name_case& n : non_ascii_names) {
     const std::string input = bytes_of(n.input);
-    const run_result result = run({input});
+    const run_result result = run_apart({input});
     EXPECT_EQ(result.output,
               banner + "Error checking size of " + input + " are you sure it exists?\n")
+        << n.script;
+    EXPECT_TRUE(test_support::says_why(result.error, input, "No such file or directory"))
         << n.script;
     EXPECT_EQ(result.exit_status, failure_status) << n.script;
     EXPECT_TRUE(files().empty()) << n.script;
