@@ -329,8 +329,9 @@ bool write_held_table(output_parts& s) {
     return fail(s, output_failures::name_moved);
   }
   if (!within_size_limit(s.table.size())) {
-    return fail(s, "the table is larger than the file size limit (ulimit -f) allows; the file is "
-                   "left as it was");
+    return fail(s,
+                "the table is larger than the file size limit (ulimit -f) allows; the file is "
+                "left as it was");
   }
   if (!reserve(fd, s.table.size())) {
     return fail(s, output_failures::no_room(failure_reason()));
@@ -533,9 +534,9 @@ bool commit_output(output_parts& s) {
     return fail(s);
   }
   if (!s.temp_name.empty()) {
-    const placing placed = s.created
-                               ? publish(s.folder.get(), s.temp_name, s.target_name)
-                               : replace(s.folder.get(), s.temp_name, s.target_name, s.target_status);
+    const placing placed =
+        s.created ? publish(s.folder.get(), s.temp_name, s.target_name)
+                  : replace(s.folder.get(), s.temp_name, s.target_name, s.target_status);
     if (placed == placing::name_changed) {
       return fail(s, s.created ? output_failures::name_taken : output_failures::name_moved);
     }

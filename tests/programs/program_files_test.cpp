@@ -71,8 +71,7 @@ class hostile_ground : public test_support::program_fixture {
     return run_program("/bin/sh", options);
   }
   // The same with standard error kept apart, in the result's `error`.
-  run_result shell_apart(const std::string& command,
-                         std::optional<unsigned> user = std::nullopt) {
+  run_result shell_apart(const std::string& command, std::optional<unsigned> user = std::nullopt) {
     return shell(command, user, true);
   }
 
@@ -206,6 +205,45 @@ TEST_F(hostile_ground, writes_streams_and_pipes_as_they_are) {
     const run_result result = shell(c.command);
     EXPECT_EQ(result.exit_status, 0) << c.name << ": " << result.output;
     EXPECT_EQ(read_file(path(c.file)), c.contents) << c.name;
+  }
+}
+
+// The file the program's own standard output or error goes to, named as the
+// output, is refused before anything is converted: the table would take the
+// messages' place (and Finished! would go to a removed file), or follow them
+// in a file that no program reads as a table. The file keeps the messages.
+TEST_F(hostile_ground, refuses_the_file_its_own_messages_go_to) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  const std::string why =
+      "the program's own standard output or error goes to this file; give the output another "
+      "name";
+  struct own_file {
+    std::string before;  // what sets the case up
+    std::string command;
+    std::string file;
+    std::string contents;  // of `file` afterwards
+    std::string error;     // standard error, when it is not in `file`
+  };
+  const own_file cases[] = {
+      {"", "$DBGPARSE names.dbg log.txt >log.txt", "log.txt", banner + "Couldn't open log.txt!\n",
+       "dbgparse: log.txt: " + why + "\n"},
+      {"echo earlier >log.txt", "$DBGPARSE names.dbg log.txt >>log.txt", "log.txt",
+       "earlier\n" + banner + "Couldn't open log.txt!\n", "dbgparse: log.txt: " + why + "\n"},
+      {"", "$DBGPARSE names.dbg >names.dbg.qb", "names.dbg.qb",
+       banner + "Couldn't open names.dbg.qb!\n", "dbgparse: names.dbg.qb: " + why + "\n"},
+      {"", "$DBGPARSE names.dbg err.txt 2>err.txt >/dev/null", "err.txt",
+       "dbgparse: err.txt: " + why + "\n", ""},
+      {"ln -s log.txt link.qb", "$DBGPARSE names.dbg link.qb >log.txt", "log.txt",
+       banner + "Couldn't open link.qb!\n", "dbgparse: link.qb: " + why + "\n"},
+  };
+  for (const own_file& c : cases) {
+    const run_result result = shell_apart(c.before + "\n" + c.command + "; echo $? >status");
+    fs::remove(path("link.qb"));
+    EXPECT_EQ(read_file(path("status")), "255\n") << c.command;
+    EXPECT_EQ(read_file(path(c.file)), c.contents) << c.command;
+    EXPECT_EQ(result.error, c.error) << c.command;
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "status", c.file})) << c.command;
+    fs::remove(path(c.file));
   }
 }
 
@@ -401,12 +439,12 @@ TEST_F(hostile_ground, fails_the_write_when_the_name_loses_the_file) {
     fs::permissions(path("out.qb"), fs::perms::all);
     fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     const int number = call_number(l.syscall, l.mark, "names.dbg out.qb", "-u nobody");
-    const run_result result = shell_apart(
-        wait_until_stopped + "ASAN_OPTIONS=\"$TRACED_ASAN\" strace -qq -o trace.log" +
-        " -u nobody -e trace=" + l.syscall + " -e inject=" + l.syscall +
-        ":signal=STOP:when=" + std::to_string(number) +
-        " $DBGPARSE names.dbg out.qb & wait_until_stopped trace.log $!; " + l.meanwhile +
-        "; kill -CONT $held; wait $!; rm trace.log");
+    const run_result result =
+        shell_apart(wait_until_stopped + "ASAN_OPTIONS=\"$TRACED_ASAN\" strace -qq -o trace.log" +
+                    " -u nobody -e trace=" + l.syscall + " -e inject=" + l.syscall +
+                    ":signal=STOP:when=" + std::to_string(number) +
+                    " $DBGPARSE names.dbg out.qb & wait_until_stopped trace.log $!; " +
+                    l.meanwhile + "; kill -CONT $held; wait $!; rm trace.log");
     fs::permissions(folder_, fs::perms::all | fs::perms::sticky_bit);
     EXPECT_EQ(result.output, banner + "Couldn't write out.qb!\n") << l.name;
     EXPECT_TRUE(says_why(result.error, "out.qb",
@@ -523,7 +561,7 @@ TEST_F(hostile_ground, touches_nothing_when_the_temporary_file_cannot_be_made_or
        "Couldn't write out.qb!", "older", "Operation not permitted"},
   };
   const std::pair<const char*, const char*> errors[] = {
-      {"EMFILE", "Too many open files"},    {"ENFILE", "Too many open files in system"},
+      {"EMFILE", "Too many open files"},     {"ENFILE", "Too many open files in system"},
       {"ENOSPC", "No space left on device"}, {"EDQUOT", "Disk quota exceeded"},
       {"ENOMEM", "Cannot allocate memory"},  {"EACCES", ""}};
   for (const auto& [error, words] : errors) {
@@ -1054,6 +1092,55 @@ void plant_shared(const fs::path& file, const std::string& bytes) {
                             fs::perms::others_write);
 }
 
+// A failed write says why on standard error, after the dialogue's line: in
+// the system's words where a call failed, in the program's own where it
+// decided not to write (another file took the name).
+TEST_F(hostile_ground, says_why_a_write_fails) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  write_file(path("big.dbg"), checksum_lines(3000, "big"));
+  struct failure {
+    std::string name;
+    std::string folder;  // where the command runs and out.qb is
+    std::string command;
+    std::string said;  // after the banner
+    std::string why;   // after "dbgparse: out.qb: "
+  };
+  std::vector<failure> failures;
+  fs::create_directory(path("small"));
+  if (shell("mount -t tmpfs -o size=64k dbgparse_test small 2>/dev/null").exit_status == 0) {
+    failures.push_back({"a full disk", "small", "$DBGPARSE ../big.dbg out.qb",
+                        "Couldn't write out.qb!", "No space left on device"});
+  } else {
+    std::cout << "skipped the full disk: mount is not allowed here\n";
+  }
+  // The program under strace, its standard error apart from strace's own
+  // (which tells how it resolved the path it was given).
+  const std::string apart_from_strace =
+      "sh -c 'exec \"$0\" names.dbg out.qb 2>&3' \"$DBGPARSE\" 3>&2 2>/dev/null";
+  if (!no_strace()) {
+    failures.push_back({"a new output's name taken before the table is complete", ".",
+                        "traced -o /dev/null -P out.qb -e inject=openat:error=ENOENT "
+                        "-e inject=newfstatat:error=ENOENT " +
+                            apart_from_strace,
+                        "Couldn't write out.qb!",
+                        "another file took the name during the run and is left as it is"});
+    failures.push_back(
+        {"the name taken at each try", ".",
+         "traced -o /dev/null -P out.qb -e inject=openat:error=ENOENT " + apart_from_strace,
+         "Couldn't open out.qb!", "another file took the name at each attempt to create it"});
+  } else {
+    std::cout << "skipped the names taken: " << *no_strace() << "\n";
+  }
+  for (const failure& f : failures) {
+    write_file(path(f.folder) / "out.qb", planted);
+    const run_result result = shell_apart("cd " + f.folder + " && " + f.command);
+    EXPECT_EQ(result.output, banner + f.said + "\n") << f.name;
+    EXPECT_TRUE(says_why(result.error, "out.qb", f.why)) << f.name;
+    EXPECT_EQ(read_file(path(f.folder) / "out.qb"), planted) << f.name;
+  }
+  shell("umount small 2>/dev/null");
+}
+
 TEST_F(hostile_ground, leaves_a_file_written_in_place_as_it_was_when_the_table_cannot_fit) {
   if (const auto reason = no_other_user()) {
     GTEST_SKIP() << *reason;
@@ -1164,8 +1251,8 @@ TEST_F(hostile_ground, leaves_a_file_written_in_place_whole_or_as_it_was_at_any_
     EXPECT_TRUE(after == old) << at << after.size() << " bytes now";
     if (result.output == banner + "Not enough memory for big.dbg!\n") {
       ++refused;
-      EXPECT_TRUE(says_why(result.error, "big.dbg",
-                           "there is not enough memory to read and convert it"))
+      EXPECT_TRUE(
+          says_why(result.error, "big.dbg", "there is not enough memory to read and convert it"))
           << at;
     } else if (result.output == banner + "Couldn't write shared.qb!\n") {
       ++refused;

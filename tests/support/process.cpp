@@ -64,10 +64,9 @@ run_result run_program(const std::filesystem::path& program, const run_options& 
 
   const int input_fd = ::open(input_path.c_str(), O_RDONLY | O_CLOEXEC);
   const int output_fd = ::open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int error_fd =
-      options.error_apart
-          ? ::open(error_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)
-          : output_fd;
+  const int error_fd = options.error_apart ? ::open(error_path.c_str(),
+                                                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)
+                                           : output_fd;
   if (input_fd < 0 || output_fd < 0 || error_fd < 0) {
     throw std::runtime_error("cannot set up the child's standard streams");
   }

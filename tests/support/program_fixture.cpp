@@ -162,8 +162,8 @@ testing::AssertionResult says_why(const std::string& error, const std::string& p
   if (right) {
     return testing::AssertionSuccess();
   }
-  return testing::AssertionFailure() << "standard error is \"" << error << "\", not \"" << start
-                                     << reason << "\\n\"";
+  return testing::AssertionFailure()
+         << "standard error is \"" << error << "\", not \"" << start << reason << "\\n\"";
 }
 
 run_result program_fixture::run_apart(std::vector<std::string> arguments,
