@@ -98,7 +98,7 @@ write_result write_output(const paths& files, std::span<const unsigned char> inp
     return {write_outcome::kept, {}};
   }
   if (!output.open(files.output)) {
-    const std::string why = output.failure();
+    const std::string& why = output.failure();
     dbgparse::diagnose(input, warn, dbgparse::warning_report::most_shown);
     return {write_outcome::cannot_open, why};
   }

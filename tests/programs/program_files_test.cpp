@@ -1116,7 +1116,7 @@ TEST_F(hostile_ground, says_why_a_write_fails) {
   // The program under strace, its standard error apart from strace's own
   // (which tells how it resolved the path it was given).
   const std::string apart_from_strace =
-      "sh -c 'exec \"$0\" names.dbg out.qb 2>&3' \"$DBGPARSE\" 3>&2 2>/dev/null";
+      R"(sh -c 'exec "$0" names.dbg out.qb 2>&3' "$DBGPARSE" 3>&2 2>/dev/null)";
   if (!no_strace()) {
     failures.push_back({"a new output's name taken before the table is complete", ".",
                         "traced -o /dev/null -P out.qb -e inject=openat:error=ENOENT "

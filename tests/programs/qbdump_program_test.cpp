@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <span>
@@ -310,11 +309,13 @@ TEST_F(qbdump, says_the_system_reason_for_each_failure) {
       continue;  // AddressSanitizer's shadow memory alone exceeds the limit
     }
 #endif
-    if (c.command.find("strace") != std::string::npos &&
-        std::system("strace -qq -o /dev/null true 2>/dev/null") != 0) {
-      continue;  // strace is not installed, or may not trace here
-    }
     run_options options;
+    if (c.command.find("strace") != std::string::npos) {
+      options.arguments = {"-c", "strace -qq -o /dev/null true"};
+      if (run_program("/bin/sh", options).exit_status != 0) {
+        continue;  // strace is not installed, or may not trace here
+      }
+    }
     options.arguments = {"-c", "QBDUMP='" + std::string(QBDUMP_EXE) + "'; " + c.command};
     options.working_directory = folder_;
     const run_result result = run_program("/bin/sh", options);
