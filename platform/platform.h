@@ -78,7 +78,11 @@ std::optional<std::vector<unsigned char>> other_file_start(const std::string& pa
 //   their space is reserved (where the file system can reserve it). Any
 //   failure before that write leaves the old file as it was;
 // - a stream given as a path (/dev/stdout and its kind) is written as it
-//   is, and any other device or pipe in place.
+//   is, and any other device or pipe in place;
+// - the file that the process's own standard output or error goes to
+//   (`dbgparse a.dbg log.txt > log.txt`) is refused: the table would take
+//   the messages' place, or follow them in a file that no program could
+//   read as a table.
 // Whatever a failed run made is removed when the object goes.
 class output_file {
  public:
@@ -97,6 +101,11 @@ class output_file {
   // when that failed, or when the output's name no longer holds the file
   // that open() found: the table then went nowhere.
   [[nodiscard]] bool commit();
+  // Why open(), write() or commit() failed, to follow the file's name in a
+  // message: the system's own words ("No space left on device"), or a
+  // sentence of this layer's own where it decided to fail (the name now
+  // holds another file, the table is past the file size limit).
+  [[nodiscard]] const std::string& failure() const;
 
  private:
   struct state;

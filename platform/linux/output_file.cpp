@@ -2,6 +2,7 @@
 // so the kernel alone judges links, permissions and loops. What that open
 // reached is then written:
 // - one of our own descriptors (/dev/stdout, /dev/fd/N): as it is;
+// - the file our own standard output or error goes to: not at all;
 // - a device or a FIFO: in place;
 // - a new file: through a private temporary file beside it that takes the
 //   name only if the name is still free when the table is complete;
@@ -34,6 +35,7 @@
 #include "carried_attributes.h"
 #include "file_io.h"
 #include "folder_entry.h"
+#include "output_failures.h"
 #include "own_descriptor.h"
 #include "platform.h"
 #include "signal_cleanup.h"
@@ -144,59 +146,78 @@ int create_temporary(int folder, const std::string& target_name, mode_t mode,
   return -1;
 }
 
+// How putting the temporary file in the output's place went: `name_changed`
+// when the name no longer held what it was to replace, so that the run
+// decided not to; `failed` when the system refused (errno says why).
+enum class placing { done, name_changed, failed };
+
 // Puts `temp_name` in the place of `target_name` if that name still holds
 // `target`. Where the file system can swap two names at once, the swap is
 // checked afterwards and undone when it caught another file.
-bool replace(int folder, const std::string& temp_name, const std::string& target_name,
-             const struct stat& target) {
+placing replace(int folder, const std::string& temp_name, const std::string& target_name,
+                const struct stat& target) {
 #ifdef RENAME_EXCHANGE
   if (::renameat2(folder, temp_name.c_str(), folder, target_name.c_str(), RENAME_EXCHANGE) == 0) {
     struct stat swapped {};
     if (::fstatat(folder, temp_name.c_str(), &swapped, AT_SYMLINK_NOFOLLOW) != 0 ||
         !posix::same_file(swapped, target)) {
       ::renameat2(folder, temp_name.c_str(), folder, target_name.c_str(), RENAME_EXCHANGE);
-      return false;
+      return placing::name_changed;
     }
     ::unlinkat(folder, temp_name.c_str(), 0);
-    return true;
+    return placing::done;
+  }
+  if (errno == ENOENT) {
+    return placing::name_changed;  // nothing left to swap with
   }
   if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-    return false;
+    return placing::failed;
   }
 #endif
   struct stat current {};
   if (::fstatat(folder, target_name.c_str(), &current, AT_SYMLINK_NOFOLLOW) != 0 ||
       !posix::same_file(current, target)) {
-    return false;
+    return placing::name_changed;
   }
-  return ::renameat(folder, temp_name.c_str(), folder, target_name.c_str()) == 0;
+  return ::renameat(folder, temp_name.c_str(), folder, target_name.c_str()) == 0 ? placing::done
+                                                                                 : placing::failed;
 }
 
 // Gives `temp_name` the name `target_name` only while that name is free: a
 // file that another run put there meanwhile stays as it is.
-bool publish(int folder, const std::string& temp_name, const std::string& target_name) {
+placing publish(int folder, const std::string& temp_name, const std::string& target_name) {
 #ifdef RENAME_NOREPLACE
   if (::renameat2(folder, temp_name.c_str(), folder, target_name.c_str(), RENAME_NOREPLACE) == 0) {
-    return true;
+    return placing::done;
+  }
+  if (errno == EEXIST) {
+    return placing::name_changed;
   }
   if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-    return false;
+    return placing::failed;
   }
 #endif
   // A hard link refuses a taken name just as well.
   if (::linkat(folder, temp_name.c_str(), folder, target_name.c_str(), 0) == 0) {
     ::unlinkat(folder, temp_name.c_str(), 0);
-    return true;
+    return placing::done;
+  }
+  if (errno == EEXIST) {
+    return placing::name_changed;
   }
   if (errno != EPERM && errno != ENOTSUP) {
-    return false;
+    return placing::failed;
   }
   // A file system with neither: the name is checked just before.
   struct stat taken {};
-  if (::fstatat(folder, target_name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
-    return false;
+  if (::fstatat(folder, target_name.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {
+    return placing::name_changed;
   }
-  return ::renameat(folder, temp_name.c_str(), folder, target_name.c_str()) == 0;
+  if (errno != ENOENT) {
+    return placing::failed;
+  }
+  return ::renameat(folder, temp_name.c_str(), folder, target_name.c_str()) == 0 ? placing::done
+                                                                                 : placing::failed;
 }
 
 bool still_named(int folder, const std::string& name, const struct stat& file) {
@@ -221,7 +242,28 @@ struct output_parts {
   bool lacked_memory = false;        // write() could not hold the table
   bool failed = false;
   bool committed = false;
+  std::string why;  // why it failed, once it has
 };
+
+// Keeps why the output failed: `own` where the run decided so, the system's
+// words for the call that just failed otherwise.
+bool fail(output_parts& s, std::string own = {}) {
+  s.why = own.empty() ? failure_reason() : std::move(own);
+  return false;
+}
+
+// Whether `file` is where our own standard output or error goes: writing the
+// table there would put it in the messages' place, or among them.
+bool is_own_stream_file(const struct stat& file) {
+  for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat status {};
+    if (::fstat(stream, &status) == 0 && S_ISREG(status.st_mode) &&
+        posix::same_file(status, file)) {
+      return true;
+    }
+  }
+  return false;
+}
 
 enum class opening { done, failed, name_taken };
 
@@ -249,17 +291,18 @@ bool lock(int fd) {
   return true;
 }
 
-// Whether `length` bytes from the file's start may be written: within the
-// file size limit, and with the space reserved beyond what the file holds,
-// its size and contents unchanged. A file system that cannot reserve space
-// (or, copy-on-write, cannot promise it by reserving) is written all the same.
-bool room_for(int fd, std::size_t length) {
+// Whether `length` bytes from a file's start are within the file size limit.
+bool within_size_limit(std::size_t length) {
   rlimit limit{};
-  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      length > limit.rlim_cur) {
-    errno = EFBIG;
-    return false;
-  }
+  return ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+         length <= limit.rlim_cur;
+}
+
+// Reserves the space for `length` bytes from the file's start beyond what the
+// file holds, its size and contents unchanged. A file system that cannot
+// reserve space (or, copy-on-write, cannot promise it by reserving) is written
+// all the same.
+bool reserve(int fd, std::size_t length) {
   if (length == 0) {
     return true;
   }
@@ -279,15 +322,19 @@ bool room_for(int fd, std::size_t length) {
 bool write_held_table(output_parts& s) {
   const int fd = s.out.get();
   if (!lock(fd)) {
-    return false;
+    return fail(s);
   }
   // Another run may have held the lock while the name went elsewhere.
   if (!still_named(s.folder.get(), s.target_name, s.out_status)) {
-    errno = ENOENT;
-    return false;
+    return fail(s, output_failures::name_moved);
   }
-  if (!room_for(fd, s.table.size())) {
-    return false;
+  if (!within_size_limit(s.table.size())) {
+    return fail(s,
+                "the table is larger than the file size limit (ulimit -f) allows; the file is "
+                "left as it was");
+  }
+  if (!reserve(fd, s.table.size())) {
+    return fail(s, output_failures::no_room(failure_reason()));
   }
   // A signal that ends the run waits from the first byte written to the
   // file's cut, so that it finds the old file or the whole table, never the
@@ -295,8 +342,9 @@ bool write_held_table(output_parts& s) {
   // through the same write). From here on only an I/O error can leave part
   // of it.
   const posix::signals_held held;
-  return ::lseek(fd, 0, SEEK_SET) == 0 && posix::write_all(fd, s.table) &&
-         ::ftruncate(fd, static_cast<off_t>(s.table.size())) == 0;
+  return (::lseek(fd, 0, SEEK_SET) == 0 && posix::write_all(fd, s.table) &&
+          ::ftruncate(fd, static_cast<off_t>(s.table.size())) == 0) ||
+         fail(s);
 }
 
 // Whether the existing file must be written in place: its folder or the
@@ -318,6 +366,9 @@ bool open_existing(output_parts& s, const std::string& path) {
     s.out = std::move(s.target);  // a device or a FIFO
     return true;
   }
+  if (is_own_stream_file(s.target_status)) {
+    return fail(s, output_failures::own_stream);
+  }
   std::optional<folder_entry> entry = posix::entry_named(path);
   if (!entry && errno != ENOENT && errno != ENOTDIR) {
     return false;
@@ -327,6 +378,7 @@ bool open_existing(output_parts& s, const std::string& path) {
     // Nothing is touched and the writing fails.
     s.out = std::move(s.target);
     s.failed = true;
+    s.why = output_failures::name_moved;
     return true;
   }
   s.folder = std::move(entry->folder);
@@ -348,10 +400,12 @@ bool open_existing(output_parts& s, const std::string& path) {
   if (outcome == posix::carried::all) {
     return true;
   }
+  const int reason = errno;
   s.out = descriptor();
   posix::remove_if_same(s.folder.get(), s.temp_name.c_str(), s.out_status);
   posix::keep_on_signal();
   s.temp_name.clear();
+  errno = reason;
   // What could not be carried over would be lost, or granted to others.
   return outcome == posix::carried::not_allowed && write_in_place(s);
 }
@@ -401,10 +455,9 @@ output_file::~output_file() {
   posix::keep_on_signal();
 }
 
-bool output_file::open(const std::string& path) {
-  state_ = std::make_unique<state>();
-  state& s = *state_;
+namespace {
 
+bool open_output(output_parts& s, const std::string& path) {
   if (const std::optional<int> own = posix::own_descriptor_named(path)) {
     // The path must still be usable by the kernel's rules and reach the
     // descriptor's own file; then the table goes to the descriptor as it is.
@@ -438,6 +491,8 @@ bool output_file::open(const std::string& path) {
     // it were ours.
     std::optional<folder_entry> entry = posix::entry_named(path);
     if (!entry) {
+      // The empty path names no entry at all: why is the open's to tell.
+      errno = path.empty() ? ENOENT : errno;
       return false;
     }
     if (!entry->status) {
@@ -451,7 +506,52 @@ bool output_file::open(const std::string& path) {
       }
     }
   }
-  return false;
+  return fail(s, output_failures::name_taken_at_each_try);
+}
+
+bool commit_output(output_parts& s) {
+  if (s.failed || (s.in_place && !write_held_table(s))) {
+    return false;
+  }
+  if (!s.temp_name.empty() && !s.created) {
+    // The owner and the rest were carried over before writing; now the
+    // permission bits, set-user-ID and the like among them.
+    ::fchmod(s.out.get(), s.target_status.st_mode & 07777);
+  }
+  // A file written in place must still be where its name leads, or the
+  // table went nowhere.
+  if (s.check_name && !still_named(s.folder.get(), s.target_name, s.out_status)) {
+    return fail(s, output_failures::name_moved);
+  }
+  // An existing output is replaced only by a table already on the disk, so
+  // that after a crash or a power loss its name holds the old table or the
+  // new one, never an empty or short file: the rename that replaces it may
+  // reach the disk before the data otherwise.
+  if (!s.temp_name.empty() && !s.created && ::fdatasync(s.out.get()) != 0) {
+    return fail(s);
+  }
+  if (!s.out.close()) {
+    return fail(s);
+  }
+  if (!s.temp_name.empty()) {
+    const placing placed =
+        s.created ? publish(s.folder.get(), s.temp_name, s.target_name)
+                  : replace(s.folder.get(), s.temp_name, s.target_name, s.target_status);
+    if (placed == placing::name_changed) {
+      return fail(s, s.created ? output_failures::name_taken : output_failures::name_moved);
+    }
+    if (placed == placing::failed) {
+      return fail(s);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool output_file::open(const std::string& path) {
+  state_ = std::make_unique<state>();
+  return open_output(*state_, path) || (state_->why.empty() && fail(*state_));
 }
 
 bool output_file::write(std::span<const unsigned char> bytes) {
@@ -467,10 +567,11 @@ bool output_file::write(std::span<const unsigned char> bytes) {
     } catch (const std::exception&) {
       s.failed = true;
       s.lacked_memory = true;
-      errno = ENOMEM;
+      s.why = output_failures::no_memory;
     }
   } else if (!posix::write_all(s.out.get(), bytes)) {
     s.failed = true;
+    fail(s);
   }
   return !s.failed;
 }
@@ -479,40 +580,14 @@ bool output_file::lacked_memory() const { return state_->lacked_memory; }
 
 bool output_file::commit() {
   state& s = *state_;
-  if (s.failed || (s.in_place && !write_held_table(s))) {
+  if (!commit_output(s)) {
     return false;
-  }
-  if (!s.temp_name.empty() && !s.created) {
-    // The owner and the rest were carried over before writing; now the
-    // permission bits, set-user-ID and the like among them.
-    ::fchmod(s.out.get(), s.target_status.st_mode & 07777);
-  }
-  // A file written in place must still be where its name leads, or the
-  // table went nowhere.
-  if (s.check_name && !still_named(s.folder.get(), s.target_name, s.out_status)) {
-    return false;
-  }
-  // An existing output is replaced only by a table already on the disk, so
-  // that after a crash or a power loss its name holds the old table or the
-  // new one, never an empty or short file: the rename that replaces it may
-  // reach the disk before the data otherwise.
-  if (!s.temp_name.empty() && !s.created && ::fdatasync(s.out.get()) != 0) {
-    return false;
-  }
-  if (!s.out.close()) {
-    return false;
-  }
-  if (!s.temp_name.empty()) {
-    const bool placed = s.created
-                            ? publish(s.folder.get(), s.temp_name, s.target_name)
-                            : replace(s.folder.get(), s.temp_name, s.target_name, s.target_status);
-    if (!placed) {
-      return false;
-    }
   }
   s.committed = true;
   posix::keep_on_signal();
   return true;
 }
+
+const std::string& output_file::failure() const { return state_->why; }
 
 }  // namespace dbgparse::platform

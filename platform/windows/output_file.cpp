@@ -2,7 +2,7 @@
 // writing would open it, so the system alone judges read-only files,
 // folders and files locked by other programs. What that open reached is
 // then written:
-// - the file our own standard output or error goes to: through that stream;
+// - the file our own standard output or error goes to: not at all;
 // - a device (NUL, the console) or a pipe: as it is;
 // - a file on disk: through a temporary file beside it that takes its place
 //   only when complete, or in place where none can be made or renamed over.
@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "console_events.h"
+#include "output_failures.h"
 #include "own_stream.h"
 #include "platform.h"
 
@@ -156,7 +157,15 @@ struct output_state {
   bool lacked_memory = false;        // write() could not hold the table
   bool failed = false;
   bool committed = false;
+  std::string why;  // why it failed, once it has
 };
+
+// Keeps why the output failed: `own` where the run decided so, the system's
+// words for the call that just failed otherwise.
+bool fail(output_state& out, std::string own = {}) {
+  out.why = own.empty() ? failure_reason() : std::move(own);
+  return false;
+}
 
 }  // namespace
 
@@ -206,27 +215,30 @@ bool write_held_table(output_state& out) {
   const bool locked =
       ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0;
   if (!locked && !unsupported(::GetLastError())) {
-    return false;
+    return fail(out);
   }
   // Another run may have held the lock while the name went elsewhere.
   bool written =
       out.target_path.empty() || windows::still_names(out.target_path, out.target_identity);
-  if (written) {
+  if (!written) {
+    fail(out, output_failures::name_moved);
+  } else if (!reserve(file, out.table.size())) {
+    written = fail(out, output_failures::no_room(failure_reason()));
+  } else {
     LARGE_INTEGER end{};
     end.QuadPart = static_cast<LONGLONG>(out.table.size());
     const LARGE_INTEGER start{};
     // From the write on, a failure (an I/O error, the process ended) can
     // leave part of it.
-    written = reserve(file, out.table.size()) &&
-              ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0 &&
-              windows::write_all(file, out.table) &&
-              ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) != 0 && ::SetEndOfFile(file) != 0;
+    written =
+        (::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0 &&
+         windows::write_all(file, out.table) &&
+         ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) != 0 && ::SetEndOfFile(file) != 0) ||
+        fail(out);
   }
   if (locked) {
-    const DWORD error = ::GetLastError();  // why it failed, if it did
     OVERLAPPED again{};
     ::UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &again);
-    ::SetLastError(error);
   }
   return written;
 }
@@ -341,30 +353,30 @@ void discard(output_state& out) {
 bool finish(output_state& out) {
   // A new output marked for removal could not be opened by its name.
   if (out.created && out.removable && !remove_on_close(out.removable.get(), false)) {
-    return false;
+    return fail(out);
   }
   if (out.temp_path.empty()) {
     if (out.in_place && !write_held_table(out)) {
       return false;
     }
-    return ::CloseHandle(out.file.release()) != 0;
+    return ::CloseHandle(out.file.release()) != 0 || fail(out);
   }
   if (!windows::still_names(out.target_path, out.target_identity)) {
-    return false;
+    return fail(out, output_failures::name_moved);
   }
   // An existing output is replaced only by a table already on the disk, so
   // that after a crash or a power loss its name holds the old table or the
   // new one, never an empty or short file.
   if (!out.created && ::FlushFileBuffers(out.file.get()) == 0) {
-    return false;
+    return fail(out);
   }
   out.target.reset();
   out.removable.reset();
   if (!remove_on_close(out.file.get(), false) || !rename_with_retries(out)) {
-    return false;
+    return fail(out);
   }
   out.temp_path.clear();  // now the output's own name
-  return ::CloseHandle(out.file.release()) != 0;
+  return ::CloseHandle(out.file.release()) != 0 || fail(out);
 }
 
 }  // namespace
@@ -393,23 +405,17 @@ bool output_file::open(const std::string& path) {
           ? nullptr
           : windows::adopt(::CreateFileW(wide.c_str(), GENERIC_WRITE, windows::share_all, nullptr,
                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  const DWORD open_error = ::GetLastError();
-  // Messages printed so far come before anything written to the console or
-  // to standard output itself.
+  const DWORD open_error = wide.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError();
+  // Messages printed so far come before anything written to the console.
   std::fflush(stdout);
-  std::optional<unique_handle> stream;
-  if (out.target) {
-    stream = windows::own_stream(out.target.get());
-  } else if (open_error == ERROR_SHARING_VIOLATION) {
-    stream = windows::own_stream_named(wide);
-  }
-  if (stream) {
-    out.file = std::move(*stream);
+  if (out.target ? windows::is_own_stream(out.target.get())
+                 : open_error == ERROR_SHARING_VIOLATION && windows::is_own_stream_named(wide)) {
     out.target.reset();
-    return true;
+    return fail(out, output_failures::own_stream);
   }
   if (!out.target) {
-    return false;
+    ::SetLastError(open_error);
+    return fail(out);
   }
   const bool created = open_error != ERROR_ALREADY_EXISTS;
   if (::GetFileType(out.target.get()) != FILE_TYPE_DISK) {
@@ -421,11 +427,12 @@ bool output_file::open(const std::string& path) {
   // wine, run by root, would not.
   const std::optional<file_identity> identity = identify(out.target.get());
   if (identity && (identity->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    return false;
+    return fail(out, "it is marked read-only");
   }
   const std::unique_lock events = windows::hold_console_events();
   out.created = created;
   if (!prepare_replacement(out, wide)) {
+    fail(out);
     discard(out);
     return false;
   }
@@ -447,10 +454,11 @@ bool output_file::write(std::span<const unsigned char> bytes) {
     } catch (const std::exception&) {
       out.failed = true;
       out.lacked_memory = true;
-      ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      out.why = output_failures::no_memory;
     }
   } else if (!windows::write_all(out.file.get(), bytes)) {
     out.failed = true;
+    fail(out);
   }
   return !out.failed;
 }
@@ -468,5 +476,7 @@ bool output_file::commit() {
   out.committed = true;
   return true;
 }
+
+const std::string& output_file::failure() const { return state_->why; }
 
 }  // namespace dbgparse::platform

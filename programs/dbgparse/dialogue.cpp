@@ -12,6 +12,7 @@
 #include "kept_outputs.h"
 #include "platform.h"
 #include "table_output.h"
+#include "text.h"
 #include "warning_report.h"
 
 namespace {
@@ -32,11 +33,19 @@ void say(const std::string& line) {
   std::fputc('\n', stdout);
 }
 
-// Says why the run failed; its status.
-int failed(const std::string& message) {
+// Ends the run with the dialogue's line for the failure and, on standard
+// error after it, why: "dbgparse: PATH: REASON".
+int failed(const std::string& message, const std::string& path, const std::string& why) {
   say(message);
+  std::fflush(stdout);
+  std::fprintf(stderr, "dbgparse: %s: %s\n", dbgparse::text::shown_path(path).c_str(),
+               why.empty() ? "the system gave no reason" : why.c_str());
+  std::fflush(stderr);
   return exit_failure;
 }
+
+// Why a run lacking memory failed, however it came to lack it.
+constexpr const char* no_memory = "there is not enough memory to read and convert it";
 
 // Puts a question and reads the answer, one word. The question is flushed
 // first, so that a program driving us through a pipe sees it before we wait.
@@ -71,18 +80,27 @@ std::optional<paths> settle_paths(const std::vector<std::string>& args) {
 
 enum class write_outcome { written, kept, cannot_open, cannot_write };
 
+struct write_result {
+  write_outcome outcome;
+  std::string why;  // when it failed
+};
+
 // Writes the table of `input` to the output, handing its warnings to
 // `warnings` in the same pass (or in a pass of their own where no table is
 // written). Whatever a failed run made (a temporary file, a new output) is
 // gone once this returns, before the pause.
-write_outcome write_output(const paths& files, std::span<const unsigned char> input,
-                           dbgparse::warning_report& warnings) {
+write_result write_output(const paths& files, std::span<const unsigned char> input,
+                          dbgparse::warning_report& warnings) {
   const dbgparse::warning_sink warn = warnings.sink();
   platform::output_file output;
-  const bool kept = dbgparse::is_kept_output(files.output, files.input);
-  if (kept || !output.open(files.output)) {
+  if (dbgparse::is_kept_output(files.output, files.input)) {
     dbgparse::diagnose(input, warn, dbgparse::warning_report::most_shown);
-    return kept ? write_outcome::kept : write_outcome::cannot_open;
+    return {write_outcome::kept, {}};
+  }
+  if (!output.open(files.output)) {
+    const std::string& why = output.failure();
+    dbgparse::diagnose(input, warn, dbgparse::warning_report::most_shown);
+    return {write_outcome::cannot_open, why};
   }
   dbgparse::table_output table(output, input.size());
   const bool converted =
@@ -92,30 +110,36 @@ write_outcome write_output(const paths& files, std::span<const unsigned char> in
     // The table, held whole before it goes over a file written in place.
     throw std::bad_alloc();
   }
-  return written && output.commit() ? write_outcome::written : write_outcome::cannot_write;
+  if (!written || !output.commit()) {
+    return {write_outcome::cannot_write, output.failure()};
+  }
+  return {write_outcome::written, {}};
 }
 
 // Converts one input to its output and says the outcome, without pausing.
 int convert(const paths& files) {
   platform::input_bytes input;
-  switch (platform::read_input(files.input, input)) {
+  const platform::read_result read = platform::read_input(files.input, input);
+  const std::string why = platform::failure_reason();
+  switch (read) {
     case platform::read_result::ok:
       break;
     case platform::read_result::not_found:
-      return failed("Error checking size of " + files.input + " are you sure it exists?");
+      return failed("Error checking size of " + files.input + " are you sure it exists?",
+                    files.input, why);
     case platform::read_result::cannot_read:
-      return failed("Couldn't open " + files.input + "!");
+      return failed("Couldn't open " + files.input + "!", files.input, why);
     case platform::read_result::no_memory:
-      return failed("Not enough memory for " + files.input + "!");
+      return failed("Not enough memory for " + files.input + "!", files.input, no_memory);
   }
   // What the conversion did that the file's author may not expect, found
   // while the table is written and told before the outcome, so that it
   // shows above Finished! in a dropped file's window. The output is opened
   // only once the input is read whole, so the output may be the input.
   dbgparse::warning_report warnings(files.input);
-  const write_outcome outcome = write_output(files, input.bytes, warnings);
+  const write_result result = write_output(files, input.bytes, warnings);
   warnings.print();
-  switch (outcome) {
+  switch (result.outcome) {
     case write_outcome::written:
       break;
     case write_outcome::kept:
@@ -128,9 +152,9 @@ int convert(const paths& files) {
       std::fflush(stderr);
       return exit_failure;
     case write_outcome::cannot_open:
-      return failed("Couldn't open " + files.output + "!");
+      return failed("Couldn't open " + files.output + "!", files.output, result.why);
     case write_outcome::cannot_write:
-      return failed("Couldn't write " + files.output + "!");
+      return failed("Couldn't write " + files.output + "!", files.output, result.why);
   }
   say("Finished!");
   return exit_success;
@@ -140,7 +164,7 @@ int convert_or_say_no_memory(const paths& files) {
   try {
     return convert(files);
   } catch (const std::bad_alloc&) {
-    return failed("Not enough memory for " + files.input + "!");
+    return failed("Not enough memory for " + files.input + "!", files.input, no_memory);
   }
 }
 
@@ -174,7 +198,7 @@ int run(const std::vector<std::string>& args) {
   } else if (const std::optional<paths> files = settle_paths(args)) {
     status = convert_or_say_no_memory(*files);
   } else {
-    failed("No filename given!");
+    failed("No filename given!", "standard input", "it ended before a path was read");
   }
   // One pause, after the last outcome, whatever it was.
   platform::pause();

@@ -40,6 +40,7 @@ using test_support::read_file;
 using test_support::run_options;
 using test_support::run_program;
 using test_support::run_result;
+using test_support::says_why;
 using test_support::write_file;
 
 constexpr unsigned nobody = 65534;
@@ -55,8 +56,10 @@ class hostile_ground : public test_support::program_fixture {
   // Runs a shell command line in the test's folder; $DBGPARSE is the program,
   // `traced` runs strace, and $TRACED_ASAN is the sanitizer's options under
   // it (for a command that execs strace itself, to pass on how it ends).
-  run_result shell(const std::string& command, std::optional<unsigned> user = std::nullopt) {
+  run_result shell(const std::string& command, std::optional<unsigned> user = std::nullopt,
+                   bool error_apart = false) {
     run_options options;
+    options.error_apart = error_apart;
     // LeakSanitizer cannot work under strace.
     options.arguments = {"-c",
                          "DBGPARSE='" + program_.string() + "'; QBDUMP='" QBDUMP_EXE "'; " +
@@ -66,6 +69,10 @@ class hostile_ground : public test_support::program_fixture {
     options.working_directory = folder_;
     options.user_id = user;
     return run_program("/bin/sh", options);
+  }
+  // The same with standard error kept apart, in the result's `error`.
+  run_result shell_apart(const std::string& command, std::optional<unsigned> user = std::nullopt) {
+    return shell(command, user, true);
   }
 
   // Another user to plant files or run the program, when we are root and
@@ -201,6 +208,45 @@ TEST_F(hostile_ground, writes_streams_and_pipes_as_they_are) {
   }
 }
 
+// The file the program's own standard output or error goes to, named as the
+// output, is refused before anything is converted: the table would take the
+// messages' place (and Finished! would go to a removed file), or follow them
+// in a file that no program reads as a table. The file keeps the messages.
+TEST_F(hostile_ground, refuses_the_file_its_own_messages_go_to) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  const std::string why =
+      "the program's own standard output or error goes to this file; give the output another "
+      "name";
+  struct own_file {
+    std::string before;  // what sets the case up
+    std::string command;
+    std::string file;
+    std::string contents;  // of `file` afterwards
+    std::string error;     // standard error, when it is not in `file`
+  };
+  const own_file cases[] = {
+      {"", "$DBGPARSE names.dbg log.txt >log.txt", "log.txt", banner + "Couldn't open log.txt!\n",
+       "dbgparse: log.txt: " + why + "\n"},
+      {"echo earlier >log.txt", "$DBGPARSE names.dbg log.txt >>log.txt", "log.txt",
+       "earlier\n" + banner + "Couldn't open log.txt!\n", "dbgparse: log.txt: " + why + "\n"},
+      {"", "$DBGPARSE names.dbg >names.dbg.qb", "names.dbg.qb",
+       banner + "Couldn't open names.dbg.qb!\n", "dbgparse: names.dbg.qb: " + why + "\n"},
+      {"", "$DBGPARSE names.dbg err.txt 2>err.txt >/dev/null", "err.txt",
+       "dbgparse: err.txt: " + why + "\n", ""},
+      {"ln -s log.txt link.qb", "$DBGPARSE names.dbg link.qb >log.txt", "log.txt",
+       banner + "Couldn't open link.qb!\n", "dbgparse: link.qb: " + why + "\n"},
+  };
+  for (const own_file& c : cases) {
+    const run_result result = shell_apart(c.before + "\n" + c.command + "; echo $? >status");
+    fs::remove(path("link.qb"));
+    EXPECT_EQ(read_file(path("status")), "255\n") << c.command;
+    EXPECT_EQ(read_file(path(c.file)), c.contents) << c.command;
+    EXPECT_EQ(result.error, c.error) << c.command;
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "status", c.file})) << c.command;
+    fs::remove(path(c.file));
+  }
+}
+
 std::optional<fs::path> temporary_file_in(const fs::path& folder) {
   for (const auto& entry : fs::directory_iterator(folder)) {
     if (entry.path().extension() == ".tmp") {
@@ -295,7 +341,9 @@ TEST_F(hostile_ground, writes_any_name_and_folder_that_takes_the_file) {
   EXPECT_EQ(run({longest_input}).output, banner + "Finished!\n");
   EXPECT_EQ(read_file(path(longest)), golden("sample.qb"));
   EXPECT_EQ(read_file(path(longest_input + ".qb")), golden("sample.qb"));
-  EXPECT_EQ(run({"names.dbg", ""}).output, banner + "Couldn't open !\n");
+  const run_result no_name = run_apart({"names.dbg", ""});
+  EXPECT_EQ(no_name.output, banner + "Couldn't open !\n");
+  EXPECT_TRUE(says_why(no_name.error, "", "No such file or directory"));
 
   if (const auto reason = no_other_user()) {
     GTEST_SKIP() << *reason;
@@ -392,13 +440,17 @@ TEST_F(hostile_ground, fails_the_write_when_the_name_loses_the_file) {
     fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     const int number = call_number(l.syscall, l.mark, "names.dbg out.qb", "-u nobody");
     const run_result result =
-        shell(wait_until_stopped + "ASAN_OPTIONS=\"$TRACED_ASAN\" strace -qq -o trace.log" +
-              " -u nobody -e trace=" + l.syscall + " -e inject=" + l.syscall +
-              ":signal=STOP:when=" + std::to_string(number) +
-              " $DBGPARSE names.dbg out.qb & wait_until_stopped trace.log $!; " + l.meanwhile +
-              "; kill -CONT $held; wait $!; rm trace.log");
+        shell_apart(wait_until_stopped + "ASAN_OPTIONS=\"$TRACED_ASAN\" strace -qq -o trace.log" +
+                    " -u nobody -e trace=" + l.syscall + " -e inject=" + l.syscall +
+                    ":signal=STOP:when=" + std::to_string(number) +
+                    " $DBGPARSE names.dbg out.qb & wait_until_stopped trace.log $!; " +
+                    l.meanwhile + "; kill -CONT $held; wait $!; rm trace.log");
     fs::permissions(folder_, fs::perms::all | fs::perms::sticky_bit);
     EXPECT_EQ(result.output, banner + "Couldn't write out.qb!\n") << l.name;
+    EXPECT_TRUE(says_why(result.error, "out.qb",
+                         "the name no longer leads to the file opened at the start: it was "
+                         "removed or replaced during the run"))
+        << l.name;
     EXPECT_EQ(fs::exists(path("out.qb")) ? read_file(path("out.qb")) : "", l.left) << l.name;
   }
 }
@@ -499,20 +551,25 @@ TEST_F(hostile_ground, touches_nothing_when_the_temporary_file_cannot_be_made_or
     std::string command;
     std::string said;
     std::string contents;
+    std::string why;  // on standard error, after "dbgparse: out.qb: "; none on success
   };
   std::vector<failure> failures = {
       {"five descriptors", "ulimit -n 5; $DBGPARSE names.dbg out.qb", "Couldn't open out.qb!",
-       "older"},
+       "older", "Too many open files"},
       {"a refused rename",
        "traced -o /dev/null -e inject=renameat2:error=EPERM $DBGPARSE names.dbg out.qb",
-       "Couldn't write out.qb!", "older"},
+       "Couldn't write out.qb!", "older", "Operation not permitted"},
   };
-  for (const char* error : {"EMFILE", "ENFILE", "ENOSPC", "EDQUOT", "ENOMEM", "EACCES"}) {
+  const std::pair<const char*, const char*> errors[] = {
+      {"EMFILE", "Too many open files"},     {"ENFILE", "Too many open files in system"},
+      {"ENOSPC", "No space left on device"}, {"EDQUOT", "Disk quota exceeded"},
+      {"ENOMEM", "Cannot allocate memory"},  {"EACCES", ""}};
+  for (const auto& [error, words] : errors) {
     failures.push_back({error,
                         "traced -o /dev/null -e inject=openat:error=" + std::string(error) +
                             ":when=" + std::to_string(create) + " $DBGPARSE names.dbg out.qb",
                         error == std::string("EACCES") ? "Finished!" : "Couldn't open out.qb!",
-                        error == std::string("EACCES") ? golden("sample.qb") : "older"});
+                        error == std::string("EACCES") ? golden("sample.qb") : "older", words});
   }
   for (const failure& f : failures) {
     if ((!strace && f.command.starts_with("traced")) ||
@@ -520,7 +577,13 @@ TEST_F(hostile_ground, touches_nothing_when_the_temporary_file_cannot_be_made_or
       continue;  // the sanitizers' own checks need descriptors too
     }
     write_file(path("out.qb"), "older");
-    EXPECT_EQ(shell(f.command).output, banner + f.said + "\n") << f.name;
+    const run_result result = shell_apart(f.command);
+    EXPECT_EQ(result.output, banner + f.said + "\n") << f.name;
+    if (f.why.empty()) {
+      EXPECT_EQ(result.error, "") << f.name;
+    } else {
+      EXPECT_TRUE(says_why(result.error, "out.qb", f.why)) << f.name;
+    }
     EXPECT_EQ(read_file(path("out.qb")), f.contents) << f.name;
     EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"})) << f.name;
   }
@@ -599,21 +662,31 @@ TEST_F(hostile_ground, refuses_a_path_to_a_standard_stream_it_was_started_withou
   write_file(path("names.dbg"), golden("sample.dbg"));
   struct closed_stream {
     std::string command;
-    std::string output;  // standard output, then standard error
+    std::string output;  // standard output
     int status;
+    std::string error;  // standard error
+  };
+  const auto bad = [](const std::string& path) {
+    return "dbgparse: " + path + ": Bad file descriptor\n";
   };
   const closed_stream cases[] = {
-      {"$DBGPARSE /dev/stdin keep.qb <&-", banner + "Couldn't open /dev/stdin!\n", 255},
-      {"$DBGPARSE /dev/fd/0 keep.qb <&-", banner + "Couldn't open /dev/fd/0!\n", 255},
-      {"$DBGPARSE /proc/self/fd/0 keep.qb <&-", banner + "Couldn't open /proc/self/fd/0!\n", 255},
-      {"$DBGPARSE names.dbg /dev/stdin <&-", banner + "Couldn't open /dev/stdin!\n", 255},
-      {"$DBGPARSE names.dbg /dev/fd/0 <&-", banner + "Couldn't open /dev/fd/0!\n", 255},
-      {"$DBGPARSE /dev/stdin keep.qb <names.dbg", banner + "Finished!\n", 0},
+      {"$DBGPARSE /dev/stdin keep.qb <&-", banner + "Couldn't open /dev/stdin!\n", 255,
+       bad("/dev/stdin")},
+      {"$DBGPARSE /dev/fd/0 keep.qb <&-", banner + "Couldn't open /dev/fd/0!\n", 255,
+       bad("/dev/fd/0")},
+      {"$DBGPARSE /proc/self/fd/0 keep.qb <&-", banner + "Couldn't open /proc/self/fd/0!\n", 255,
+       bad("/proc/self/fd/0")},
+      {"$DBGPARSE names.dbg /dev/stdin <&-", banner + "Couldn't open /dev/stdin!\n", 255,
+       bad("/dev/stdin")},
+      {"$DBGPARSE names.dbg /dev/fd/0 <&-", banner + "Couldn't open /dev/fd/0!\n", 255,
+       bad("/dev/fd/0")},
+      {"$DBGPARSE /dev/stdin keep.qb <names.dbg", banner + "Finished!\n", 0, ""},
   };
   for (const closed_stream& c : cases) {
     write_file(path("keep.qb"), "older");
-    const run_result result = shell(c.command);
+    const run_result result = shell_apart(c.command);
     EXPECT_EQ(result.output, c.output) << c.command;
+    EXPECT_EQ(result.error, c.error) << c.command;
     EXPECT_EQ(result.exit_status, c.status) << c.command;
     EXPECT_EQ(read_file(path("keep.qb")), c.status == 0 ? golden("sample.qb") : "older")
         << c.command;
@@ -1019,6 +1092,55 @@ void plant_shared(const fs::path& file, const std::string& bytes) {
                             fs::perms::others_write);
 }
 
+// A failed write says why on standard error, after the dialogue's line: in
+// the system's words where a call failed, in the program's own where it
+// decided not to write (another file took the name).
+TEST_F(hostile_ground, says_why_a_write_fails) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  write_file(path("big.dbg"), checksum_lines(3000, "big"));
+  struct failure {
+    std::string name;
+    std::string folder;  // where the command runs and out.qb is
+    std::string command;
+    std::string said;  // after the banner
+    std::string why;   // after "dbgparse: out.qb: "
+  };
+  std::vector<failure> failures;
+  fs::create_directory(path("small"));
+  if (shell("mount -t tmpfs -o size=64k dbgparse_test small 2>/dev/null").exit_status == 0) {
+    failures.push_back({"a full disk", "small", "$DBGPARSE ../big.dbg out.qb",
+                        "Couldn't write out.qb!", "No space left on device"});
+  } else {
+    std::cout << "skipped the full disk: mount is not allowed here\n";
+  }
+  // The program under strace, its standard error apart from strace's own
+  // (which tells how it resolved the path it was given).
+  const std::string apart_from_strace =
+      R"(sh -c 'exec "$0" names.dbg out.qb 2>&3' "$DBGPARSE" 3>&2 2>/dev/null)";
+  if (!no_strace()) {
+    failures.push_back({"a new output's name taken before the table is complete", ".",
+                        "traced -o /dev/null -P out.qb -e inject=openat:error=ENOENT "
+                        "-e inject=newfstatat:error=ENOENT " +
+                            apart_from_strace,
+                        "Couldn't write out.qb!",
+                        "another file took the name during the run and is left as it is"});
+    failures.push_back(
+        {"the name taken at each try", ".",
+         "traced -o /dev/null -P out.qb -e inject=openat:error=ENOENT " + apart_from_strace,
+         "Couldn't open out.qb!", "another file took the name at each attempt to create it"});
+  } else {
+    std::cout << "skipped the names taken: " << *no_strace() << "\n";
+  }
+  for (const failure& f : failures) {
+    write_file(path(f.folder) / "out.qb", planted);
+    const run_result result = shell_apart("cd " + f.folder + " && " + f.command);
+    EXPECT_EQ(result.output, banner + f.said + "\n") << f.name;
+    EXPECT_TRUE(says_why(result.error, "out.qb", f.why)) << f.name;
+    EXPECT_EQ(read_file(path(f.folder) / "out.qb"), planted) << f.name;
+  }
+  shell("umount small 2>/dev/null");
+}
+
 TEST_F(hostile_ground, leaves_a_file_written_in_place_as_it_was_when_the_table_cannot_fit) {
   if (const auto reason = no_other_user()) {
     GTEST_SKIP() << *reason;
@@ -1046,18 +1168,23 @@ TEST_F(hostile_ground, leaves_a_file_written_in_place_as_it_was_when_the_table_c
     std::optional<std::uint64_t> file_size_limit;
     std::string said;  // after the banner
     bool fits;         // a control: the same path, with room for the table
+    std::string why;   // on standard error, after "dbgparse: OUTPUT: "
   };
   std::vector<failure> failures = {
       {"the input as its own output past the file size limit", "ro/mine.dbg", "ro/mine.dbg",
-       std::uint64_t{100} << 10, "Couldn't write ro/mine.dbg!", false},
+       std::uint64_t{100} << 10, "Couldn't write ro/mine.dbg!", false,
+       "the table is larger than the file size limit (ulimit -f) allows; the file is left as it "
+       "was"},
       {"the input as its own output within the file size limit", "ro/mine.dbg", "ro/mine.dbg",
-       std::uint64_t{1} << 20, "Finished!", true},
+       std::uint64_t{1} << 20, "Finished!", true, ""},
   };
   if (mounted) {
     failures.push_back({"a full disk", "small/shared.qb", "big.dbg", std::nullopt,
-                        "Couldn't write small/shared.qb!", false});
+                        "Couldn't write small/shared.qb!", false,
+                        "its space could not be reserved (No space left on device); the file is "
+                        "left as it was"});
     failures.push_back({"a table that fits on the small disk", "small/shared.qb", "names.dbg",
-                        std::nullopt, "Finished!", true});
+                        std::nullopt, "Finished!", true, ""});
   } else {
     std::cout << "skipped the full disk: mount is not allowed here\n";
   }
@@ -1075,8 +1202,14 @@ TEST_F(hostile_ground, leaves_a_file_written_in_place_as_it_was_when_the_table_c
     options.working_directory = folder_;
     options.user_id = nobody;
     options.file_size_limit = f.file_size_limit;
+    options.error_apart = true;
     const run_result result = run_program(program_, options);
     EXPECT_EQ(result.output, banner + f.said + "\n") << f.name;
+    if (f.why.empty()) {
+      EXPECT_EQ(result.error, "") << f.name;
+    } else {
+      EXPECT_TRUE(says_why(result.error, f.output, f.why)) << f.name;
+    }
     const std::string after = read_file(path(f.output));
     if (f.fits) {
       EXPECT_EQ(after, f.input == "names.dbg" ? golden("sample.qb") : big_table) << f.name;
@@ -1106,8 +1239,8 @@ TEST_F(hostile_ground, leaves_a_file_written_in_place_whole_or_as_it_was_at_any_
   int refused = 0;
   for (int limit = 1000; limit <= 16000; limit += 250) {
     plant_shared(path("shared.qb"), old);
-    const run_result result =
-        shell("ulimit -v " + std::to_string(limit) + " && $DBGPARSE big.dbg shared.qb", nobody);
+    const run_result result = shell_apart(
+        "ulimit -v " + std::to_string(limit) + " && $DBGPARSE big.dbg shared.qb", nobody);
     const std::string after = read_file(path("shared.qb"));
     const std::string at = "at " + std::to_string(limit) + " KiB: " + result.output;
     if (result.output == banner + "Finished!\n") {
@@ -1116,9 +1249,14 @@ TEST_F(hostile_ground, leaves_a_file_written_in_place_whole_or_as_it_was_at_any_
       continue;
     }
     EXPECT_TRUE(after == old) << at << after.size() << " bytes now";
-    if (result.output == banner + "Not enough memory for big.dbg!\n" ||
-        result.output == banner + "Couldn't write shared.qb!\n") {
+    if (result.output == banner + "Not enough memory for big.dbg!\n") {
       ++refused;
+      EXPECT_TRUE(
+          says_why(result.error, "big.dbg", "there is not enough memory to read and convert it"))
+          << at;
+    } else if (result.output == banner + "Couldn't write shared.qb!\n") {
+      ++refused;
+      EXPECT_TRUE(result.error.starts_with("dbgparse: shared.qb: ")) << at << result.error;
     }
   }
   EXPECT_GT(finished, 0) << "no limit was high enough";

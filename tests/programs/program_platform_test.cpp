@@ -115,9 +115,11 @@ TEST_F(platform_program, takes_typed_paths_in_double_quotes) {
 TEST_F(platform_program, names_a_missing_file_outside_ascii_in_utf8) {
   for (const name_case& n : non_ascii_names) {
     const std::string input = bytes_of(n.input);
-    const run_result result = run({input});
+    const run_result result = run_apart({input});
     EXPECT_EQ(result.output,
               banner + "Error checking size of " + input + " are you sure it exists?\n")
+        << n.script;
+    EXPECT_TRUE(test_support::says_why(result.error, input, "No such file or directory"))
         << n.script;
     EXPECT_EQ(result.exit_status, failure_status) << n.script;
     EXPECT_TRUE(files().empty()) << n.script;
@@ -163,8 +165,9 @@ TEST_F(platform_program, refuses_a_read_only_output) {
                   fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   ASSERT_NE(::GetFileAttributesW(path(u8"out.qb").c_str()) & FILE_ATTRIBUTE_READONLY, 0U);
-  const run_result result = run({"names.dbg", "out.qb"});
+  const run_result result = run_apart({"names.dbg", "out.qb"});
   EXPECT_EQ(result.output, banner + "Couldn't open out.qb!\n");
+  EXPECT_TRUE(test_support::says_why(result.error, "out.qb", "it is marked read-only", true));
   EXPECT_EQ(result.exit_status, failure_status);
   EXPECT_EQ(read_file(path(u8"out.qb")), "old");
   EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}));
@@ -282,8 +285,10 @@ TEST_F(platform_program, writes_through_a_symbolic_link_and_keeps_it) {
 TEST_F(platform_program, refuses_outputs_that_cannot_be_opened) {
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
   for (const std::string output : {"nowhere\\out.qb", ""}) {
-    const run_result result = run({"names.dbg", output});
+    const run_result result = run_apart({"names.dbg", output});
     EXPECT_EQ(result.output, banner + "Couldn't open " + output + "!\n") << output;
+    // The system's words: "Path not found" under wine.
+    EXPECT_TRUE(test_support::says_why(result.error, output, "")) << output;
     EXPECT_EQ(result.exit_status, failure_status) << output;
     EXPECT_EQ(files(), std::set<std::string>{"names.dbg"}) << output;
   }
@@ -428,20 +433,27 @@ fs::path harness_standard_output() {
          ("dbgparse_test_" + std::to_string(::GetCurrentProcessId()) + "_stdout");
 }
 
-TEST_F(platform_program, writes_its_own_standard_output_as_it_is) {
-  // Neither replaced nor truncated: the table comes between the messages.
-  // The harness opens that file as cmd.exe does for `>`, letting no one
-  // else write it.
+TEST_F(platform_program, refuses_the_file_its_own_standard_output_goes_to) {
+  // The table would end up after the messages, in a file that no program
+  // reads as a table: the output is refused before anything is converted,
+  // and the file keeps the messages. The harness opens those files as
+  // cmd.exe does for `>`, letting no one else write them.
   write_file(path(u8"names.dbg"), golden("sample.dbg"));
   const std::string exact = bytes_of(harness_standard_output().u8string());
   std::string other_case = exact;
   std::transform(other_case.begin(), other_case.end(), other_case.begin(), [](char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
   });
-  for (const std::string& output : {exact, other_case}) {
-    const run_result result = run({"names.dbg", output});
-    EXPECT_EQ(result.output, banner + golden("sample.qb") + "Finished!\n") << output;
-    EXPECT_EQ(result.exit_status, 0) << output;
+  std::string error_file = exact;
+  error_file.replace(error_file.size() - 6, 6, "stderr");
+  const std::string why =
+      "the program's own standard output or error goes to this file; give the output another "
+      "name";
+  for (const std::string& output : {exact, other_case, error_file}) {
+    const run_result result = run_apart({"names.dbg", output});
+    EXPECT_EQ(result.output, banner + "Couldn't open " + output + "!\n") << output;
+    EXPECT_TRUE(test_support::says_why(result.error, output, why, true)) << output;
+    EXPECT_EQ(result.exit_status, failure_status) << output;
     EXPECT_EQ(files(), std::set<std::string>{"names.dbg"}) << output;
   }
 }
@@ -517,7 +529,7 @@ TEST_F(platform_program, replaces_only_the_file_it_opened) {
     }
     bool planted_in_time = false;
     std::thread planter([&] { planted_in_time = plant_during_the_write(folder_); });
-    const run_result result = run({"names.dbg", "out.qb"});
+    const run_result result = run_apart({"names.dbg", "out.qb"});
     planter.join();
     if (!planted_in_time) {
       GTEST_SKIP() << o.name << ": the table was in place before another file could be planted";
@@ -525,6 +537,12 @@ TEST_F(platform_program, replaces_only_the_file_it_opened) {
     // The input draws millions of warnings; the dialogue is what counts.
     EXPECT_EQ(test_support::without_warnings(result.output, "names.dbg"),
               banner + "Couldn't write out.qb!\n")
+        << o.name;
+    EXPECT_TRUE(test_support::says_why(test_support::without_warnings(result.error, "names.dbg"),
+                                       "out.qb",
+                                       "the name no longer leads to the file opened at the start: "
+                                       "it was removed or replaced during the run",
+                                       true))
         << o.name;
     EXPECT_EQ(result.exit_status, failure_status) << o.name;
     // Compared as a whole: a replaced file would be a table too long to print.

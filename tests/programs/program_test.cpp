@@ -30,6 +30,8 @@ using test_support::read_file;
 using test_support::run_options;
 using test_support::run_program;
 using test_support::run_result;
+using test_support::says_why;
+using test_support::without_warnings;
 using test_support::write_file;
 
 #ifdef _WIN32
@@ -102,25 +104,61 @@ TEST_F(program, reports_each_failure_with_its_message) {
     std::vector<std::string> arguments;
     std::string standard_input;
     std::string output;
+    std::string about;   // the path standard error names
+    std::string reason;  // why, as it says (on Linux, where the system words it)
+    bool own;            // worded by the program, on every system
   };
   const std::string questions = "Enter the filename: \nEnter the file to save as: \n";
+  const std::string no_word = "it ended before a path was read";
   const failure failures[] = {
       {"missing input",
        {"missing.dbg"},
        "",
-       "Error checking size of missing.dbg are you sure it exists?\n"},
-      {"input is a folder", {"folder", "out.qb"}, "", "Couldn't open folder!\n"},
+       "Error checking size of missing.dbg are you sure it exists?\n",
+       "missing.dbg",
+       "No such file or directory",
+       false},
+      {"input is a folder",
+       {"folder", "out.qb"},
+       "",
+       "Couldn't open folder!\n",
+       "folder",
+       "Is a directory",
+       false},
       {"output in a missing folder",
        {"names.dbg", "nowhere/out.qb"},
        "",
-       "Couldn't open nowhere/out.qb!\n"},
-      {"output is a folder", {"names.dbg", "folder"}, "", "Couldn't open folder!\n"},
-      {"no word at the first question", {}, " \n", "Enter the filename: \nNo filename given!\n"},
-      {"no word at the second question", {}, "names.dbg", questions + "No filename given!\n"},
+       "Couldn't open nowhere/out.qb!\n",
+       "nowhere/out.qb",
+       "No such file or directory",
+       false},
+      {"output is a folder",
+       {"names.dbg", "folder"},
+       "",
+       "Couldn't open folder!\n",
+       "folder",
+       "Is a directory",
+       false},
+      {"no word at the first question",
+       {},
+       " \n",
+       "Enter the filename: \nNo filename given!\n",
+       "standard input",
+       no_word,
+       true},
+      {"no word at the second question",
+       {},
+       "names.dbg",
+       questions + "No filename given!\n",
+       "standard input",
+       no_word,
+       true},
   };
   for (const failure& f : failures) {
-    const run_result result = run(f.arguments, f.standard_input);
+    const run_result result = run_apart(f.arguments, f.standard_input);
     EXPECT_EQ(result.output, banner + f.output) << f.name;
+    EXPECT_TRUE(says_why(without_warnings(result.error, "names.dbg"), f.about, f.reason, f.own))
+        << f.name;
     EXPECT_EQ(result.exit_status, failure_status) << f.name;
     EXPECT_EQ(files(), (std::set<std::string>{"folder", "names.dbg"})) << f.name;
   }
@@ -410,8 +448,10 @@ TEST_F(program, loses_nothing_when_the_disk_fills_up) {
       options.arguments = l.arguments;
       options.working_directory = folder_;
       options.file_size_limit = limit;
+      options.error_apart = true;
       const run_result result = run_program(DBGPARSE_EXE, options);
       EXPECT_EQ(result.output, banner + "Couldn't write " + l.output + "!\n") << name;
+      EXPECT_TRUE(says_why(result.error, l.output, "File too large")) << name;
       EXPECT_EQ(result.exit_status, failure_status) << name;
       EXPECT_EQ(files(), expected_files) << name << ": a temporary file was left";
       EXPECT_EQ(read_file(path("names.dbg")), input) << name;
@@ -468,6 +508,7 @@ TEST_F(program, refuses_an_output_it_may_not_write) {
   run_options options;
   options.arguments = {"names.dbg", "out.qb"};
   options.working_directory = folder_;
+  options.error_apart = true;
   fs::path executable = DBGPARSE_EXE;
   if (::geteuid() == 0) {
     // Root may write any file: run as an ordinary user, who may create
@@ -487,6 +528,7 @@ TEST_F(program, refuses_an_output_it_may_not_write) {
     GTEST_SKIP() << "the ordinary user cannot reach " << folder_;
   }
   EXPECT_EQ(result.output, std::string(banner) + "Couldn't open out.qb!\n");
+  EXPECT_TRUE(says_why(result.error, "out.qb", "Permission denied"));
   EXPECT_EQ(result.exit_status, failure_status);
   EXPECT_EQ(read_file(path("out.qb")), "old");
   EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}));

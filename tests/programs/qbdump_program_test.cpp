@@ -292,6 +292,18 @@ TEST_F(qbdump, says_the_system_reason_for_each_failure) {
       {"ulimit -v 100000 && $QBDUMP - < huge.qb",
        "qbdump: standard input: not enough memory for it\n"},
       {"ulimit -v 100000 && $QBDUMP huge.qb", "qbdump: huge.qb: not enough memory for it\n"},
+      {"$QBDUMP t.qb l.txt >l.txt",
+       "qbdump: l.txt: cannot open it for writing: the program's own standard output or error "
+       "goes to this file; give the output another name\n"},
+      // The name taken by another file while the listing was written: the
+      // program's own reason, not whatever the system said last.
+      // strace's own words on standard error (how it resolved the path) go
+      // to /dev/null.
+      {"echo other >l.txt; ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P l.txt "
+       "-e inject=openat:error=ENOENT -e inject=newfstatat:error=ENOENT "
+       "sh -c 'exec \"$0\" t.qb l.txt 2>&3' \"$QBDUMP\" 3>&2 2>/dev/null",
+       "qbdump: l.txt: cannot write it: another file took the name during the run and is left "
+       "as it is\n"},
   };
   for (const failure& c : cases) {
 #if defined(__SANITIZE_ADDRESS__)
@@ -300,6 +312,12 @@ TEST_F(qbdump, says_the_system_reason_for_each_failure) {
     }
 #endif
     run_options options;
+    if (c.command.find("strace") != std::string::npos) {
+      options.arguments = {"-c", "strace -qq -o /dev/null true"};
+      if (run_program("/bin/sh", options).exit_status != 0) {
+        continue;  // strace is not installed, or may not trace here
+      }
+    }
     options.arguments = {"-c", "QBDUMP='" + std::string(QBDUMP_EXE) + "'; " + c.command};
     options.working_directory = folder_;
     const run_result result = run_program("/bin/sh", options);

@@ -22,12 +22,14 @@ struct run_options {
   std::filesystem::path working_directory;       // empty: the test's own
   std::optional<std::uint64_t> file_size_limit;  // bytes; POSIX only
   std::optional<unsigned> user_id;               // run as this user; POSIX, as root
+  bool error_apart = false;                      // standard error into `error`, not `output`
 };
 
 struct run_result {
   int exit_status = 0;  // -2 when the child did not exit normally
   int killed_by = 0;    // the signal that ended the child, if one did (POSIX)
-  std::string output;   // standard output and standard error together
+  std::string output;   // standard output, and standard error unless kept apart
+  std::string error;    // standard error, when kept apart
 };
 
 run_result run_program(const std::filesystem::path& program, const run_options& options);

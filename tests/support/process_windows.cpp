@@ -71,13 +71,13 @@ unique_handle open_inheritable(const std::filesystem::path& path, DWORD access, 
 
 // Starts the child and waits for it; returns its exit code.
 DWORD run_child(std::wstring command_line, const std::filesystem::path& working_directory,
-                HANDLE input, HANDLE output) {
+                HANDLE input, HANDLE output, HANDLE error) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input;
   startup.hStdOutput = output;
-  startup.hStdError = output;
+  startup.hStdError = error;
   PROCESS_INFORMATION child{};
   const std::wstring folder = working_directory.wstring();
   // Wine now and then refuses a start while its server is busy with another
@@ -110,6 +110,7 @@ run_result run_program(const std::filesystem::path& program, const run_options& 
   }
   const std::filesystem::path input_path = scratch_file("stdin");
   const std::filesystem::path output_path = scratch_file("stdout");
+  const std::filesystem::path error_path = scratch_file("stderr");
   std::ofstream(input_path, std::ios::binary) << options.standard_input;
 
   std::wstring command_line = quote(std::filesystem::absolute(program).wstring());
@@ -124,9 +125,20 @@ run_result run_program(const std::filesystem::path& program, const run_options& 
     // As cmd.exe opens a file for `>`: others may read it, not write it.
     const unique_handle output =
         open_inheritable(output_path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
+    const unique_handle error =
+        options.error_apart
+            ? open_inheritable(error_path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS)
+            : nullptr;
     // Windows exit codes are 32 bits wide: -1 arrives with all of them set.
-    result.exit_status = static_cast<int>(
-        run_child(command_line, options.working_directory, input.get(), output.get()));
+    result.exit_status =
+        static_cast<int>(run_child(command_line, options.working_directory, input.get(),
+                                   output.get(), error ? error.get() : output.get()));
+  }
+  if (options.error_apart) {
+    std::ifstream error(error_path, std::ios::binary);
+    result.error.assign(std::istreambuf_iterator<char>(error), std::istreambuf_iterator<char>());
+    error.close();
+    std::filesystem::remove(error_path);
   }
   std::ifstream captured(output_path, std::ios::binary);
   result.output.assign(std::istreambuf_iterator<char>(captured), std::istreambuf_iterator<char>());

@@ -149,6 +149,33 @@ void program_fixture::TearDown() {
   fs::remove_all(folder_, ignored);
 }
 
+testing::AssertionResult says_why(const std::string& error, const std::string& path,
+                                  const std::string& reason, bool own) {
+  const std::string start = "dbgparse: " + path + ": ";
+  bool right = error == start + reason + "\n";
+#ifdef _WIN32
+  right = right || (!own && error.starts_with(start) && error.size() > start.size() + 1 &&
+                    error.find('\n') == error.size() - 1);
+#else
+  (void)own;
+#endif
+  if (right) {
+    return testing::AssertionSuccess();
+  }
+  return testing::AssertionFailure()
+         << "standard error is \"" << error << "\", not \"" << start << reason << "\\n\"";
+}
+
+run_result program_fixture::run_apart(std::vector<std::string> arguments,
+                                      std::string standard_input) {
+  run_options options;
+  options.arguments = std::move(arguments);
+  options.standard_input = std::move(standard_input);
+  options.working_directory = folder_;
+  options.error_apart = true;
+  return run_program(DBGPARSE_EXE, options);
+}
+
 run_result program_fixture::run(std::vector<std::string> arguments, std::string standard_input) {
   run_options options;
   options.arguments = std::move(arguments);

@@ -24,6 +24,12 @@ void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string golden(const std::string& name);
 // UTF-8 text as plain bytes.
 std::string bytes_of(std::u8string_view text);
+// Whether `error` is the one line that tells why a run failed about `path`:
+// "dbgparse: PATH: REASON". On Linux the reason is `reason` itself; elsewhere
+// the system words its own reasons, so any reason passes there unless
+// `own` says that the program words it itself.
+testing::AssertionResult says_why(const std::string& error, const std::string& path,
+                                  const std::string& reason, bool own = false);
 // A run's output without the warning lines about `input` (on standard
 // error, between the dialogue's lines), for tests about the dialogue alone.
 std::string without_warnings(const std::string& output, const std::string& input);
@@ -68,6 +74,8 @@ class program_fixture : public testing::Test {
   // streams, so it never pauses and its output is the dialogue alone; the
   // pause before someone at a terminal has tests of its own.
   run_result run(std::vector<std::string> arguments, std::string standard_input = {});
+  // The same with standard error kept apart from the dialogue, in `error`.
+  run_result run_apart(std::vector<std::string> arguments, std::string standard_input = {});
 
   [[nodiscard]] std::filesystem::path path(const std::string& name) const { return folder_ / name; }
   [[nodiscard]] std::filesystem::path path(std::u8string_view name) const { return folder_ / name; }
