@@ -26,12 +26,13 @@ inline void prefetch(const unsigned char* ahead, std::size_t ahead_size, std::si
 }
 
 // The same marks as mark(), 32 bytes at a time.
-[[gnu::target("avx2")]] block_marks mark_avx2(const unsigned char* p) {
+[[gnu::target("avx2")]] block_marks mark_avx2(const unsigned char* p, unsigned char last_stop) {
   block_marks marks;
   for (std::size_t k = 0; k < block_size; k += 32) {
     const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
     const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k + 1));
-    const __m256i stops = _mm256_cmpeq_epi8(_mm256_min_epu8(bytes, _mm256_set1_epi8('\r')), bytes);
+    const __m256i stops = _mm256_cmpeq_epi8(
+        _mm256_min_epu8(bytes, _mm256_set1_epi8(static_cast<char>(last_stop))), bytes);
     const __m256i starts =
         _mm256_and_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(line_start[0])),
                          _mm256_cmpeq_epi8(next, _mm256_set1_epi8(line_start[1])));
@@ -43,10 +44,11 @@ inline void prefetch(const unsigned char* ahead, std::size_t ahead_size, std::si
 
 [[gnu::target("avx2")]] void mark_blocks_avx2(const unsigned char* first,
                                               std::span<block_marks> marks,
-                                              const unsigned char* ahead, std::size_t ahead_size) {
+                                              const unsigned char* ahead, std::size_t ahead_size,
+                                              unsigned char last_stop) {
   for (std::size_t k = 0; k < marks.size(); ++k) {
     prefetch(ahead, ahead_size, k);
-    marks[k] = mark_avx2(first + k * block_size);
+    marks[k] = mark_avx2(first + k * block_size, last_stop);
   }
 }
 
@@ -62,16 +64,16 @@ bool has_avx2() {
 }  // namespace
 
 void mark_blocks(const unsigned char* first, std::span<block_marks> marks,
-                 const unsigned char* ahead, std::size_t ahead_size) {
+                 const unsigned char* ahead, std::size_t ahead_size, unsigned char last_stop) {
 #ifdef DBGPARSE_AVX2
   if (has_avx2()) {
-    mark_blocks_avx2(first, marks, ahead, ahead_size);
+    mark_blocks_avx2(first, marks, ahead, ahead_size, last_stop);
     return;
   }
 #endif
   for (std::size_t k = 0; k < marks.size(); ++k) {
     prefetch(ahead, ahead_size, k);
-    marks[k] = mark(first + k * block_size);
+    marks[k] = mark(first + k * block_size, last_stop);
   }
 }
 

@@ -58,18 +58,19 @@ inline constexpr std::size_t block_size = 64;
 struct block_marks {
   // The byte is at most CR (0x0D): CR and LF, but also the zero byte, tab and
   // rarer control bytes, so that one mark tells a text's end and whether it
-  // holds a zero byte.
+  // holds a zero byte. Marked up to the blank instead (a marking's
+  // `last_stop`), they tell whether it holds a blank as well.
   std::uint64_t stops = 0;
   std::uint64_t starts = 0;  // "0x" starts at the byte
 };
 
 // Marks the block from `p`, reading one byte more to see whether an "x"
-// follows its last byte.
-inline block_marks mark(const unsigned char* p) {
+// follows its last byte; bytes up to `last_stop` are stops.
+inline block_marks mark(const unsigned char* p, unsigned char last_stop = '\r') {
   block_marks marks;
   for (std::size_t k = 0; k < block_size; k += sixteen_bytes::size) {
     const sixteen_bytes bytes(p + k);
-    marks.stops |= bytes.at_most('\r') << k;
+    marks.stops |= bytes.at_most(last_stop) << k;
     marks.starts |= (bytes.equal(static_cast<unsigned char>(line_start[0])) &
                      sixteen_bytes(p + k + 1).equal(static_cast<unsigned char>(line_start[1])))
                     << k;
@@ -87,7 +88,8 @@ block_marks mark_last_block(std::span<const unsigned char> input, std::size_t at
 // Asks for the `ahead_size` bytes from `ahead`, which the caller reads next,
 // to be fetched meanwhile.
 void mark_blocks(const unsigned char* first, std::span<block_marks> marks,
-                 const unsigned char* ahead, std::size_t ahead_size);
+                 const unsigned char* ahead, std::size_t ahead_size,
+                 unsigned char last_stop = '\r');
 
 // The marks of the block at `at`, which lies within the input.
 inline block_marks mark_block(std::span<const unsigned char> input, std::size_t at) {
@@ -101,8 +103,14 @@ inline block_marks mark_block(std::span<const unsigned char> input, std::size_t 
 // line's block from its text would.
 class marks_ahead {
  public:
-  explicit marks_ahead(std::span<const unsigned char> input)
-      : input_(input), markable_(input.empty() ? 0 : (input.size() - 1) / block_size) {}
+  // Bytes up to `last_stop` are stops.
+  explicit marks_ahead(std::span<const unsigned char> input, unsigned char last_stop = '\r')
+      : input_(input),
+        markable_(input.empty() ? 0 : (input.size() - 1) / block_size),
+        last_stop_(last_stop) {}
+
+  // Whether at() has the marks of the block at `at`: false near the end.
+  [[nodiscard]] bool has(std::size_t at) const { return at / block_size + 1 < markable_; }
 
   // The marks of the block at `at`, or none at all near the input's end.
   block_marks at(std::size_t at) {
@@ -135,11 +143,12 @@ class marks_ahead {
     const std::size_t next = std::min(marked_end_ * block_size, input_.size() - 1);
     mark_blocks(input_.data() + first * block_size,
                 std::span<block_marks>(run_.data(), marked_end_ - first), input_.data() + next,
-                input_.size() - next);
+                input_.size() - next, last_stop_);
   }
 
   std::span<const unsigned char> input_;
   std::size_t markable_;  // fixed blocks that, with the byte after them, lie in the input
+  unsigned char last_stop_;
   std::size_t marked_from_ = 0;
   std::size_t marked_end_ = 0;
   std::array<block_marks, run_size> run_{};
@@ -162,6 +171,19 @@ inline std::size_t short_text_length(std::span<const unsigned char> input, std::
                                      const block_marks& marks) {
   const auto length = static_cast<std::size_t>(std::countr_zero(marks.stops));
   return length < block_size && is_line_end(input[text + length]) ? length : 0;
+}
+
+// The first CR or LF in the block at `text`, marked `marks`, or the
+// input's size when the block holds none.
+inline std::size_t marked_line_end(std::span<const unsigned char> input, std::size_t text,
+                                   const block_marks& marks) {
+  for (std::uint64_t stops = marks.stops; stops != 0; stops &= stops - 1) {
+    const std::size_t at = text + static_cast<std::size_t>(std::countr_zero(stops));
+    if (is_line_end(input[at])) {
+      return at;
+    }
+  }
+  return input.size();
 }
 
 // Where the scan goes on after the line whose text starts at `text`, the

@@ -32,12 +32,24 @@ struct checksum_line {
 //       text is empty or has no line end. Nothing after it is walked.
 // The observer sees the lines in input order; the walk goes on from each
 // line's text's second byte, so a "0x" inside a text starts a line too.
+// An observer with
+//   static constexpr bool short_lines_without_blanks = true;
+// has every text that holds a blank walked as a line, not a short line.
 // Returns false when the observer stopped it.
+template <class observer>
+constexpr bool short_lines_without_blanks() {
+  if constexpr (requires { observer::short_lines_without_blanks; }) {
+    return observer::short_lines_without_blanks;
+  } else {
+    return false;
+  }
+}
+
 template <class observer>
 bool for_each_checksum_line(std::span<const unsigned char> input, std::size_t from,
                             observer& seen) {
   line_ends ends(input);
-  marks_ahead ahead(input);
+  marks_ahead ahead(input, short_lines_without_blanks<observer>() ? ' ' : '\r');
   const std::size_t size = input.size();
   for (std::size_t start = next_line_start(input, from); start < size;) {
     checksum_line found{start, read_value_field(input, start + value_field_offset),
@@ -51,14 +63,22 @@ bool for_each_checksum_line(std::span<const unsigned char> input, std::size_t fr
       start = line_start_after(input, found.text, marks);
       continue;
     }
-    found.text_end = ends.next(found.text);
+    // A line whose text holds another stop before its end: the marks at
+    // hand tell where it ends and where the next starts, when its end lies
+    // in their block.
+    const bool marked = ahead.has(found.text);
+    found.text_end = marked ? marked_line_end(input, found.text, marks) : size;
+    if (found.text_end == size) {
+      found.text_end = ends.next(found.text);
+    }
     if (found.text_end >= size || found.text_end == found.text) {
       return seen.last_line(found);
     }
     if (!seen.line(found)) {
       return false;
     }
-    start = next_line_start(input, found.text + 1);
+    start = marked ? line_start_after(input, found.text, marks)
+                   : next_line_start(input, found.text + 1);
   }
   return true;
 }
@@ -75,6 +95,10 @@ template <class first_observer, class second_observer>
 class both_observers {
  public:
   both_observers(first_observer& first, second_observer& second) : first_(first), second_(second) {}
+
+  static constexpr bool short_lines_without_blanks =
+      dbg::short_lines_without_blanks<first_observer>() ||
+      dbg::short_lines_without_blanks<second_observer>();
 
   bool short_line(const checksum_line& found) {
     return first_.short_line(found) && second_.short_line(found);

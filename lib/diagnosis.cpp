@@ -32,6 +32,10 @@ std::string quoted(bytes text) { return text::quoted(text, quoted_at_most); }
 
 using text::hex;
 
+// Whether a name that starts with `c` may read as something else: the
+// rest of the name tells.
+bool may_start_odd_name(unsigned char c) { return c == '=' || c == ':' || c == '/'; }
+
 // The length of what a name starts with that makes it read as something
 // else ("=", ":" or "//"), or 0.
 std::size_t odd_start(bytes name) {
@@ -118,15 +122,16 @@ class diagnosis {
 
   // The walk's observer. Nearly every line is clean, which its marks tell at
   // once: at the start of its line, 8 digits and a blank, and a name that
-  // ends within 64 bytes at a CR or LF, holds no zero byte and ends in no
-  // blank.
+  // ends within 64 bytes at a CR or LF and holds no zero byte and no blank
+  // (a short line's, as this observer has them walked).
+  static constexpr bool short_lines_without_blanks = true;
   bool short_line(const dbg::checksum_line& found) {
     // The common case, told from a few bytes: this line starts one or two
     // bytes past the line end where the previous one's text ended, behind
     // an LF (CR LF or LF alone), so there is nothing between them to look
     // at and the line starts its line.
     if (found.start - covered_ - 1 <= 1 && input_[found.start - 1] == '\n' &&
-        has_plain_head(found) && plain_short_name(found)) {
+        has_plain_head(found) && !may_start_odd_name(input_[found.text])) {
       covered_ = found.text_end;
       previous_text_ = found.text;
       return true;
@@ -162,19 +167,6 @@ class diagnosis {
   [[nodiscard]] static bool has_plain_field(const dbg::checksum_line& found) {
     return found.field.digits == dbg::value_field_width &&
            found.field.end == found.start + dbg::separator_offset;
-  }
-  // Whether a short line's name holds no blank and does not start as a
-  // name that reads as something else may: told from the block_size bytes
-  // from its first, which lie in the input, all at once.
-  [[nodiscard]] bool plain_short_name(const dbg::checksum_line& found) const {
-    const unsigned char* const name = input_.data() + found.text;
-    std::uint64_t blanks = 0;
-    for (std::size_t k = 0; k < dbg::block_size; k += dbg::sixteen_bytes::size) {
-      blanks |= dbg::sixteen_bytes(name + k).equal(' ') << k;
-    }
-    const std::uint64_t in_name = (std::uint64_t{1} << (found.text_end - found.text)) - 1;
-    const bool odd_first = name[0] == '=' || name[0] == ':' || name[0] == '/';
-    return (blanks & in_name) == 0 && !odd_first;
   }
   [[nodiscard]] bool has_plain_head(const dbg::checksum_line& found) const {
     return has_plain_field(found) && is_blank(input_[found.start + dbg::separator_offset]);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "conversion.h"
+#include "diagnosis.h"
 #include "golden_files.h"
 #include "reference_model.h"
 
@@ -50,11 +51,26 @@ bytes streamed(const bytes& input) {
   return table;
 }
 
+// Converted while warning, as dbgparse converts: the walk then takes every
+// text that holds a blank the long way.
+bytes warned(const bytes& input) {
+  bytes table;
+  dbgparse::convert_and_diagnose(
+      input,
+      [&table](std::span<const unsigned char> piece) {
+        table.insert(table.end(), piece.begin(), piece.end());
+        return true;
+      },
+      [](const dbgparse::warning&) { return true; });
+  return table;
+}
+
 struct entry_point {
   const char* name;
   bytes (*convert)(const bytes&);
 };
-constexpr entry_point entry_points[] = {{"parse_qb", in_place}, {"write_table", streamed}};
+constexpr entry_point entry_points[] = {
+    {"parse_qb", in_place}, {"write_table", streamed}, {"convert_and_diagnose", warned}};
 
 struct entry {
   std::uint32_t value;
@@ -372,7 +388,7 @@ TEST(block_edges, conversion_agrees_with_model_wherever_a_text_ends) {
   // A text of every length around the block's, holding at its start, its
   // end or the block's last bytes something the scan must tell apart, then
   // a further line; and the input's own end at each of its last 80 bytes.
-  const std::string specials[] = {"\r\n", "\n", "\r", "\t", "\0"s, "0x", "x", "\xff"};
+  const std::string specials[] = {"\r\n", "\n", "\r", "\t", "\0"s, "0x", "x", "\xff", " "};
   for (std::size_t length = 0; length <= 72; ++length) {
     for (const std::string& special : specials) {
       for (const std::size_t at : {std::size_t{1}, std::size_t{62}, std::size_t{63}, length}) {
