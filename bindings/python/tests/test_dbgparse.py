@@ -296,3 +296,17 @@ def test_errors_raised(call, argument, error):
 def test_version_is_the_headers():
     header = (ROOT / "lib" / "include" / "dbgparse.h").read_text()
     assert f'#define DBGPARSE_VERSION_STRING "{dbgparse.__version__}"' in header
+
+
+@pytest.mark.parametrize("most", [None, 0, 1, 999, 1000, 1001])
+def test_diagnose_keeps_the_first_most_warnings(most):
+    # One warning a line: a name ending in a blank.
+    data = b"[Checksums]\r\n" + b"".join(b"0x%08x n%d \r\n" % (k, k) for k in range(1000))
+    everything = dbgparse.diagnose(data)
+    assert len(everything) == 1000
+    assert dbgparse.diagnose(data, most) == everything[: 1000 if most is None else most]
+
+
+def test_diagnose_refuses_a_negative_most():
+    with pytest.raises(ValueError):
+        dbgparse.diagnose(b"", -1)

@@ -179,9 +179,13 @@ def listing(table: BytesLike) -> bytes:
     return text
 
 
-def diagnose(data: BytesLike) -> list[Diagnostic]:
+def diagnose(data: BytesLike, most: int | None = None) -> list[Diagnostic]:
     """The warnings that converting the DBG file `data` gives, in input
     order. The conversion itself does not depend on them. Warnings that
-    say the same share one message string."""
-    return _dbgparse.diagnose(data)
+    say the same share one message string.
+
+    `most` bounds the list, and the memory it takes, to the first `most`
+    warnings: the walk stops there. None, the default, keeps them all,
+    however many (millions for some inputs)."""
+    return _dbgparse.diagnose(data, most)
 

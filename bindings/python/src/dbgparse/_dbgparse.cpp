@@ -109,9 +109,16 @@ struct warning_collector {
   std::size_t fault_offset = 0;
   std::string fault_reason;
   bool out_of_memory = false;
+  // The most warnings kept: reaching it stops the walk.
+  std::size_t most = SIZE_MAX;
+  bool full = false;
 
   static int take(void* context, const dbgparse_warning* warning) {
     auto* self = static_cast<warning_collector*>(context);
+    if (self->warnings.size() == self->most) {
+      self->full = true;
+      return 1;
+    }
     try {
       if (warning->kind == DBGPARSE_WARNING_MALFORMED) {
         self->malformed = true;
@@ -417,19 +424,38 @@ PyObject* listing(PyObject* /*module*/, PyObject* data) {
   return Py_BuildValue("(NN)", bytes, warnings);
 }
 
-PyObject* diagnose(PyObject* /*module*/, PyObject* data) {
+PyObject* diagnose(PyObject* /*module*/, PyObject* arguments) {
   if (!registered()) {
     return nullptr;
+  }
+  PyObject* data = nullptr;
+  PyObject* most = Py_None;
+  if (PyArg_ParseTuple(arguments, "O|O", &data, &most) == 0) {
+    return nullptr;
+  }
+  warning_collector found;
+  if (most != Py_None) {
+    const Py_ssize_t limit = PyNumber_AsSsize_t(most, PyExc_OverflowError);
+    if (limit == -1 && PyErr_Occurred() != nullptr) {
+      return nullptr;
+    }
+    if (limit < 0) {
+      PyErr_SetString(PyExc_ValueError, "most must be at least 0");
+      return nullptr;
+    }
+    found.most = static_cast<std::size_t>(limit);
   }
   input_view input;
   if (!input.take(data)) {
     return nullptr;
   }
-  warning_collector found;
   int status = DBGPARSE_OK;
   run_unlocked(input.large(), [&] {
     status = dbgparse_diagnose(input.data(), input.size(), &warning_collector::take, &found);
   });
+  if (status == DBGPARSE_ERROR_STOPPED && found.full) {
+    status = DBGPARSE_OK;
+  }
   if (status != DBGPARSE_OK) {
     return raise_status(status, found.out_of_memory);
   }
@@ -444,7 +470,8 @@ PyMethodDef methods[] = {
     {"entries", entries, METH_O, "entries(table) -> list[Entry]: a table's entries."},
     {"listing", listing, METH_O,
      "listing(table) -> (bytes, list[Diagnostic]): the DBG listing and the entries left out."},
-    {"diagnose", diagnose, METH_O, "diagnose(data) -> list[Diagnostic]: a conversion's warnings."},
+    {"diagnose", diagnose, METH_VARARGS,
+     "diagnose(data, most=None) -> list[Diagnostic]: a conversion's first `most` warnings."},
     {nullptr, nullptr, 0, nullptr},
 };
 
