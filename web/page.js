@@ -27,18 +27,10 @@
     return /\.dbg$/i.test(stem) ? stem : `${stem}.dbg`;
   }
 
-  // Warnings as dbgparse prints them on its standard error.
-  function warningLines(name, warnings, total) {
-    const lines = warnings.map(({ line, message }) =>
-      line > 0 ? `dbgparse: ${name}:${line}: warning: ${message}` : `dbgparse: ${name}: warning: ${message}`,
-    );
-    if (total > warnings.length) lines.push(`dbgparse: ${name}: ${total - warnings.length} more warnings`);
-    return lines;
-  }
-
   function showDbg(item, name, data) {
     item.append(element("p", { className: "count" }, count(data.count, "entry", "entries")));
-    const lines = warningLines(name, data.warnings, data.warningCount);
+    // The warnings as dbgparse prints them on its standard error.
+    const { lines } = data;
     if (lines.length > 0) {
       item.append(
         element("p", {}, count(data.warningCount, "warning", "warnings")),
