@@ -166,10 +166,10 @@ EMSCRIPTEN_KEEPALIVE int web_diagnose(const unsigned char* dbg, size_t size, siz
 // records, each with its line for the file path[0 .. path_size) (UTF-8),
 // with the count of them all in *count: one pass over the input.
 EMSCRIPTEN_KEEPALIVE int web_convert_and_diagnose(const unsigned char* dbg, size_t size,
-                                                  const char* path, size_t path_size,
-                                                  size_t limit, unsigned char** table,
-                                                  size_t* table_size, unsigned char** records,
-                                                  size_t* records_size, size_t* count) {
+                                                  const char* path, size_t path_size, size_t limit,
+                                                  unsigned char** table, size_t* table_size,
+                                                  unsigned char** records, size_t* records_size,
+                                                  size_t* count) {
   // Room for the table as dbgparse.h guesses it; grown by doubling past it.
   gathered bytes;
   bytes.capacity = DBGPARSE_TABLE_GUESS(size);
