@@ -13,6 +13,7 @@
 #include "qb_layout.h"
 #include "qb_listing.h"
 #include "qb_reader.h"
+#include "text.h"
 
 namespace {
 
@@ -32,6 +33,23 @@ dbgparse::warning_sink warnings_to(dbgparse_warning_sink sink, void* context) {
                                found.message.c_str(), 0};
     return sink(context, &out) == 0;
   };
+}
+
+// Hands a line of text.cpp to a C sink.
+int hand_line(const std::string& line, dbgparse_sink sink, void* context) {
+  return sink(context, reinterpret_cast<const unsigned char*>(line.data()), line.size()) == 0
+             ? DBGPARSE_OK
+             : DBGPARSE_ERROR_STOPPED;
+}
+
+// Makes a line and hands it over, with the statuses every line call has.
+template <typename Make>
+int line_to(dbgparse_sink sink, void* context, Make make) {
+  try {
+    return hand_line(make(), sink, context);
+  } catch (const std::bad_alloc&) {
+    return DBGPARSE_ERROR_NO_MEMORY;
+  }
 }
 
 }  // namespace
@@ -198,6 +216,38 @@ int dbgparse_list(const unsigned char* table, size_t size, dbgparse_sink sink, v
   } catch (const std::bad_alloc&) {
     return DBGPARSE_ERROR_NO_MEMORY;
   }
+}
+
+int dbgparse_entry_line(const dbgparse_entry* entry, dbgparse_sink sink, void* context) {
+  if (entry == nullptr || sink == nullptr || !valid_buffer(entry->name, entry->name_length)) {
+    return DBGPARSE_ERROR_ARGUMENT;
+  }
+  return line_to(sink, context, [entry] {
+    return dbgparse::text::entry_line(entry->offset, entry->checksum,
+                                      {entry->name, entry->name_length}, entry->padding);
+  });
+}
+
+int dbgparse_warning_line(const char* program, const char* path, size_t path_size,
+                          const dbgparse_warning* warning, dbgparse_sink sink, void* context) {
+  if (program == nullptr || warning == nullptr || warning->message == nullptr || sink == nullptr ||
+      (path == nullptr && path_size != 0)) {
+    return DBGPARSE_ERROR_ARGUMENT;
+  }
+  return line_to(sink, context, [&] {
+    return dbgparse::text::warning_line(program, {path, path_size}, warning->line,
+                                        warning->message);
+  });
+}
+
+int dbgparse_more_warnings_line(const char* program, const char* path, size_t path_size,
+                                size_t count, dbgparse_sink sink, void* context) {
+  if (program == nullptr || sink == nullptr || (path == nullptr && path_size != 0)) {
+    return DBGPARSE_ERROR_ARGUMENT;
+  }
+  return line_to(sink, context, [&] {
+    return dbgparse::text::more_warnings_line(program, {path, path_size}, count);
+  });
 }
 
 }  // extern "C"

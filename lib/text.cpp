@@ -45,6 +45,16 @@ std::string hex(std::uint32_t value) {
   return out.data();
 }
 
+std::string entry_line(std::size_t offset, std::uint32_t value, std::span<const unsigned char> name,
+                       std::size_t padding) {
+  std::string out = std::to_string(offset) + ' ' + hex(value) + ' ' + quoted(name);
+  if (padding > 0) {
+    out += " padding " + std::to_string(padding);
+  }
+  out += '\n';
+  return out;
+}
+
 std::string warning_line(std::string_view program, std::string_view path, std::size_t line,
                          std::string_view message) {
   std::string out(program);
@@ -57,6 +67,14 @@ std::string warning_line(std::string_view program, std::string_view path, std::s
   out += ": warning: ";
   out += message;
   out += '\n';
+  return out;
+}
+
+std::string more_warnings_line(std::string_view program, std::string_view path, std::size_t count) {
+  std::string out(program);
+  out += ": ";
+  out += shown_path(path);
+  out += ": " + std::to_string(count) + " more warnings\n";
   return out;
 }
 

@@ -23,6 +23,12 @@ std::string shown_path(std::string_view path);
 // A checksum as "0x" and 8 lower-case hexadecimal digits.
 std::string hex(std::uint32_t value);
 
+// A table's entry as qbdump --entries writes it: its marker's offset in
+// decimal, its checksum as hex() shows it, its name as quoted() shows it
+// whole, then " padding N" when N zero bytes pad the name; a line end last.
+std::string entry_line(std::size_t offset, std::uint32_t value, std::span<const unsigned char> name,
+                       std::size_t padding);
+
 // A warning as the programs print it, in the form compilers use, so that
 // editors and CI logs can jump to the line:
 //   PROGRAM: PATH:LINE: warning: MESSAGE
@@ -30,5 +36,10 @@ std::string hex(std::uint32_t value);
 // followed by a line end; PATH as shown_path shows it.
 std::string warning_line(std::string_view program, std::string_view path, std::size_t line,
                          std::string_view message);
+
+// The line that stands for the warnings not printed, after the ones shown:
+//   PROGRAM: PATH: COUNT more warnings
+// followed by a line end; PATH as shown_path shows it.
+std::string more_warnings_line(std::string_view program, std::string_view path, std::size_t count);
 
 }  // namespace dbgparse::text

@@ -42,25 +42,32 @@ function asBytes(input, what) {
   throw new TypeError(`${what} must be a Uint8Array or an ArrayBuffer`);
 }
 
-// Warning records (dbgparse_wasm.cpp): five little-endian words (kind, line,
-// offset, entry, message length), then the message.
+// Warning records (dbgparse_wasm.cpp): six little-endian words (kind, line,
+// offset, entry, message length, line length), the message, then the
+// warning's line as dbgparse prints it, when one was asked for.
 function parseRecords(records) {
   const view = new DataView(records.buffer, records.byteOffset, records.byteLength);
   const decoder = new TextDecoder();
   const list = [];
   for (let at = 0; at < records.length; ) {
     const length = view.getUint32(at + 16, true);
+    const lineLength = view.getUint32(at + 20, true);
+    const message = at + 24;
     list.push({
       kind: view.getUint32(at, true),
       line: view.getUint32(at + 4, true),
       offset: view.getUint32(at + 8, true),
       entry: view.getUint32(at + 12, true),
-      message: decoder.decode(records.subarray(at + 20, at + 20 + length)),
+      message: decoder.decode(records.subarray(message, message + length)),
+      text: decoder.decode(records.subarray(message + length, message + length + lineLength)),
     });
-    at += 20 + length;
+    at += 24 + length + lineLength;
   }
   return list;
 }
+
+// A line the library wrote (its bytes or its text), without its line end.
+const lineOf = (line) => (typeof line === "string" ? line : new TextDecoder().decode(line)).replace(/\n$/, "");
 
 // A DBG file's warnings: kind, line, offset and message.
 const parseWarnings = (records) => parseRecords(records).map(({ kind, line, offset, message }) => ({ kind, line, offset, message }));
@@ -105,6 +112,19 @@ function bind(exports) {
     }
   }
 
+  // Runs `call` with a file's name copied into the heap as UTF-8.
+  function withPath(path, call) {
+    const bytes = new TextEncoder().encode(String(path));
+    const pointer = exports.web_malloc(Math.max(bytes.length, 1));
+    if (pointer === 0) throw failure(NO_MEMORY);
+    try {
+      heap().set(bytes, pointer);
+      return call(pointer, bytes.length);
+    } finally {
+      exports.web_free(pointer);
+    }
+  }
+
   // Takes the buffer a call left in outPointer/outSize: a copy, then freed.
   function takeOutput(pointerAt = outPointer, sizeAt = outSize) {
     const w = words();
@@ -134,20 +154,34 @@ function bind(exports) {
   }
 
   // The table and its warnings (the first `limit`, and how many there are)
-  // in one pass over the input.
-  function convertWithWarnings(dbg, limit = 0xffffffff) {
-    return withInput(dbg, "a DBG file", (pointer, size) => {
+  // in one pass over the input; each warning with `text`, its line as
+  // dbgparse prints it for the file `path` (without the line end).
+  function convertWithWarnings(dbg, limit = 0xffffffff, path = "") {
+    return withInput(dbg, "a DBG file", (pointer, size) => withPath(path, (pathPointer, pathSize) => {
       const status = exports.web_convert_and_diagnose(
-        pointer, size, limit, outPointer, outSize, outPointer2, outSize2, outCount);
+        pointer, size, pathPointer, pathSize, limit, outPointer, outSize, outPointer2, outSize2, outCount);
       if (status !== OK) throw failure(status);
       const count = words()[outCount >> 2];
-      const found = parseWarnings(takeOutput(outPointer2, outSize2));
+      const found = parseRecords(takeOutput(outPointer2, outSize2))
+        .map(({ kind, line, offset, message, text }) => ({ kind, line, offset, message, text: lineOf(text) }));
       return { table: takeOutput(), warnings: found, count };
+    }));
+  }
+
+  // dbgparse's line for `count` warnings it does not show about the file
+  // `path`, without the line end.
+  function moreWarningsLine(path, count) {
+    return withPath(path, (pathPointer, pathSize) => {
+      const status = exports.web_more_warnings_line(pathPointer, pathSize, count, outPointer, outSize);
+      if (status !== OK) throw failure(status);
+      return lineOf(takeOutput());
     });
   }
 
-  // The entries, the first `limit` of them, how many there are, and the fault.
-  function readEntries(table, limit = Infinity) {
+  // The entries, the first `limit` of them, how many there are, and the
+  // fault; with `lines`, each entry with `line`, as qbdump --entries writes
+  // it (without the line end).
+  function readEntries(table, limit = Infinity, { lines = false } = {}) {
     return withInput(table, "a table", (pointer, size, bytes) => {
       const list = [];
       let count = 0;
@@ -163,12 +197,13 @@ function bind(exports) {
         if (count++ < limit) {
           const e = entryWords >> 2;
           const name = w[e + 1] - pointer;
-          list.push({
-            checksum: w[e],
-            name: bytes.slice(name, name + w[e + 2]),
-            padding: w[e + 3],
-            offset: w[e + 4],
-          });
+          const entry = { checksum: w[e], name: bytes.slice(name, name + w[e + 2]), padding: w[e + 3], offset: w[e + 4] };
+          if (lines) {
+            const written = exports.web_entry_line(entryWords, outPointer2, outSize2);
+            if (written !== OK) throw failure(written);
+            entry.line = lineOf(takeOutput(outPointer2, outSize2));
+          }
+          list.push(entry);
         }
       }
     });
@@ -215,8 +250,8 @@ function bind(exports) {
   // a leak, not in the package's interface (dbgparse.mjs).
   const heapInUse = () => exports.web_heap_in_use();
   return {
-    convert, entries, listing, diagnose, version, warnings, convertWithWarnings, readEntries,
-    readListing, heapInUse,
+    convert, entries, listing, diagnose, version, warnings, convertWithWarnings, moreWarningsLine,
+    readEntries, readListing, heapInUse,
   };
 }
 

@@ -63,14 +63,21 @@ int hand_over(int status, gathered& out, unsigned char** bytes, size_t* size) {
   return status;
 }
 
-// Warnings as records of five 32-bit words (kind, line, offset, entry,
-// message length) and the message's bytes; only the first `limit` are kept,
-// all are counted. dbgparse_list's DBGPARSE_WARNING_MALFORMED, the fault, is
-// always kept and not counted: the count is of the entries left out.
+// The program whose lines the page shows.
+constexpr const char* program = "dbgparse";
+
+// Warnings as records of six 32-bit words (kind, line, offset, entry,
+// message length, line length), the message's bytes and, when `path` is
+// set, the warning's line as dbgparse prints it for the file `path`; only
+// the first `limit` are kept, all are counted. dbgparse_list's
+// DBGPARSE_WARNING_MALFORMED, the fault, is always kept and not counted:
+// the count is of the entries left out.
 struct warnings {
   gathered records;
   size_t limit = 0;
   size_t count = 0;
+  const char* path = nullptr;
+  size_t path_size = 0;
 };
 
 int gather_warning(void* context, const dbgparse_warning* warning) {
@@ -78,12 +85,28 @@ int gather_warning(void* context, const dbgparse_warning* warning) {
   if (warning->kind != DBGPARSE_WARNING_MALFORMED && out.count++ >= out.limit) {
     return 0;
   }
+  gathered line;
+  if (out.path != nullptr) {
+    const int status =
+        dbgparse_warning_line(program, out.path, out.path_size, warning, gather_bytes, &line);
+    if (status != DBGPARSE_OK) {
+      std::free(line.bytes);
+      out.records.out_of_memory = true;
+      return 1;
+    }
+  }
   const size_t length = std::strlen(warning->message);
-  const unsigned words[5] = {static_cast<unsigned>(warning->kind), warning->line, warning->offset,
-                             warning->entry, length};
-  return append(out.records, words, sizeof words) && append(out.records, warning->message, length)
-             ? 0
-             : 1;
+  const unsigned words[6] = {static_cast<unsigned>(warning->kind),
+                             warning->line,
+                             warning->offset,
+                             warning->entry,
+                             length,
+                             line.size};
+  const bool kept = append(out.records, words, sizeof words) &&
+                    append(out.records, warning->message, length) &&
+                    append(out.records, line.bytes, line.size);
+  std::free(line.bytes);
+  return kept ? 0 : 1;
 }
 
 // Hands over the bytes and the warning records that one call gathered, and
@@ -140,11 +163,13 @@ EMSCRIPTEN_KEEPALIVE int web_diagnose(const unsigned char* dbg, size_t size, siz
 }
 
 // The table of dbg[0 .. size) and the first `limit` of its warnings as
-// records, with the count of them all in *count: one pass over the input.
+// records, each with its line for the file path[0 .. path_size) (UTF-8),
+// with the count of them all in *count: one pass over the input.
 EMSCRIPTEN_KEEPALIVE int web_convert_and_diagnose(const unsigned char* dbg, size_t size,
-                                                  size_t limit, unsigned char** table,
-                                                  size_t* table_size, unsigned char** records,
-                                                  size_t* records_size, size_t* count) {
+                                                  const char* path, size_t path_size, size_t limit,
+                                                  unsigned char** table, size_t* table_size,
+                                                  unsigned char** records, size_t* records_size,
+                                                  size_t* count) {
   // Room for the table as dbgparse.h guesses it; grown by doubling past it.
   gathered bytes;
   bytes.capacity = DBGPARSE_TABLE_GUESS(size);
@@ -154,6 +179,8 @@ EMSCRIPTEN_KEEPALIVE int web_convert_and_diagnose(const unsigned char* dbg, size
   }
   warnings out;
   out.limit = limit;
+  out.path = path;
+  out.path_size = path_size;
   const int status =
       dbgparse_convert_and_diagnose(dbg, size, gather_bytes, &bytes, gather_warning, &out);
   return hand_over_with_warnings(status, bytes, table, table_size, out, records, records_size,
@@ -187,6 +214,27 @@ EMSCRIPTEN_KEEPALIVE int web_next_entry(const unsigned char* table, size_t size,
   entry[3] = read.padding;
   entry[4] = read.offset;
   return status;
+}
+
+// dbgparse's line for `count` warnings not shown about the file
+// path[0 .. path_size) (UTF-8).
+EMSCRIPTEN_KEEPALIVE int web_more_warnings_line(const char* path, size_t path_size, size_t count,
+                                                unsigned char** line, size_t* line_size) {
+  gathered out;
+  const int status =
+      dbgparse_more_warnings_line(program, path, path_size, count, gather_bytes, &out);
+  return hand_over(status, out, line, line_size);
+}
+
+// qbdump --entries' line for the entry that web_next_entry left in
+// entry[0 .. 5), whose name points into a table still in the heap.
+EMSCRIPTEN_KEEPALIVE int web_entry_line(const unsigned* entry, unsigned char** line,
+                                        size_t* line_size) {
+  const dbgparse_entry read{entry[0], reinterpret_cast<const unsigned char*>(size_t{entry[1]}),
+                            entry[2], entry[3], entry[4]};
+  gathered out;
+  const int status = dbgparse_entry_line(&read, gather_bytes, &out);
+  return hand_over(status, out, line, line_size);
 }
 
 EMSCRIPTEN_KEEPALIVE const char* web_version() { return dbgparse_version(); }

@@ -27,25 +27,27 @@
     return /\.dbg$/i.test(stem) ? stem : `${stem}.dbg`;
   }
 
-  // Warnings as dbgparse prints them on its standard error.
-  function warningLines(name, warnings, total) {
-    const lines = warnings.map(({ line, message }) =>
-      line > 0 ? `dbgparse: ${name}:${line}: warning: ${message}` : `dbgparse: ${name}: warning: ${message}`,
-    );
-    if (total > warnings.length) lines.push(`dbgparse: ${name}: ${total - warnings.length} more warnings`);
-    return lines;
-  }
-
   function showDbg(item, name, data) {
     item.append(element("p", { className: "count" }, count(data.count, "entry", "entries")));
-    const lines = warningLines(name, data.warnings, data.warningCount);
+    // The warnings as dbgparse prints them on its standard error.
+    const { lines } = data;
     if (lines.length > 0) {
+      // Told as a status, as a fault is told as an alert.
       item.append(
-        element("p", {}, count(data.warningCount, "warning", "warnings")),
+        element("p", { className: "warning-count", role: "status" }, count(data.warningCount, "warning", "warnings")),
         element("pre", { className: "warnings", tabIndex: 0, "aria-label": `warnings for ${name}` }, lines.join("\n")),
       );
     }
-    item.append(element("p", {}, download(data.table, `${name}.qb`, `Download the table ${name}.qb`)));
+    const link = download(data.table, `${name}.qb`, `Download the table ${name}.qb`);
+    const offered = element("p", {}, link);
+    if (data.count === 0) {
+      // A table without entries (00 00 alone) is rarely what was meant:
+      // said beside its link, and read out with the link itself.
+      const note = element("strong", { className: "empty", id: `empty-${data.id}` }, "empty table: no entries");
+      link.setAttribute("aria-describedby", note.id);
+      offered.append(" ", note);
+    }
+    item.append(offered);
   }
 
   function showTable(item, name, data) {

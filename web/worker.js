@@ -7,26 +7,6 @@ const LEFT_OUT_SHOWN = 20;
 
 const ready = instantiate(Uint8Array.from(atob(WASM_BASE64), (c) => c.charCodeAt(0)));
 
-function hex8(value) {
-  return "0x" + value.toString(16).padStart(8, "0");
-}
-
-// A name as qbdump --entries shows it: in double quotes, with bytes below
-// 0x20, '"', '\' and bytes from 0x7F on as \xhh.
-function quoted(name) {
-  let text = '"';
-  for (const byte of name) {
-    const plain = byte >= 0x20 && byte < 0x7f && byte !== 0x22 && byte !== 0x5c;
-    text += plain ? String.fromCharCode(byte) : "\\x" + byte.toString(16).padStart(2, "0");
-  }
-  return text + '"';
-}
-
-function entryLine(entry) {
-  const padding = entry.padding > 0 ? ` padding ${entry.padding}` : "";
-  return `${entry.offset} ${hex8(entry.checksum)} ${quoted(entry.name)}${padding}`;
-}
-
 // The file's bytes, read in pieces with progress posted as they come.
 async function read(id, file) {
   const bytes = new Uint8Array(file.size);
@@ -46,21 +26,25 @@ async function read(id, file) {
   return bytes;
 }
 
+// The texts shown (entry lines, warning lines) are the library's own, as
+// qbdump and dbgparse print them.
 async function handle(id, file, isTable) {
   const api = await ready;
   const bytes = await read(id, file);
   if (!isTable) {
     postMessage({ id, progress: { stage: "converting" } });
-    const { table, warnings, count: warningCount } = api.convertWithWarnings(bytes, WARNINGS_SHOWN);
+    const { table, warnings, count: warningCount } = api.convertWithWarnings(bytes, WARNINGS_SHOWN, file.name);
     const { count } = api.readEntries(table, 0);
+    const lines = warnings.map((warning) => warning.text);
+    if (warningCount > warnings.length) lines.push(api.moreWarningsLine(file.name, warningCount - warnings.length));
     // The Blob made here, not on the page's thread: a large one takes time.
-    return { id, kind: "dbg", table: new Blob([table]), count, warnings, warningCount };
+    return { id, kind: "dbg", table: new Blob([table]), count, lines, warningCount };
   }
   postMessage({ id, progress: { stage: "reading entries" } });
-  const found = api.readEntries(bytes, ENTRIES_SHOWN);
+  const found = api.readEntries(bytes, ENTRIES_SHOWN, { lines: true });
   const { listing, leftOut, leftOutCount } = api.readListing(bytes, LEFT_OUT_SHOWN);
   const fault = found.fault && { offset: found.fault.offset, reason: found.fault.reason };
-  const lines = found.entries.map(entryLine);
+  const lines = found.entries.map((entry) => entry.line);
   const blob = new Blob([listing]);
   return { id, kind: "qb", count: found.count, lines, fault, listing: blob, leftOut, leftOutCount };
 }

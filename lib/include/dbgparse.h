@@ -287,6 +287,52 @@ DBGPARSE_API int dbgparse_convert_and_diagnose(const unsigned char* dbg, size_t 
 DBGPARSE_API int dbgparse_list(const unsigned char* table, size_t size, dbgparse_sink sink,
                                void* context, dbgparse_warning_sink warn, void* warn_context);
 
+/* The lines the programs print, for a program, a binding or a page that
+ * shows what dbgparse and qbdump show without spelling their texts again.
+ * Each hands `sink` one line, ending in LF, in one or more pieces, and
+ * returns DBGPARSE_OK once the whole line was handed over;
+ * DBGPARSE_ERROR_STOPPED when the sink returned non-zero;
+ * DBGPARSE_ERROR_NO_MEMORY when the line could not be made;
+ * DBGPARSE_ERROR_ARGUMENT, with nothing handed over, when a pointer named
+ * below is NULL. `path` is a file's name as bytes, path[0 .. path_size),
+ * which may be NULL when path_size is 0; in the line, each of its bytes
+ * below 0x20 and 0x7F is written "\xhh" (so that no escape sequence
+ * reaches a terminal) and every other byte as it is. (Since 2.1.) */
+
+/* The line `qbdump --entries` writes for `entry`: its `offset` in decimal,
+ * its checksum as "0x%08x", its name in double quotes, then " padding N"
+ * when `padding` N is not 0, each separated by one blank, e.g.
+ *   18 0xdeadbeef "tab\x09name" padding 3
+ * In the quotes, printable ASCII stands for itself but for '"' and '\';
+ * those two, bytes below 0x20 and bytes from 0x7F on are written "\xhh"
+ * (two lower-case hexadecimal digits), so the line is printable ASCII.
+ * DBGPARSE_ERROR_ARGUMENT when `entry` or `sink` is NULL, or entry->name
+ * is NULL with a name_length other than 0. */
+DBGPARSE_API int dbgparse_entry_line(const dbgparse_entry* entry, dbgparse_sink sink,
+                                     void* context);
+
+/* The line dbgparse prints on its standard error for `warning` about the
+ * file `path`, in the form compilers use:
+ *   PROGRAM: PATH:LINE: warning: MESSAGE
+ *   PROGRAM: PATH: warning: MESSAGE        (warning->line 0: the input as a whole)
+ * with `program` a NUL-terminated name ("dbgparse" for its own lines) and
+ * LINE warning->line in decimal. Only `line` and `message` are read from
+ * the warning. DBGPARSE_ERROR_ARGUMENT when `program`, `warning`,
+ * warning->message or `sink` is NULL, or `path` is NULL with a path_size
+ * other than 0. */
+DBGPARSE_API int dbgparse_warning_line(const char* program, const char* path, size_t path_size,
+                                       const dbgparse_warning* warning, dbgparse_sink sink,
+                                       void* context);
+
+/* The line dbgparse prints after the warnings it shows (the first 20) when
+ * there are more, `count` being how many it did not show:
+ *   PROGRAM: PATH: COUNT more warnings
+ * DBGPARSE_ERROR_ARGUMENT when `program` or `sink` is NULL, or `path` is
+ * NULL with a path_size other than 0. */
+DBGPARSE_API int dbgparse_more_warnings_line(const char* program, const char* path,
+                                             size_t path_size, size_t count, dbgparse_sink sink,
+                                             void* context);
+
 #ifdef __cplusplus
 }
 #endif

@@ -22,8 +22,7 @@ void warning_report::print() const {
     std::fputs(line.c_str(), stderr);
   }
   if (count_ > most_shown) {
-    std::fprintf(stderr, "dbgparse: %s: %zu more warnings\n", text::shown_path(path_).c_str(),
-                 count_ - most_shown);
+    std::fputs(text::more_warnings_line("dbgparse", path_, count_ - most_shown).c_str(), stderr);
   }
   std::fflush(stderr);
 }

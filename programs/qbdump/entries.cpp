@@ -8,24 +8,11 @@
 #include "text.h"
 
 namespace dbgparse::qbdump {
-namespace {
-
-std::string entry_line(const qb::entry& item) {
-  std::string line =
-      std::to_string(item.offset) + " " + text::hex(item.value) + " " + text::quoted(item.name);
-  if (item.padding > 0) {
-    line += " padding " + std::to_string(item.padding);
-  }
-  line.push_back('\n');
-  return line;
-}
-
-}  // namespace
 
 int show_entries(const std::string& table, std::span<const unsigned char> bytes) {
   qb::table_reader reader(bytes);
   while (const std::optional<qb::entry> item = reader.next()) {
-    if (!write_out(entry_line(*item))) {
+    if (!write_out(text::entry_line(item->offset, item->value, item->name, item->padding))) {
       say_error("standard output: cannot write it" + because());
       return exit_trouble;
     }

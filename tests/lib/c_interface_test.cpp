@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <set>
 #include <span>
 #include <sstream>
@@ -415,3 +416,154 @@ TEST(c_interface, next_entry_at_offsets_that_are_no_marker) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a line call handed its sink, as text, and the status it returned.
+struct line_call {
+  int status;
+  std::string line;
+};
+
+template <typename Call>
+line_call line_of(Call call) {
+  collected sunk;
+  const int status = call(&sunk);
+  return {status, std::string(sunk.table.begin(), sunk.table.end())};
+}
+
+}  // namespace
+
+TEST(c_interface, the_lines_are_the_ones_the_programs_print) {
+  using namespace std::string_literals;
+  const std::string names[] = {"player_board", "tab\tname\"\\\x7f\xc3\xa9", ""};
+  auto entry = [&](std::size_t name, std::uint32_t checksum, std::size_t padding,
+                   std::size_t offset) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(names[name].data());
+    return dbgparse_entry{checksum, names[name].empty() ? nullptr : bytes, names[name].size(),
+                          padding, offset};
+  };
+  struct entry_case {
+    dbgparse_entry entry;
+    std::string line;
+  };
+  const entry_case entries[] = {
+      {entry(0, 0x2a9d4b1c, 0, 0), "0 0x2a9d4b1c \"player_board\"\n"},
+      {entry(1, 0xdeadbeef, 3, 18),
+       "18 0xdeadbeef \"tab\\x09name\\x22\\x5c\\x7f\\xc3\\xa9\" padding 3\n"},
+      {entry(2, 7, 0, 4294967295U), "4294967295 0x00000007 \"\"\n"},
+  };
+  for (const entry_case& c : entries) {
+    const line_call got =
+        line_of([&](collected* sunk) { return dbgparse_entry_line(&c.entry, collect, sunk); });
+    EXPECT_EQ(got.status, DBGPARSE_OK) << c.line;
+    EXPECT_EQ(got.line, c.line);
+  }
+
+  struct warning_case {
+    std::string program;
+    std::string path;
+    std::size_t line;
+    std::string message;
+    std::string shown;
+  };
+  const warning_case warnings[] = {
+      {"dbgparse", "names.dbg", 12, "the name ends",
+       "dbgparse: names.dbg:12: warning: the name ends\n"},
+      {"dbgparse", "empty.dbg", 0, "the input is empty",
+       "dbgparse: empty.dbg: warning: the input is empty\n"},
+      // Control bytes (a zero byte too) escaped, other bytes as they are.
+      {"tool", "a\x1b[2J\0b\x7f\xc3\xa9.dbg"s, 3, "m",
+       "tool: a\\x1b[2J\\x00b\\x7f\xc3\xa9.dbg:3: warning: m\n"},
+      {"dbgparse", "", 1, "m", "dbgparse: :1: warning: m\n"},
+  };
+  for (const warning_case& c : warnings) {
+    const dbgparse_warning warning{DBGPARSE_WARNING_NAME_CUT, c.line, 99, c.message.c_str(), 0};
+    const line_call got = line_of([&](collected* sunk) {
+      return dbgparse_warning_line(c.program.c_str(), c.path.data(), c.path.size(), &warning,
+                                   collect, sunk);
+    });
+    EXPECT_EQ(got.status, DBGPARSE_OK) << c.shown;
+    EXPECT_EQ(got.line, c.shown);
+  }
+  const std::string path = "tab\tname.dbg";
+  const line_call more = line_of([&](collected* sunk) {
+    return dbgparse_more_warnings_line("dbgparse", path.data(), path.size(), 5, collect, sunk);
+  });
+  EXPECT_EQ(more.status, DBGPARSE_OK);
+  EXPECT_EQ(more.line, "dbgparse: tab\\x09name.dbg: 5 more warnings\n");
+
+  // Missing pointers: nothing handed over. A stopping sink: STOPPED.
+  const dbgparse_warning warning{DBGPARSE_WARNING_NAME_CUT, 1, 0, "m", 0};
+  const dbgparse_warning silent{DBGPARSE_WARNING_NAME_CUT, 1, 0, nullptr, 0};
+  const dbgparse_entry nameless{1, nullptr, 4, 0, 0};
+  const dbgparse_entry good = entries[0].entry;
+  struct refused {
+    const char* what;
+    line_call got;
+    int status;
+  };
+  const refused calls[] = {
+      {"entry, none",
+       line_of([](collected* s) { return dbgparse_entry_line(nullptr, collect, s); }),
+       DBGPARSE_ERROR_ARGUMENT},
+      {"entry, no name",
+       line_of([&](collected* s) { return dbgparse_entry_line(&nameless, collect, s); }),
+       DBGPARSE_ERROR_ARGUMENT},
+      {"entry, no sink",
+       line_of([&](collected* s) { return dbgparse_entry_line(&good, nullptr, s); }),
+       DBGPARSE_ERROR_ARGUMENT},
+      {"warning, no program", line_of([&](collected* s) {
+         return dbgparse_warning_line(nullptr, "a", 1, &warning, collect, s);
+       }),
+       DBGPARSE_ERROR_ARGUMENT},
+      {"warning, no path", line_of([&](collected* s) {
+         return dbgparse_warning_line("p", nullptr, 1, &warning, collect, s);
+       }),
+       DBGPARSE_ERROR_ARGUMENT},
+      {"warning, none", line_of([&](collected* s) {
+         return dbgparse_warning_line("p", "a", 1, nullptr, collect, s);
+       }),
+       DBGPARSE_ERROR_ARGUMENT},
+      {"warning, no message", line_of([&](collected* s) {
+         return dbgparse_warning_line("p", "a", 1, &silent, collect, s);
+       }),
+       DBGPARSE_ERROR_ARGUMENT},
+      {"more, no program", line_of([&](collected* s) {
+         return dbgparse_more_warnings_line(nullptr, "a", 1, 2, collect, s);
+       }),
+       DBGPARSE_ERROR_ARGUMENT},
+      {"more, no path", line_of([&](collected* s) {
+         return dbgparse_more_warnings_line("p", nullptr, 1, 2, collect, s);
+       }),
+       DBGPARSE_ERROR_ARGUMENT},
+      {"more, no sink", line_of([&](collected* s) {
+         return dbgparse_more_warnings_line("p", "a", 1, 2, nullptr, s);
+       }),
+       DBGPARSE_ERROR_ARGUMENT},
+      {"entry, stopped", line_of([&](collected* s) {
+         s->stop_after = 0;
+         return dbgparse_entry_line(&good, collect, s);
+       }),
+       DBGPARSE_ERROR_STOPPED},
+      {"warning, stopped", line_of([&](collected* s) {
+         s->stop_after = 0;
+         return dbgparse_warning_line("p", "a", 1, &warning, collect, s);
+       }),
+       DBGPARSE_ERROR_STOPPED},
+      {"more, stopped", line_of([&](collected* s) {
+         s->stop_after = 0;
+         return dbgparse_more_warnings_line("p", "a", 1, 2, collect, s);
+       }),
+       DBGPARSE_ERROR_STOPPED},
+  };
+  for (const refused& c : calls) {
+    EXPECT_EQ(c.got.status, c.status) << c.what;
+    EXPECT_EQ(c.got.line, "") << c.what;
+  }
+  // A path may be NULL when it is empty.
+  EXPECT_EQ(line_of([&](collected* s) {
+              return dbgparse_more_warnings_line("p", nullptr, 0, 2, collect, s);
+            }).line,
+            "p: : 2 more warnings\n");
+}

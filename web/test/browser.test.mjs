@@ -5,7 +5,7 @@
 // (DBGPARSE_PAGE: the page, by default ROOT/build/web/dbgparse.html).
 import assert from "node:assert/strict";
 import { createHash } from "node:crypto";
-import { execFileSync } from "node:child_process";
+import { execFileSync, spawnSync } from "node:child_process";
 import { readFileSync, writeFileSync } from "node:fs";
 import { createServer } from "node:http";
 import { dirname, join } from "node:path";
@@ -228,5 +228,111 @@ test("files dropped on the page are taken, a NAME.dbg.qb table listed as NAME.db
   assert.ok(Buffer.from(convertedShown.bytes, "base64").equals(expected.get(dbg.name).table));
   assert.equal(listedShown.download, "names.dbg");
   assert.ok(Buffer.from(listedShown.bytes, "base64").equals(expected.get(table.name).listing));
+  await page.context().close();
+});
+
+// The page's accessibility tree as Chromium gives it to a screen reader:
+// each node with its role, name, description and the text below it.
+async function accessible(page) {
+  const session = await page.context().newCDPSession(page);
+  const { nodes } = await session.send("Accessibility.getFullAXTree");
+  await session.detach();
+  const byId = new Map(nodes.map((node) => [node.nodeId, node]));
+  const text = (node) =>
+    node.role?.value === "StaticText" ? node.name?.value ?? "" : (node.childIds ?? []).map((id) => text(byId.get(id) ?? {})).join("");
+  return nodes.filter((node) => !node.ignored).map((node) => ({
+    role: node.role?.value, name: node.name?.value ?? "", description: node.description?.value ?? "", text: text(node),
+  }));
+}
+
+test("an empty table is marked beside its download, and warnings stand out as faults do, to the eye and to a screen reader", async () => {
+  // Whether each table is empty and each file warned about is what the
+  // native programs say of it.
+  const given = [
+    { name: "lf-header.dbg", text: "[Checksums]\n0x2a9d4b1c player_board\n" },
+    { name: "empty-input.dbg", text: "" },
+    { name: "clean.dbg", text: "[Checksums]\r\n0x2a9d4b1c player_board\r\n" },
+    { name: "doubled-blank.dbg", text: "[Checksums]\r\n0x2a9d4b1c  player_board\r\n" },
+    { name: "clean-empty.dbg", text: "[Checksums]\r\n" },
+  ].map(({ name, text }) => {
+    const path = join(dir, name);
+    writeFileSync(path, Buffer.from(text, "latin1"));
+    const run = spawnSync(join(native, "dbgparse"), [path, `${path}.qb`], { encoding: "utf8" });
+    const entries = Number(execFileSync(join(native, "qbdump"), ["--check", `${path}.qb`], { encoding: "utf8" }).split(" ")[0]);
+    const warnings = run.stderr.split("\n").filter(Boolean).length;
+    return { name, path, empty: entries === 0, warned: warnings > 0, warnings };
+  });
+  assert.deepEqual(given.map((g) => [g.empty, g.warned]), [[true, true], [true, true], [false, false], [false, true], [true, false]]);
+  const { page } = await open(pathToFileURL(pagePath).href);
+  // A fault beside them, for the style warnings are held to.
+  const broken = all.find((c) => c.table && expected.get(c.name).check.includes("expected"));
+  await give(page, [...given.map((g) => g.path), join(dir, broken.name)]);
+  const looks = await page.evaluate(() => {
+    const style = (at) => at && { color: getComputedStyle(at).color, weight: Number(getComputedStyle(at).fontWeight) };
+    return [...document.querySelectorAll("#results > li")].map((item) => {
+      const link = item.querySelector("a.download");
+      const empty = item.querySelector(".empty");
+      return {
+        plain: style(item.querySelector(".count")),
+        fault: style(item.querySelector(".fault")),
+        warningCount: style(item.querySelector(".warning-count")),
+        warnings: style(item.querySelector("pre.warnings")),
+        empty: empty && { ...style(empty), text: empty.textContent, besideLink: empty.parentElement === link.parentElement },
+      };
+    });
+  });
+  const tree = await accessible(page);
+  const fault = looks.at(-1).fault;
+  assert.ok(fault.weight >= 600 && fault.color !== looks.at(-1).plain.color);
+  for (const [k, g] of given.entries()) {
+    const got = looks[k];
+    const link = tree.find((node) => node.role === "link" && node.name === `Download the table ${g.name}.qb`);
+    assert.ok(link, g.name);
+    if (g.empty) {
+      assert.ok(got.empty?.besideLink, `${g.name}: no mark beside the download`);
+      assert.match(got.empty.text, /no entries/);
+      assert.ok(got.empty.weight >= 600 && got.empty.color !== got.plain.color, g.name);
+      assert.match(link.description, /no entries/, `${g.name}: a screen reader is not told`);
+    } else {
+      assert.equal(got.empty, null, g.name);
+      assert.equal(link.description, "", g.name);
+    }
+    if (g.warned) {
+      assert.ok(got.warningCount && got.warnings, `${g.name}: no warnings shown`);
+      for (const shown of [got.warningCount, got.warnings]) assert.notEqual(shown.color, got.plain.color, g.name);
+      assert.ok(got.warningCount.weight >= 600, g.name);
+    } else {
+      assert.equal(got.warningCount, null, g.name);
+    }
+  }
+  // Each warned file's count is a status a screen reader announces.
+  const statuses = tree.filter((node) => node.role === "status").map((node) => node.text);
+  const counts = given.filter((g) => g.warned).map((g) => `${g.warnings} ${g.warnings === 1 ? "warning" : "warnings"}`);
+  assert.deepEqual(statuses, counts);
+  await page.context().close();
+});
+
+test("warning lines name the file as dbgparse does, its control bytes escaped", async () => {
+  // Names that a terminal would act on, and one beyond ASCII; inputs with a
+  // warning on a line, one about the whole input, and more than 20.
+  const many = Buffer.from(`[Checksums]\r\n${"0x2a9d4b1c name \r\n".repeat(25)}`, "latin1");
+  const given = [
+    { name: "esc\x1b[31mred.dbg", bytes: many },
+    { name: "tab\tand\x7fdel.dbg", bytes: Buffer.alloc(0) },
+    { name: "caf\u00e9 \u00fcber.dbg", bytes: Buffer.from("[Checksums]\n0x2a9d4b1c a\n", "latin1") },
+  ];
+  const { page } = await open(pathToFileURL(pagePath).href);
+  const want = [];
+  for (const { name, bytes } of given) {
+    writeFileSync(join(dir, name), bytes);
+    const run = spawnSync(join(native, "dbgparse"), [name, join("out", `${name}.qb`)], { cwd: dir, encoding: "utf8" });
+    want.push(run.stderr.split("\n").filter(Boolean));
+  }
+  assert.ok(want.every((lines) => lines.length > 0) && want[0].length === 21, want.join("\n"));
+  await give(page, given.map(({ name }) => join(dir, name)));
+  const shownLines = await page.evaluate(() =>
+    [...document.querySelectorAll("#results > li")].map((item) => ({ name: item.dataset.name, lines: item.querySelector("pre.warnings")?.textContent.split("\n") })));
+  assert.deepEqual(shownLines.map((s) => s.name), given.map((g) => g.name));
+  assert.deepEqual(shownLines.map((s) => s.lines), want);
   await page.context().close();
 });
