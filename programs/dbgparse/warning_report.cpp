@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform.h"
 #include "text.h"
 
 namespace dbgparse {
@@ -19,11 +20,12 @@ void warning_report::print() const {
   // The dialogue so far comes first where both streams show in one window.
   std::fflush(stdout);
   for (const std::string& line : lines_) {
-    std::fputs(line.c_str(), stderr);
+    platform::write_text(platform::standard_stream::error, line);
   }
   if (count_ > most_shown) {
-    std::fprintf(stderr, "dbgparse: %s: %zu more warnings\n", text::shown_path(path_).c_str(),
-                 count_ - most_shown);
+    platform::write_text(platform::standard_stream::error,
+                         "dbgparse: " + text::shown_path(path_) + ": " +
+                             std::to_string(count_ - most_shown) + " more warnings\n");
   }
   std::fflush(stderr);
 }
