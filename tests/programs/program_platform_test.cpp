@@ -229,6 +229,31 @@ TEST_F(platform_program, writes_an_output_that_another_program_holds_open) {
   }
 }
 
+TEST_F(platform_program, leaves_an_output_held_without_letting_it_be_written) {
+  // Another program holds the old output open without letting others write
+  // it (as most viewers do): the output cannot even be opened for writing,
+  // whether or not the holder lets it be deleted, so it is refused and left
+  // as it was.
+  const std::string older = "an older table";
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  for (const DWORD share :
+       {DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_DELETE}, DWORD{0}}) {
+    const std::string label = "sharing " + std::to_string(share);
+    write_file(path(u8"out.qb"), older);
+    const HANDLE holder = ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, share, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const run_result result = run({"names.dbg", "out.qb"});
+    ::CloseHandle(holder);
+    EXPECT_EQ(result.output.substr(0, banner.size() + 22), banner + "Couldn't open out.qb!\n")
+        << label << ": " << result.output;
+    EXPECT_EQ(result.exit_status, failure_status) << label;
+    EXPECT_EQ(read_file(path(u8"out.qb")), older) << label;
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}))
+        << label << ": a temporary file was left";
+  }
+}
+
 // A stream of a file shares the file's name and ID: replacing it by a
 // renamed file would replace the whole file, so it is written in place.
 TEST_F(platform_program, writes_an_alternate_data_stream_in_place) {
