@@ -10,7 +10,6 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "program_fixture.h"
@@ -21,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 #endif
 
 namespace {
