@@ -89,6 +89,11 @@ check_width() {
   done
   # The DLL exports the C interface alone and needs no DLL beyond Windows'.
   unzip -p "${zip[@]}" "*/dbgparse.dll" >"build/$preset/zipped.dll"
+  # It carries version information, as the programs do.
+  if ! strings -el "build/$preset/zipped.dll" | grep -x FileDescription >/dev/null; then
+    echo "dbgparse.dll has no version information" >&2
+    exit 1
+  fi
   table=$(x86_64-w64-mingw32-objdump -p "build/$preset/zipped.dll")
   exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$table" |
     grep -E '^[[:space:]]*\[ *[0-9]+\] ' | awk '{print $NF}' | sort)
@@ -103,7 +108,7 @@ check_width() {
     exit 1
   fi
   # Plain text that Notepad shows line by line: every line ends in CR LF.
-  for text in README.txt LICENSE.txt; do
+  for text in README.txt LICENSE.txt dbgparse.h dbgparse.def Dbgparse.cs; do
     if unzip -p "${zip[@]}" "*/$text" | grep -v $'\r$' >/dev/null; then
       echo "$text has a line that does not end in CR LF" >&2
       exit 1

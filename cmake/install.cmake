@@ -43,6 +43,10 @@ if(WIN32)
     set_property(SOURCE ${PROJECT_BINARY_DIR}/resources/${program}.rc TARGET_DIRECTORY ${program}
                  APPEND PROPERTY OBJECT_DEPENDS ${DBGPARSE_RC_MANIFEST})
   endforeach()
+  # The DLL carries version information too.
+  configure_file(${PROJECT_SOURCE_DIR}/package/windows/library.rc.in
+                 ${PROJECT_BINARY_DIR}/resources/dbgparse.dll.rc @ONLY)
+  target_sources(libdbgparse PRIVATE ${PROJECT_BINARY_DIR}/resources/dbgparse.dll.rc)
 
   # Unpacked, the zip is one folder to drop DBG files into: no bin/ level.
   # Its texts have CR LF line ends, so that any Notepad shows their lines.
@@ -70,10 +74,18 @@ if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/examples/sample.dbg DESTINATION .)
   # The library for Windows tools: the DLL, its import library for mingw,
   # the .def file from which MSVC's lib makes one, the header, and the C#
-  # wrapper that a C# project adds.
+  # wrapper that a C# project adds; the last three are text, with CR LF line
+  # ends as the README's.
   install(TARGETS libdbgparse RUNTIME DESTINATION . ARCHIVE DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/lib/include/dbgparse.h ${PROJECT_SOURCE_DIR}/lib/dbgparse.def
-                ${PROJECT_SOURCE_DIR}/bindings/csharp/Dbgparse.cs DESTINATION .)
+  foreach(source IN ITEMS lib/include/dbgparse.h lib/dbgparse.def bindings/csharp/Dbgparse.cs)
+    get_filename_component(name ${source} NAME)
+    file(READ ${PROJECT_SOURCE_DIR}/${source} text)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${source})
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${PROJECT_BINARY_DIR}/zip/${name} "${text}")
+    install(FILES ${PROJECT_BINARY_DIR}/zip/${name} DESTINATION .)
+  endforeach()
 
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)

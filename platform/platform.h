@@ -141,6 +141,17 @@ class worker_thread {
 // flushed first.
 void pause();
 
+// Where the programs' messages and listings go.
+enum class standard_stream { output, error };
+
+// Writes `text` (whole lines, or at least whole characters, of UTF-8) to
+// standard output or error. A file or a pipe gets its bytes exactly as they
+// are, through the C library's buffer; a Windows console gets it as one
+// piece of wide text, so that every name shows as typed whatever the
+// console's code page and however the console would split bytes. False when
+// not all of it was written.
+bool write_text(standard_stream stream, std::string_view text);
+
 // Standard error passes a message's bytes as they are: on Windows no CR is
 // put before its LF, as on every other platform.
 void write_standard_error_as_bytes();

@@ -163,6 +163,7 @@ void pause() {
   // processor prints its own prompt; what it returns does not matter.
   if (is_console(STD_INPUT_HANDLE) && is_console(STD_OUTPUT_HANDLE)) {
     drop_typed_input(::GetStdHandle(STD_INPUT_HANDLE));
+    windows::treat_interrupts_as_keys();
     [[maybe_unused]] const int ignored = std::system("PAUSE");
   }
 }

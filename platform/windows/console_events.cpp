@@ -1,5 +1,6 @@
 #include "console_events.h"
 
+#include <atomic>
 #include <cstdlib>
 
 namespace dbgparse::platform::windows {
@@ -13,6 +14,9 @@ struct cleanup_state {
   // is given back on every way out, so that the next program in the window
   // shows text as before.
   UINT code_page_before = 0;
+  // Set once the pause begins, and never cleared: the handler runs on a
+  // thread of its own, which may start only after the pause has ended.
+  std::atomic<bool> pausing{false};
 };
 
 cleanup_state& cleanup() {
@@ -26,7 +30,14 @@ void restore_console_code_page() {
   }
 }
 
-BOOL WINAPI on_console_event(DWORD /*event*/) {
+BOOL WINAPI on_console_event(DWORD event) {
+  // At the pause, Ctrl-C and Ctrl-Break are keys like any other, as they are
+  // on other systems: they end the command processor's PAUSE (it takes the
+  // event too), and the run ends with its own status. Everything is in its
+  // place by then.
+  if (cleanup().pausing && (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)) {
+    return TRUE;
+  }
   // Never released: a commit that waits for it must not go on.
   cleanup().guard.lock();
   for (const HANDLE file : {cleanup().temporary, cleanup().creation}) {
@@ -60,5 +71,7 @@ void remove_on_console_event(HANDLE temporary, HANDLE creation) {
 }
 
 void keep_on_console_event() { remove_on_console_event(nullptr, nullptr); }
+
+void treat_interrupts_as_keys() { cleanup().pausing = true; }
 
 }  // namespace dbgparse::platform::windows

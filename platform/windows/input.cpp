@@ -75,8 +75,9 @@ read_result read_input(const std::string& path, input_bytes& input) {
   const unique_handle file = wide.empty() ? nullptr : windows::open_existing(wide, GENERIC_READ);
   if (!file) {
     // Not there at all, or there and refused; the open's reason is kept.
+    // The console is there even where the process has none to open.
     const DWORD reason = ::GetLastError();
-    const bool there = !wide.empty() && exists(wide);
+    const bool there = !wide.empty() && (exists(wide) || windows::names_the_console(wide));
     if (there) {
       ::SetLastError(reason);
     }

@@ -153,4 +153,31 @@ bool rename_open_file(HANDLE file, const std::wstring& path, rename_semantics se
   return ::SetFileInformationByHandle(file, kind, rename, static_cast<DWORD>(size)) != 0;
 }
 
+bool names_the_console(const std::wstring& path) {
+  // The system's full name for a device name is \\.\NAME, whatever the
+  // path around it (C:\x\con on the systems that still read it so).
+  const DWORD length = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (length == 0) {
+    return false;
+  }
+  std::wstring full(length, L'\0');
+  const DWORD written = ::GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+  if (written == 0 || written >= length) {
+    return false;
+  }
+  full.resize(written);
+  const std::wstring_view device_prefix = L"\\\\.\\";
+  if (!full.starts_with(device_prefix)) {
+    return false;
+  }
+  const std::wstring_view device = std::wstring_view(full).substr(device_prefix.size());
+  return std::ranges::any_of(std::array<std::wstring_view, 3>{L"CON", L"CONIN$", L"CONOUT$"},
+                             [device](std::wstring_view console) {
+                               return ::CompareStringOrdinal(
+                                          device.data(), static_cast<int>(device.size()),
+                                          console.data(), static_cast<int>(console.size()),
+                                          TRUE) == CSTR_EQUAL;
+                             });
+}
+
 }  // namespace dbgparse::platform::windows

@@ -82,4 +82,10 @@ bool remove_on_close(HANDLE file, bool remove = true);
 enum class rename_semantics { windows, posix };
 bool rename_open_file(HANDLE file, const std::wstring& path, rename_semantics semantics);
 
+// Whether `path` names the console (CON, CONIN$, CONOUT$, in any case and
+// in any form the system reads as one of them, such as \\.\CON), which is
+// no file on any disk: where the process has no console it cannot be
+// opened, yet it is there, as a closed /dev/stdin is elsewhere.
+bool names_the_console(const std::wstring& path);
+
 }  // namespace dbgparse::platform::windows

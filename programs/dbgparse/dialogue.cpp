@@ -29,18 +29,22 @@ struct paths {
 
 // Prints one line of the dialogue on standard output.
 void say(const std::string& line) {
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
+  platform::write_text(platform::standard_stream::output, line + "\n");
+}
+
+// Prints one line on standard error, after what standard output holds.
+void tell(const std::string& line) {
+  std::fflush(stdout);
+  platform::write_text(platform::standard_stream::error, "dbgparse: " + line + "\n");
+  std::fflush(stderr);
 }
 
 // Ends the run with the dialogue's line for the failure and, on standard
 // error after it, why: "dbgparse: PATH: REASON".
 int failed(const std::string& message, const std::string& path, const std::string& why) {
   say(message);
-  std::fflush(stdout);
-  std::fprintf(stderr, "dbgparse: %s: %s\n", dbgparse::text::shown_path(path).c_str(),
-               why.empty() ? "the system gave no reason" : why.c_str());
-  std::fflush(stderr);
+  tell(dbgparse::text::shown_path(path) + ": " +
+       (why.empty() ? std::string("the system gave no reason") : why));
   return exit_failure;
 }
 
@@ -146,10 +150,7 @@ int convert(const paths& files) {
       // The dialogue's line as for any output that cannot be opened, and
       // why on standard error.
       say("Couldn't open " + files.output + "!");
-      std::fflush(stdout);
-      std::fprintf(stderr, "dbgparse: %s is a DBG file: it is kept; give the table another name\n",
-                   files.output.c_str());
-      std::fflush(stderr);
+      tell(files.output + " is a DBG file: it is kept; give the table another name");
       return exit_failure;
     case write_outcome::cannot_open:
       return failed("Couldn't open " + files.output + "!", files.output, result.why);
@@ -176,12 +177,8 @@ int convert_each(std::span<const std::string> inputs) {
   for (const std::string& input : inputs) {
     if (!dbgparse::is_dbg_file(input)) {
       say("Couldn't open " + input + "!");
-      std::fflush(stdout);
-      std::fprintf(stderr,
-                   "dbgparse: %s is not a DBG file: of several files given at once, only DBG "
-                   "files are converted\n",
-                   input.c_str());
-      std::fflush(stderr);
+      tell(input +
+           " is not a DBG file: of several files given at once, only DBG files are converted");
       status = exit_failure;
     } else if (convert_or_say_no_memory(paths{input, input + ".qb"}) != exit_success) {
       status = exit_failure;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform.h"
 #include "text.h"
 
 namespace dbgparse {
@@ -19,10 +20,11 @@ void warning_report::print() const {
   // The dialogue so far comes first where both streams show in one window.
   std::fflush(stdout);
   for (const std::string& line : lines_) {
-    std::fputs(line.c_str(), stderr);
+    platform::write_text(platform::standard_stream::error, line);
   }
   if (count_ > most_shown) {
-    std::fputs(text::more_warnings_line("dbgparse", path_, count_ - most_shown).c_str(), stderr);
+    platform::write_text(platform::standard_stream::error,
+                         text::more_warnings_line("dbgparse", path_, count_ - most_shown));
   }
   std::fflush(stderr);
 }

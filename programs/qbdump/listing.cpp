@@ -8,6 +8,7 @@
 #include "qb_listing.h"
 #include "qb_reader.h"
 #include "table_input.h"
+#include "whole_lines.h"
 
 namespace dbgparse::qbdump {
 namespace {
@@ -44,14 +45,12 @@ int list(const std::string& table, std::span<const unsigned char> bytes,
     }
   };
   if (!listing_path) {
+    whole_lines lines(write_out);
     const qb::listing_outcome outcome = qb::write_listing(
-        bytes,
-        [](std::span<const unsigned char> piece) {
-          return std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size();
-        },
-        warn);
+        bytes, [&lines](std::span<const unsigned char> piece) { return lines.write(piece); }, warn);
+    const bool written = outcome.written && lines.finish();
     tell_left_out();
-    if (!outcome.written || std::fflush(stdout) != 0) {
+    if (!written || std::fflush(stdout) != 0) {
       say_error("standard output: cannot write it" + because());
       return exit_trouble;
     }

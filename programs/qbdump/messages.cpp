@@ -8,7 +8,7 @@ namespace dbgparse::qbdump {
 
 void say_error(const std::string& message) {
   std::fflush(stdout);
-  std::fprintf(stderr, "qbdump: %s\n", message.c_str());
+  platform::write_text(platform::standard_stream::error, "qbdump: " + message + "\n");
 }
 
 int usage_error(const std::string& message) {
@@ -23,7 +23,7 @@ std::string because() {
 }
 
 bool write_out(std::string_view text) {
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  return platform::write_text(platform::standard_stream::output, text);
 }
 
 std::string shown_name(const std::string& path) { return path == "-" ? "standard input" : path; }

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <utility>
 #endif
 
 namespace {
@@ -229,6 +230,31 @@ TEST_F(platform_program, writes_an_output_that_another_program_holds_open) {
   }
 }
 
+TEST_F(platform_program, leaves_an_output_held_without_letting_it_be_written) {
+  // Another program holds the old output open without letting others write
+  // it (as most viewers do): the output cannot even be opened for writing,
+  // whether or not the holder lets it be deleted, so it is refused and left
+  // as it was.
+  const std::string older = "an older table";
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  for (const DWORD share :
+       {DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_DELETE}, DWORD{0}}) {
+    const std::string label = "sharing " + std::to_string(share);
+    write_file(path(u8"out.qb"), older);
+    const HANDLE holder = ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, share, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const run_result result = run({"names.dbg", "out.qb"});
+    ::CloseHandle(holder);
+    EXPECT_EQ(result.output.substr(0, banner.size() + 22), banner + "Couldn't open out.qb!\n")
+        << label << ": " << result.output;
+    EXPECT_EQ(result.exit_status, failure_status) << label;
+    EXPECT_EQ(read_file(path(u8"out.qb")), older) << label;
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "out.qb"}))
+        << label << ": a temporary file was left";
+  }
+}
+
 // A stream of a file shares the file's name and ID: replacing it by a
 // renamed file would replace the whole file, so it is written in place.
 TEST_F(platform_program, writes_an_alternate_data_stream_in_place) {
@@ -344,6 +370,74 @@ TEST_F(platform_program, writes_the_console_as_it_is) {
   if (!writable) {
     GTEST_SKIP() << "the console takes no writes here (wine without a display): only checked "
                     "that no file was made in its place";
+  }
+}
+
+// Runs dbgparse in `folder` without a console (as a service or a program
+// started detached runs), its standard output and error into log.txt
+// there; gives the exit status and what was logged.
+std::pair<DWORD, std::string> run_without_console(const fs::path& folder,
+                                                  const std::wstring& arguments) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const fs::path log_path = folder / "log.txt";
+  const HANDLE log = ::CreateFileW(log_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE nothing = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       &inherit, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nothing;
+  startup.hStdOutput = startup.hStdError = log;
+  PROCESS_INFORMATION child{};
+  std::wstring command = L"\"" + fs::path(DBGPARSE_EXE).wstring() + L"\" " + arguments;
+  const BOOL started =
+      ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
+                       folder.c_str(), &startup, &child);
+  ::CloseHandle(log);
+  ::CloseHandle(nothing);
+  DWORD status = 1;
+  if (started != 0) {
+    ::WaitForSingleObject(child.hProcess, INFINITE);
+    ::GetExitCodeProcess(child.hProcess, &status);
+    ::CloseHandle(child.hProcess);
+    ::CloseHandle(child.hThread);
+  }
+  EXPECT_NE(started, 0);
+  std::string logged = read_file(log_path);
+  fs::remove(log_path);
+  return {status, logged};
+}
+
+TEST_F(platform_program, refuses_the_console_where_there_is_none) {
+  // The console's names name no file the caller gave when the process has
+  // no console: as the input or the output they cannot be opened, as
+  // /dev/stdin and its kind cannot when the stream was closed, and nothing
+  // is made or replaced.
+  write_file(path(u8"names.dbg"), golden("sample.dbg"));
+  write_file(path(u8"kept.qb"), "an older table");
+  struct console_name {
+    std::wstring arguments;
+    std::string refused;
+  };
+  const console_name names[] = {
+      {L"names.dbg CON", "CON"},
+      {L"names.dbg CONOUT$", "CONOUT$"},
+      {L"CON kept.qb", "CON"},
+      {L"CONIN$ kept.qb", "CONIN$"},
+      {L"names.dbg \\\\.\\CONOUT$", "\\\\.\\CONOUT$"},
+      {L"con kept.qb", "con"},
+      {L"\\\\.\\CONIN$ kept.qb", "\\\\.\\CONIN$"},
+  };
+  for (const console_name& n : names) {
+    const auto [status, logged] = run_without_console(folder_, n.arguments);
+    const std::string label(n.arguments.begin(), n.arguments.end());
+    EXPECT_EQ(logged.substr(0, banner.size() + n.refused.size() + 16),
+              banner + "Couldn't open " + n.refused + "!\n")
+        << label << ": " << logged;
+    EXPECT_EQ(status, static_cast<DWORD>(failure_status)) << label;
+    EXPECT_EQ(read_file(path(u8"kept.qb")), "an older table") << label;
+    EXPECT_EQ(files(), (std::set<std::string>{"names.dbg", "kept.qb"})) << label;
   }
 }
 

@@ -570,6 +570,35 @@ TEST_F(program, waits_for_a_key_at_a_terminal) {
   EXPECT_EQ(read_file(path("names.dbg.qb")), golden("sample.qb"));
 }
 
+// Ctrl-C at the pause is a key like any other: the run ends with the status
+// it had, not as interrupted (Windows does the same).
+TEST_F(program, ends_the_pause_at_ctrl_c_with_its_own_status) {
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  struct run_case {
+    std::string name;
+    std::vector<std::string> arguments;
+    int status;
+  };
+  const run_case cases[] = {
+      {"after Finished!", {"names.dbg", "out.qb"}, 0},
+      {"after a failure", {"missing.dbg"}, failure_status},
+  };
+  for (const run_case& c : cases) {
+    const auto [child, terminal] =
+        test_support::start_at_terminal(folder_, DBGPARSE_EXE, c.arguments);
+    ASSERT_GE(child, 0);
+    const std::string shown =
+        test_support::read_terminal_until(terminal, "Press any key to continue . . . ");
+    ASSERT_NE(shown.find("Press any key to continue . . . "), std::string::npos) << c.name;
+    ASSERT_EQ(::write(terminal, "\x03", 1), 1);
+    const std::optional<int> status = test_support::wait_for_end(child);
+    ::close(terminal);
+    ASSERT_TRUE(status) << c.name << ": the program did not end after Ctrl-C";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == c.status)
+        << c.name << ": wait status " << *status;
+  }
+}
+
 TEST_F(program, waits_for_a_key_pressed_after_the_prompt) {
   write_file(path("names.dbg"), golden("sample.dbg"));
   const auto [child, terminal] = test_support::start_at_terminal(folder_, DBGPARSE_EXE, {});
