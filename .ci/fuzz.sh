@@ -51,6 +51,17 @@ for target in "${targets[@]}"; do
   executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
   echo "fuzz: $target: ${executions:-no} executions in ${seconds} s"
 
+  # A unit reported slow is replayed alone: one that now runs within the
+  # timeout was slowed by the machine (a busy neighbour, a paused virtual
+  # machine), not by the code, and is said but not counted. A unit that
+  # passes the timeout fails the fuzzer itself.
+  for artifact in "$work/artifacts"/slow-unit-*; do
+    [ -f "$artifact" ] || continue
+    if timeout 10 "$fuzzer" "$artifact" >/dev/null 2>&1; then
+      echo "fuzz: $target: $artifact was slow once but runs within 10 s alone; not counted"
+      mv "$artifact" "$work/slow-once-$(basename "$artifact")"
+    fi
+  done
   findings=$(find "$work/artifacts" -type f | wc -l)
   if [ "$status" -ne 0 ] || [ "$findings" -ne 0 ]; then
     tail -n 60 "$work/log"
