@@ -234,9 +234,9 @@ test("files dropped on the page are taken, a NAME.dbg.qb table listed as NAME.db
 // The page's accessibility tree as Chromium gives it to a screen reader:
 // each node with its role, name, description and the text below it.
 async function accessible(page) {
-  const session = await page.context().newCDPSession(page);
-  const { nodes } = await session.send("Accessibility.getFullAXTree");
-  await session.detach();
+  const devtools = await page.context().newCDPSession(page);
+  const { nodes } = await devtools.send("Accessibility.getFullAXTree");
+  await devtools.detach();
   const byId = new Map(nodes.map((node) => [node.nodeId, node]));
   const text = (node) =>
     node.role?.value === "StaticText" ? node.name?.value ?? "" : (node.childIds ?? []).map((id) => text(byId.get(id) ?? {})).join("");
