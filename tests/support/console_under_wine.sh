@@ -8,6 +8,9 @@
 # run's own. Exit status 77 where script(1) is missing.
 # Usage: console_under_wine.sh DBGPARSE_EXE QBDUMP_EXE
 set -euo pipefail
+# A UTF-8 terminal, whatever the caller's locale: wine shows the names by it,
+# and the commands given to script(1) quote them as the shell reads them.
+export LC_ALL=C.UTF-8
 command -v script >/dev/null || { echo "script(1) is missing: nothing shown"; exit 77; }
 # Started as the test runner starts the programs (cmake/run-under-wine.sh).
 under_wine=$(cd "$(dirname "$0")/../../cmake" && pwd)/run-under-wine.sh
@@ -23,11 +26,14 @@ shown() { sed 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\r//g' "$1"; }
 # Runs a program at a console of its own, the terminal's bytes going to
 # `typescript`: with the keys from standard input (`at_console`), or with
 # nothing to read, so that it does not pause (`at_console_unread`).
+# The shell script(1) starts is replaced by the program: a shell left
+# waiting for it (dash does not replace itself) would be ended by the
+# terminal's ^C, and its status taken for the program's.
 at_console() {
-  timeout 120 script -qfec "$(printf '%q ' sh "$under_wine" "$@")" typescript >/dev/null
+  timeout 120 script -qfec "exec $(printf '%q ' sh "$under_wine" "$@")" typescript >/dev/null
 }
 at_console_unread() {
-  timeout 120 script -qfec "$(printf '%q ' sh "$under_wine" "$@") </dev/null" typescript </dev/null >/dev/null
+  timeout 120 script -qfec "exec $(printf '%q ' sh "$under_wine" "$@") </dev/null" typescript </dev/null >/dev/null
 }
 
 # Names outside ASCII in each program's messages and listing, on standard
