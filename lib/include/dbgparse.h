@@ -112,7 +112,8 @@ DBGPARSE_API int dbgparse_convert(const unsigned char* dbg, size_t size, dbgpars
 
 /* The capacity to try first for the table of a DBG file of `size` bytes (a
  * size_t): `size` and 4 KiB more, or SIZE_MAX where that does not fit a
- * size_t. (Since 2.1.) */
+ * size_t. A macro, so that it is a constant for a constant size: `size` is
+ * evaluated twice, so give it no expression with side effects. (Since 2.1.) */
 #define DBGPARSE_TABLE_GUESS(size) ((size) > SIZE_MAX - 4096 ? SIZE_MAX : (size) + 4096)
 
 /* The same conversion into a buffer of `capacity` bytes, in one pass.
