@@ -39,15 +39,17 @@ bytes in_place(const bytes& input) {
   return buffer;
 }
 
+// A sink that appends each piece to `table`.
+auto appending_to(bytes& table) {
+  return [&table](std::span<const unsigned char> piece) {
+    table.insert(table.end(), piece.begin(), piece.end());
+    return true;
+  };
+}
+
 bytes streamed(const bytes& input) {
   bytes table;
-  dbgparse::write_table(
-      input,
-      [&table](std::span<const unsigned char> piece) {
-        table.insert(table.end(), piece.begin(), piece.end());
-        return true;
-      },
-      1);
+  dbgparse::write_table(input, appending_to(table), 1);
   return table;
 }
 
@@ -55,13 +57,8 @@ bytes streamed(const bytes& input) {
 // text that holds a blank the long way.
 bytes warned(const bytes& input) {
   bytes table;
-  dbgparse::convert_and_diagnose(
-      input,
-      [&table](std::span<const unsigned char> piece) {
-        table.insert(table.end(), piece.begin(), piece.end());
-        return true;
-      },
-      [](const dbgparse::warning&) { return true; });
+  dbgparse::convert_and_diagnose(input, appending_to(table),
+                                 [](const dbgparse::warning&) { return true; });
   return table;
 }
 

@@ -34,7 +34,22 @@ using test_support::read_file;
 using test_support::run_result;
 using test_support::write_file;
 
-class platform_program : public test_support::program_fixture {};
+class platform_program : public test_support::program_fixture {
+#ifdef _WIN32
+ protected:
+  // Converts names.dbg into out.qb, which holds `older` and which another
+  // program holds open for reading, sharing it as `share` lets others.
+  run_result run_with_output_held(const std::string& older, DWORD share) {
+    write_file(path(u8"out.qb"), older);
+    const HANDLE holder = ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, share, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(holder, INVALID_HANDLE_VALUE) << "the output could not be held";
+    const run_result result = run({"names.dbg", "out.qb"});
+    ::CloseHandle(holder);
+    return result;
+  }
+#endif
+};
 
 struct name_case {
   std::string script;
@@ -215,12 +230,7 @@ TEST_F(platform_program, writes_an_output_that_another_program_holds_open) {
       const std::string label =
           ((share & FILE_SHARE_DELETE) != 0 ? "delete shared" : "not delete shared") +
           std::string(older == shorter ? ", shorter" : ", longer");
-      write_file(path(u8"out.qb"), older);
-      const HANDLE holder = ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, share, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-      const run_result result = run({"names.dbg", "out.qb"});
-      ::CloseHandle(holder);
+      const run_result result = run_with_output_held(older, share);
       EXPECT_EQ(result.output, banner + "Finished!\n") << label;
       EXPECT_EQ(result.exit_status, 0) << label;
       EXPECT_EQ(read_file(path(u8"out.qb")), golden("sample.qb")) << label;
@@ -240,12 +250,7 @@ TEST_F(platform_program, leaves_an_output_held_without_letting_it_be_written) {
   for (const DWORD share :
        {DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_DELETE}, DWORD{0}}) {
     const std::string label = "sharing " + std::to_string(share);
-    write_file(path(u8"out.qb"), older);
-    const HANDLE holder = ::CreateFileW(path(u8"out.qb").c_str(), GENERIC_READ, share, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    const run_result result = run({"names.dbg", "out.qb"});
-    ::CloseHandle(holder);
+    const run_result result = run_with_output_held(older, share);
     EXPECT_EQ(result.output.substr(0, banner.size() + 22), banner + "Couldn't open out.qb!\n")
         << label << ": " << result.output;
     EXPECT_EQ(result.exit_status, failure_status) << label;
