@@ -325,28 +325,6 @@ opening open_new(output_parts& s, folder_entry entry) {
   return opening::done;
 }
 
-}  // namespace
-
-struct output_file::state : output_parts {};
-
-output_file::output_file() = default;
-
-output_file::~output_file() {
-  if (!state_ || state_->committed) {
-    return;
-  }
-  state& s = *state_;
-  s.out = descriptor();
-  if (!s.temp_name.empty()) {
-    posix::remove_if_same(s.folder.get(), s.temp_name.c_str(), s.out_status);
-  } else if (s.created) {
-    posix::remove_if_same(s.folder.get(), s.target_name.c_str(), s.out_status);
-  }
-  posix::keep_on_signal();
-}
-
-namespace {
-
 bool open_output(output_parts& s, const std::string& path) {
   if (const std::optional<int> own = posix::own_descriptor_named(path)) {
     // The path must still be usable by the kernel's rules and reach the
@@ -436,6 +414,24 @@ bool commit_output(output_parts& s) {
 }
 
 }  // namespace
+
+struct output_file::state : output_parts {};
+
+output_file::output_file() = default;
+
+output_file::~output_file() {
+  if (!state_ || state_->committed) {
+    return;
+  }
+  state& s = *state_;
+  s.out = descriptor();
+  if (!s.temp_name.empty()) {
+    posix::remove_if_same(s.folder.get(), s.temp_name.c_str(), s.out_status);
+  } else if (s.created) {
+    posix::remove_if_same(s.folder.get(), s.target_name.c_str(), s.out_status);
+  }
+  posix::keep_on_signal();
+}
 
 bool output_file::open(const std::string& path) {
   state_ = std::make_unique<state>();

@@ -149,12 +149,6 @@ struct output_state : output_record {
   bool created = false;  // the output did not exist before this run
 };
 
-}  // namespace
-
-struct output_file::state : output_state {};
-
-namespace {
-
 // Writes the output in place: a file this run created as it comes, an
 // existing one only once the table is complete, nothing of it touched before.
 bool go_in_place(output_state& out) {
@@ -301,6 +295,8 @@ bool finish(output_state& out) {
 }
 
 }  // namespace
+
+struct output_file::state : output_state {};
 
 output_file::output_file() = default;
 
