@@ -84,6 +84,17 @@ std::optional<std::vector<unsigned char>> other_file_start(const std::string& pa
 //   the messages' place, or follow them in a file that no program could
 //   read as a table.
 // Whatever a failed run made is removed when the object goes.
+//
+// Why open(), write() or commit() failed, to follow the file's name in a
+// message: the system's own words ("No space left on device"), or a
+// sentence of this layer's own where it decided to fail (the name now holds
+// another file, the table is past the file size limit).
+struct output_failure {
+  std::string reason;
+  // write() had no memory to hold the table for a file written in place.
+  bool no_memory = false;
+};
+
 class output_file {
  public:
   output_file();
@@ -95,17 +106,12 @@ class output_file {
   [[nodiscard]] bool open(const std::string& path);
   // False when the bytes could not all be written (or, in place, held).
   [[nodiscard]] bool write(std::span<const unsigned char> bytes);
-  // Whether write() failed for want of memory to hold the bytes in place.
-  [[nodiscard]] bool lacked_memory() const;
   // Closes the file and puts a temporary file in the output's place. False
   // when that failed, or when the output's name no longer holds the file
   // that open() found: the table then went nowhere.
   [[nodiscard]] bool commit();
-  // Why open(), write() or commit() failed, to follow the file's name in a
-  // message: the system's own words ("No space left on device"), or a
-  // sentence of this layer's own where it decided to fail (the name now
-  // holds another file, the table is past the file size limit).
-  [[nodiscard]] const std::string& failure() const;
+  // Why open(), write() or commit() failed.
+  [[nodiscard]] const output_failure& failure() const;
 
  private:
   struct state;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <span>
+#include <string>
 #include <utility>
 
 namespace dbgparse::platform::posix {
@@ -64,6 +65,13 @@ inline bool write_all(int fd, std::span<const unsigned char> bytes) {
 
 inline bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Whether `name` in the folder open as `folder` still names `file`.
+inline bool still_named(int folder, const std::string& name, const struct stat& file) {
+  struct stat current {};
+  return ::fstatat(folder, name.c_str(), &current, AT_SYMLINK_NOFOLLOW) == 0 &&
+         same_file(current, file);
 }
 
 // Removes `name` from the folder open as `folder` only while it still names

@@ -13,7 +13,7 @@
 #include "file_io.h"
 #include "input_growth.h"
 #include "input_memory.h"
-#include "own_descriptor.h"
+#include "own_stream.h"
 #include "platform.h"
 
 namespace dbgparse::platform {
@@ -59,10 +59,6 @@ read_result read_to_end(int fd, filling& buffer) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Reads `fd` to its end, into memory of the size its status gives and more.
 read_result read_descriptor(int fd, input_bytes& input) {
   struct stat status {};
@@ -101,10 +97,7 @@ read_result read_input(const std::string& path, input_bytes& input) {
     // A socket cannot be opened anew, not even as /dev/stdin: one of our own
     // descriptors is then read as it is.
     const std::optional<int> own = posix::own_descriptor_named(path);
-    struct stat by_path {};
-    struct stat by_fd {};
-    if (own && ::stat(path.c_str(), &by_path) == 0 && ::fstat(*own, &by_fd) == 0 &&
-        posix::same_file(by_path, by_fd)) {
+    if (own && posix::reaches(path, *own)) {
       return read_descriptor(*own, input);
     }
   }

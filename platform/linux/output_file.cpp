@@ -8,35 +8,28 @@
 //   name only if the name is still free when the table is complete;
 // - an existing file: through a private temporary file beside it that takes
 //   its place only when complete, or in place where its folder or the file
-//   itself allows no such replacement (decided before converting). In place,
-//   the table is held in memory until complete; then, under an exclusive
-//   lock on the file, with its name checked, the file size limit checked
-//   and the space reserved, it is written over the old contents, which are
-//   cut to its length. Until that write the old file is untouched.
+//   itself allows no such replacement, decided before converting
+//   (in_place_write.h).
 // A run writes only into a file that it created itself or one that it
 // replaces whole, and removes only what it created.
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <exception>
-#include <new>
 #include <optional>
 #include <random>
 #include <span>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "carried_attributes.h"
 #include "file_io.h"
 #include "folder_entry.h"
-#include "output_failures.h"
-#include "own_descriptor.h"
+#include "in_place_write.h"
+#include "output_record.h"
+#include "own_stream.h"
 #include "platform.h"
 #include "signal_cleanup.h"
 
@@ -220,131 +213,29 @@ placing publish(int folder, const std::string& temp_name, const std::string& tar
                                                                                  : placing::failed;
 }
 
-bool still_named(int folder, const std::string& name, const struct stat& file) {
-  struct stat current {};
-  return ::fstatat(folder, name.c_str(), &current, AT_SYMLINK_NOFOLLOW) == 0 &&
-         posix::same_file(current, file);
-}
-
 // The parts of an output being written; output_file::state is this.
-struct output_parts {
+struct output_parts : output_record {
   descriptor out;     // where the table is written
   descriptor target;  // the file replaced, held open until then
   descriptor folder;  // the folder of the file replaced or created
   struct stat target_status {};
   struct stat out_status {};
-  std::string target_name;           // within `folder`
-  std::string temp_name;             // empty unless written through a temporary file
-  bool created = false;              // the name was free: what it holds now is ours
-  bool check_name = false;           // written in place: the name must still hold it
-  bool in_place = false;             // an existing file written over at commit
-  std::vector<unsigned char> table;  // what goes in place, held until then
-  bool lacked_memory = false;        // write() could not hold the table
-  bool failed = false;
-  bool committed = false;
-  std::string why;  // why it failed, once it has
+  std::string target_name;  // within `folder`
+  std::string temp_name;    // empty unless written through a temporary file
+  bool created = false;     // the name was free: what it holds now is ours
+  bool check_name = false;  // written in place: the name must still hold it
 };
-
-// Keeps why the output failed: `own` where the run decided so, the system's
-// words for the call that just failed otherwise.
-bool fail(output_parts& s, std::string own = {}) {
-  s.why = own.empty() ? failure_reason() : std::move(own);
-  return false;
-}
-
-// Whether `file` is where our own standard output or error goes: writing the
-// table there would put it in the messages' place, or among them.
-bool is_own_stream_file(const struct stat& file) {
-  for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
-    struct stat status {};
-    if (::fstat(stream, &status) == 0 && S_ISREG(status.st_mode) &&
-        posix::same_file(status, file)) {
-      return true;
-    }
-  }
-  return false;
-}
 
 enum class opening { done, failed, name_taken };
 
 // Writes the existing file in place, at commit: nothing of it is touched
 // before then.
-bool write_in_place(output_parts& s) {
+bool go_in_place(output_parts& s) {
   s.out = std::move(s.target);
   s.out_status = s.target_status;
   s.check_name = true;
   s.in_place = true;
   return true;
-}
-
-// Waits for the exclusive lock on the file, which every run writing it in
-// place takes. A file system without such locks is written all the same.
-bool lock(int fd) {
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno == EINVAL || errno == EOPNOTSUPP) {
-      return true;
-    }
-    if (errno != EINTR) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Whether `length` bytes from a file's start are within the file size limit.
-bool within_size_limit(std::size_t length) {
-  rlimit limit{};
-  return ::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
-         length <= limit.rlim_cur;
-}
-
-// Reserves the space for `length` bytes from the file's start beyond what the
-// file holds, its size and contents unchanged. A file system that cannot
-// reserve space (or, copy-on-write, cannot promise it by reserving) is written
-// all the same.
-bool reserve(int fd, std::size_t length) {
-  if (length == 0) {
-    return true;
-  }
-  while (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length)) != 0) {
-    if (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL) {
-      return true;
-    }
-    if (errno != EINTR) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Puts the held table over the file's old contents. The lock is held until
-// the file is closed, the name checked once more before that.
-bool write_held_table(output_parts& s) {
-  const int fd = s.out.get();
-  if (!lock(fd)) {
-    return fail(s);
-  }
-  // Another run may have held the lock while the name went elsewhere.
-  if (!still_named(s.folder.get(), s.target_name, s.out_status)) {
-    return fail(s, output_failures::name_moved);
-  }
-  if (!within_size_limit(s.table.size())) {
-    return fail(s,
-                "the table is larger than the file size limit (ulimit -f) allows; the file is "
-                "left as it was");
-  }
-  if (!reserve(fd, s.table.size())) {
-    return fail(s, output_failures::no_room(failure_reason()));
-  }
-  // A signal that ends the run waits from the first byte written to the
-  // file's cut, so that it finds the old file or the whole table, never the
-  // table over the start of the old file (as Windows holds console events
-  // through the same write). From here on only an I/O error can leave part
-  // of it.
-  const posix::signals_held held;
-  return (::lseek(fd, 0, SEEK_SET) == 0 && posix::write_all(fd, s.table) &&
-          ::ftruncate(fd, static_cast<off_t>(s.table.size())) == 0) ||
-         fail(s);
 }
 
 // Whether the existing file must be written in place: its folder or the
@@ -366,8 +257,8 @@ bool open_existing(output_parts& s, const std::string& path) {
     s.out = std::move(s.target);  // a device or a FIFO
     return true;
   }
-  if (is_own_stream_file(s.target_status)) {
-    return fail(s, output_failures::own_stream);
+  if (posix::is_own_stream(s.target_status)) {
+    return s.fail(output_failures::own_stream);
   }
   std::optional<folder_entry> entry = posix::entry_named(path);
   if (!entry && errno != ENOENT && errno != ENOTDIR) {
@@ -377,14 +268,13 @@ bool open_existing(output_parts& s, const std::string& path) {
     // Removed or replaced since it was opened: the table would go nowhere.
     // Nothing is touched and the writing fails.
     s.out = std::move(s.target);
-    s.failed = true;
-    s.why = output_failures::name_moved;
+    s.fail(output_failures::name_moved);
     return true;
   }
   s.folder = std::move(entry->folder);
   s.target_name = std::move(entry->name);
   if (must_write_in_place(s)) {
-    return write_in_place(s);
+    return go_in_place(s);
   }
 
   s.out = descriptor(create_temporary(s.folder.get(), s.target_name, s.target_status.st_mode & 0600,
@@ -393,7 +283,7 @@ bool open_existing(output_parts& s, const std::string& path) {
     s.temp_name.clear();
     // A folder this user may not write takes no temporary file; any other
     // failure leaves the file as it is.
-    return refused_by_folder(errno) && write_in_place(s);
+    return refused_by_folder(errno) && go_in_place(s);
   }
   const posix::carried outcome =
       posix::carry_owner_and_attributes(s.target.get(), s.target_status, s.out.get());
@@ -407,7 +297,7 @@ bool open_existing(output_parts& s, const std::string& path) {
   s.temp_name.clear();
   errno = reason;
   // What could not be carried over would be lost, or granted to others.
-  return outcome == posix::carried::not_allowed && write_in_place(s);
+  return outcome == posix::carried::not_allowed && go_in_place(s);
 }
 
 // The path leads to the free name `entry`.
@@ -435,38 +325,13 @@ opening open_new(output_parts& s, folder_entry entry) {
   return opening::done;
 }
 
-}  // namespace
-
-struct output_file::state : output_parts {};
-
-output_file::output_file() = default;
-
-output_file::~output_file() {
-  if (!state_ || state_->committed) {
-    return;
-  }
-  state& s = *state_;
-  s.out = descriptor();
-  if (!s.temp_name.empty()) {
-    posix::remove_if_same(s.folder.get(), s.temp_name.c_str(), s.out_status);
-  } else if (s.created) {
-    posix::remove_if_same(s.folder.get(), s.target_name.c_str(), s.out_status);
-  }
-  posix::keep_on_signal();
-}
-
-namespace {
-
 bool open_output(output_parts& s, const std::string& path) {
   if (const std::optional<int> own = posix::own_descriptor_named(path)) {
     // The path must still be usable by the kernel's rules and reach the
     // descriptor's own file; then the table goes to the descriptor as it is.
-    struct stat by_path {};
-    struct stat by_fd {};
     const int mode = ::fcntl(*own, F_GETFL);
     // A stream we were started without, held by /dev/null, is no output.
-    if (posix::is_held_closed_stream(*own) || ::stat(path.c_str(), &by_path) != 0 ||
-        ::fstat(*own, &by_fd) != 0 || !posix::same_file(by_path, by_fd) || mode < 0 ||
+    if (posix::is_held_closed_stream(*own) || !posix::reaches(path, *own) || mode < 0 ||
         (mode & O_ACCMODE) == O_RDONLY) {
       errno = EBADF;
       return false;
@@ -506,11 +371,12 @@ bool open_output(output_parts& s, const std::string& path) {
       }
     }
   }
-  return fail(s, output_failures::name_taken_at_each_try);
+  return s.fail(output_failures::name_taken_at_each_try);
 }
 
 bool commit_output(output_parts& s) {
-  if (s.failed || (s.in_place && !write_held_table(s))) {
+  if (s.failed || (s.in_place && !posix::write_held_table(s, s.out.get(), s.folder.get(),
+                                                          s.target_name, s.out_status))) {
     return false;
   }
   if (!s.temp_name.empty() && !s.created) {
@@ -520,28 +386,28 @@ bool commit_output(output_parts& s) {
   }
   // A file written in place must still be where its name leads, or the
   // table went nowhere.
-  if (s.check_name && !still_named(s.folder.get(), s.target_name, s.out_status)) {
-    return fail(s, output_failures::name_moved);
+  if (s.check_name && !posix::still_named(s.folder.get(), s.target_name, s.out_status)) {
+    return s.fail(output_failures::name_moved);
   }
   // An existing output is replaced only by a table already on the disk, so
   // that after a crash or a power loss its name holds the old table or the
   // new one, never an empty or short file: the rename that replaces it may
   // reach the disk before the data otherwise.
   if (!s.temp_name.empty() && !s.created && ::fdatasync(s.out.get()) != 0) {
-    return fail(s);
+    return s.fail();
   }
   if (!s.out.close()) {
-    return fail(s);
+    return s.fail();
   }
   if (!s.temp_name.empty()) {
     const placing placed =
         s.created ? publish(s.folder.get(), s.temp_name, s.target_name)
                   : replace(s.folder.get(), s.temp_name, s.target_name, s.target_status);
     if (placed == placing::name_changed) {
-      return fail(s, s.created ? output_failures::name_taken : output_failures::name_moved);
+      return s.fail(s.created ? output_failures::name_taken : output_failures::name_moved);
     }
     if (placed == placing::failed) {
-      return fail(s);
+      return s.fail();
     }
   }
   return true;
@@ -549,34 +415,36 @@ bool commit_output(output_parts& s) {
 
 }  // namespace
 
+struct output_file::state : output_parts {};
+
+output_file::output_file() = default;
+
+output_file::~output_file() {
+  if (!state_ || state_->committed) {
+    return;
+  }
+  state& s = *state_;
+  s.out = descriptor();
+  if (!s.temp_name.empty()) {
+    posix::remove_if_same(s.folder.get(), s.temp_name.c_str(), s.out_status);
+  } else if (s.created) {
+    posix::remove_if_same(s.folder.get(), s.target_name.c_str(), s.out_status);
+  }
+  posix::keep_on_signal();
+}
+
 bool output_file::open(const std::string& path) {
   state_ = std::make_unique<state>();
-  return open_output(*state_, path) || (state_->why.empty() && fail(*state_));
+  return open_output(*state_, path) || (state_->failure.reason.empty() && state_->fail());
 }
 
 bool output_file::write(std::span<const unsigned char> bytes) {
   state& s = *state_;
-  if (s.failed) {
-    return false;
+  if (s.failed || s.in_place) {
+    return s.hold(bytes);
   }
-  if (s.in_place) {
-    try {
-      s.table.insert(s.table.end(), bytes.begin(), bytes.end());
-      // No memory for it, or a table past what a vector holds (2 GiB on a
-      // 32-bit build): the same lack.
-    } catch (const std::exception&) {
-      s.failed = true;
-      s.lacked_memory = true;
-      s.why = output_failures::no_memory;
-    }
-  } else if (!posix::write_all(s.out.get(), bytes)) {
-    s.failed = true;
-    fail(s);
-  }
-  return !s.failed;
+  return posix::write_all(s.out.get(), bytes) || s.fail();
 }
-
-bool output_file::lacked_memory() const { return state_->lacked_memory; }
 
 bool output_file::commit() {
   state& s = *state_;
@@ -588,6 +456,6 @@ bool output_file::commit() {
   return true;
 }
 
-const std::string& output_file::failure() const { return state_->why; }
+const output_failure& output_file::failure() const { return state_->failure; }
 
 }  // namespace dbgparse::platform

@@ -5,11 +5,8 @@
 // - the file our own standard output or error goes to: not at all;
 // - a device (NUL, the console) or a pipe: as it is;
 // - a file on disk: through a temporary file beside it that takes its place
-//   only when complete, or in place where none can be made or renamed over.
-//   In place, the table is held in memory until complete; then, with the
-//   whole file locked, its name checked and the space reserved, it is
-//   written over the old contents, which are cut to its length. Until that
-//   write the old file is untouched.
+//   only when complete, or in place where none can be made or renamed over
+//   (in_place_write.h).
 // First: the other Windows headers need what <windows.h> defines.
 #include "win32_support.h"
 
@@ -17,15 +14,13 @@
 #include <winioctl.h>
 
 #include <cstdio>
-#include <exception>
-#include <new>
 #include <random>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "console_events.h"
-#include "output_failures.h"
+#include "in_place_write.h"
+#include "output_record.h"
 #include "own_stream.h"
 #include "platform.h"
 
@@ -143,7 +138,7 @@ unique_handle create_temporary(const std::wstring& folder, HANDLE replaced, std:
 }
 
 // Everything an open output holds; the helpers below work on it.
-struct output_state {
+struct output_state : output_record {
   unique_handle file;       // where the table goes
   unique_handle target;     // the output as opened, held until it is replaced
   unique_handle removable;  // the output with the DELETE right, when it has it
@@ -151,96 +146,15 @@ struct output_state {
   std::wstring target_path;  // the output's final name, when it is to be replaced
   std::wstring temp_path;    // empty when writing in place
   windows::rename_semantics renaming = windows::rename_semantics::windows;
-  bool created = false;              // the output did not exist before this run
-  bool in_place = false;             // an existing file written over when complete
-  std::vector<unsigned char> table;  // what goes in place, held until then
-  bool lacked_memory = false;        // write() could not hold the table
-  bool failed = false;
-  bool committed = false;
-  std::string why;  // why it failed, once it has
+  bool created = false;  // the output did not exist before this run
 };
-
-// Keeps why the output failed: `own` where the run decided so, the system's
-// words for the call that just failed otherwise.
-bool fail(output_state& out, std::string own = {}) {
-  out.why = own.empty() ? failure_reason() : std::move(own);
-  return false;
-}
-
-}  // namespace
-
-struct output_file::state : output_state {};
-
-namespace {
 
 // Writes the output in place: a file this run created as it comes, an
 // existing one only once the table is complete, nothing of it touched before.
-bool write_in_place(output_state& out) {
+bool go_in_place(output_state& out) {
   out.file = std::move(out.target);
   out.in_place = !out.created;
   return true;
-}
-
-// Whether an error says that the file system (or the system under it, as
-// wine, which answers ERROR_CALL_NOT_IMPLEMENTED) has no such feature,
-// rather than that it refused this file: Linux's EOPNOTSUPP.
-bool unsupported(DWORD error) {
-  return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
-         error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED;
-}
-
-// Reserves the space for `length` bytes beyond what the file holds, its end
-// and contents unchanged. A file system that cannot is written all the same.
-bool reserve(HANDLE file, std::size_t length) {
-  LARGE_INTEGER size{};
-  if (::GetFileSizeEx(file, &size) == 0) {
-    return false;
-  }
-  if (length <= static_cast<unsigned long long>(size.QuadPart)) {
-    return true;  // the file's own clusters suffice
-  }
-  FILE_ALLOCATION_INFO allocation{};
-  allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(length);
-  return ::SetFileInformationByHandle(file, FileAllocationInfo, &allocation, sizeof allocation) !=
-             0 ||
-         unsupported(::GetLastError());
-}
-
-// Puts the held table over the file's old contents, under an exclusive lock
-// on the whole file that every run writing it in place takes, released once
-// the file is cut to the table's length.
-bool write_held_table(output_state& out) {
-  const HANDLE file = out.file.get();
-  OVERLAPPED whole{};
-  const bool locked =
-      ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) != 0;
-  if (!locked && !unsupported(::GetLastError())) {
-    return fail(out);
-  }
-  // Another run may have held the lock while the name went elsewhere.
-  bool written =
-      out.target_path.empty() || windows::still_names(out.target_path, out.target_identity);
-  if (!written) {
-    fail(out, output_failures::name_moved);
-  } else if (!reserve(file, out.table.size())) {
-    written = fail(out, output_failures::no_room(failure_reason()));
-  } else {
-    LARGE_INTEGER end{};
-    end.QuadPart = static_cast<LONGLONG>(out.table.size());
-    const LARGE_INTEGER start{};
-    // From the write on, a failure (an I/O error, the process ended) can
-    // leave part of it.
-    written =
-        (::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0 &&
-         windows::write_all(file, out.table) &&
-         ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) != 0 && ::SetEndOfFile(file) != 0) ||
-        fail(out);
-  }
-  if (locked) {
-    OVERLAPPED again{};
-    ::UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &again);
-  }
-  return written;
 }
 
 // Whether the path names an alternate data stream of a file (t.qb:extra):
@@ -297,14 +211,14 @@ bool prepare_replacement(output_state& out, const std::wstring& path) {
     remove_on_close(out.removable.get());
   }
   if (names_a_stream(path)) {
-    return write_in_place(out);
+    return go_in_place(out);
   }
   const std::optional<file_identity> identity = identify(out.target.get());
   out.target_path = windows::final_path(out.target.get());
   const std::size_t folder_end = out.target_path.rfind(L'\\');
   if (!identity || folder_end == std::wstring::npos) {
     out.target_path.clear();
-    return write_in_place(out);
+    return go_in_place(out);
   }
   out.target_identity = *identity;
   if (out.removable) {
@@ -317,7 +231,7 @@ bool prepare_replacement(output_state& out, const std::wstring& path) {
   }
   if (!out.file) {
     out.temp_path.clear();
-    return write_in_place(out);
+    return go_in_place(out);
   }
   return true;
 }
@@ -353,33 +267,36 @@ void discard(output_state& out) {
 bool finish(output_state& out) {
   // A new output marked for removal could not be opened by its name.
   if (out.created && out.removable && !remove_on_close(out.removable.get(), false)) {
-    return fail(out);
+    return out.fail();
   }
   if (out.temp_path.empty()) {
-    if (out.in_place && !write_held_table(out)) {
+    if (out.in_place &&
+        !windows::write_held_table(out, out.file.get(), out.target_path, out.target_identity)) {
       return false;
     }
-    return ::CloseHandle(out.file.release()) != 0 || fail(out);
+    return ::CloseHandle(out.file.release()) != 0 || out.fail();
   }
   if (!windows::still_names(out.target_path, out.target_identity)) {
-    return fail(out, output_failures::name_moved);
+    return out.fail(output_failures::name_moved);
   }
   // An existing output is replaced only by a table already on the disk, so
   // that after a crash or a power loss its name holds the old table or the
   // new one, never an empty or short file.
   if (!out.created && ::FlushFileBuffers(out.file.get()) == 0) {
-    return fail(out);
+    return out.fail();
   }
   out.target.reset();
   out.removable.reset();
   if (!remove_on_close(out.file.get(), false) || !rename_with_retries(out)) {
-    return fail(out);
+    return out.fail();
   }
   out.temp_path.clear();  // now the output's own name
-  return ::CloseHandle(out.file.release()) != 0 || fail(out);
+  return ::CloseHandle(out.file.release()) != 0 || out.fail();
 }
 
 }  // namespace
+
+struct output_file::state : output_state {};
 
 output_file::output_file() = default;
 
@@ -408,14 +325,13 @@ bool output_file::open(const std::string& path) {
   const DWORD open_error = wide.empty() ? ERROR_PATH_NOT_FOUND : ::GetLastError();
   // Messages printed so far come before anything written to the console.
   std::fflush(stdout);
-  if (out.target ? windows::is_own_stream(out.target.get())
-                 : open_error == ERROR_SHARING_VIOLATION && windows::is_own_stream_named(wide)) {
+  if (windows::is_own_stream(out.target.get(), open_error, wide)) {
     out.target.reset();
-    return fail(out, output_failures::own_stream);
+    return out.fail(output_failures::own_stream);
   }
   if (!out.target) {
     ::SetLastError(open_error);
-    return fail(out);
+    return out.fail();
   }
   const bool created = open_error != ERROR_ALREADY_EXISTS;
   if (::GetFileType(out.target.get()) != FILE_TYPE_DISK) {
@@ -427,12 +343,12 @@ bool output_file::open(const std::string& path) {
   // wine, run by root, would not.
   const std::optional<file_identity> identity = identify(out.target.get());
   if (identity && (identity->attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    return fail(out, "it is marked read-only");
+    return out.fail("it is marked read-only");
   }
   const std::unique_lock events = windows::hold_console_events();
   out.created = created;
   if (!prepare_replacement(out, wide)) {
-    fail(out);
+    out.fail();
     discard(out);
     return false;
   }
@@ -443,27 +359,11 @@ bool output_file::open(const std::string& path) {
 
 bool output_file::write(std::span<const unsigned char> bytes) {
   output_state& out = *state_;
-  if (out.failed) {
-    return false;
+  if (out.failed || out.in_place) {
+    return out.hold(bytes);
   }
-  if (out.in_place) {
-    try {
-      out.table.insert(out.table.end(), bytes.begin(), bytes.end());
-      // No memory for it, or a table past what a vector holds (2 GiB on a
-      // 32-bit build): the same lack.
-    } catch (const std::exception&) {
-      out.failed = true;
-      out.lacked_memory = true;
-      out.why = output_failures::no_memory;
-    }
-  } else if (!windows::write_all(out.file.get(), bytes)) {
-    out.failed = true;
-    fail(out);
-  }
-  return !out.failed;
+  return windows::write_all(out.file.get(), bytes) || out.fail();
 }
-
-bool output_file::lacked_memory() const { return state_->lacked_memory; }
 
 bool output_file::commit() {
   output_state& out = *state_;
@@ -477,6 +377,6 @@ bool output_file::commit() {
   return true;
 }
 
-const std::string& output_file::failure() const { return state_->why; }
+const output_failure& output_file::failure() const { return state_->failure; }
 
 }  // namespace dbgparse::platform

@@ -9,14 +9,12 @@
 
 namespace dbgparse::platform::windows {
 
-// Whether `output` is the same file as our standard output or error.
-bool is_own_stream(HANDLE output);
-
-// The same for the file `path` names, opened for its attributes alone,
-// which no share mode refuses: cmd.exe opens a redirection file without
-// letting others write it, so an open for writing fails before the file
-// can be recognised. Only for a path whose open for writing was refused
-// for sharing: such an open of a named pipe would connect to it.
-bool is_own_stream_named(const std::wstring& path);
+// Whether the output `path`, opened for writing as `opened` (null when that
+// open failed with `open_error`), is the same file as our standard output or
+// error. Where the open was refused for sharing, the file is opened for its
+// attributes alone, which no share mode refuses: cmd.exe opens a
+// redirection file without letting others write it. Only then: such an
+// open of a named pipe would connect to it.
+bool is_own_stream(HANDLE opened, DWORD open_error, const std::wstring& path);
 
 }  // namespace dbgparse::platform::windows

@@ -102,20 +102,18 @@ write_result write_output(const paths& files, std::span<const unsigned char> inp
     return {write_outcome::kept, {}};
   }
   if (!output.open(files.output)) {
-    const std::string& why = output.failure();
     dbgparse::diagnose(input, warn, dbgparse::warning_report::most_shown);
-    return {write_outcome::cannot_open, why};
+    return {write_outcome::cannot_open, output.failure().reason};
   }
   dbgparse::table_output table(output, input.size());
   const bool converted =
       dbgparse::convert_and_diagnose(input, table, warn, dbgparse::warning_report::most_shown);
-  const bool written = table.finish() && converted;
-  if (!written && output.lacked_memory()) {
-    // The table, held whole before it goes over a file written in place.
-    throw std::bad_alloc();
-  }
-  if (!written || !output.commit()) {
-    return {write_outcome::cannot_write, output.failure()};
+  if (!table.finish() || !converted || !output.commit()) {
+    if (output.failure().no_memory) {
+      // The table, held whole before it goes over a file written in place.
+      throw std::bad_alloc();
+    }
+    return {write_outcome::cannot_write, output.failure().reason};
   }
   return {write_outcome::written, {}};
 }

@@ -81,14 +81,14 @@ int list(const std::string& table, std::span<const unsigned char> bytes,
   }
   platform::output_file output;
   if (!output.open(*listing_path)) {
-    say_error(*listing_path + ": cannot open it for writing: " + output.failure());
+    say_error(*listing_path + ": cannot open it for writing: " + output.failure().reason);
     return exit_trouble;
   }
   const qb::listing_outcome outcome = qb::write_listing(
       bytes, [&output](std::span<const unsigned char> piece) { return output.write(piece); }, warn);
   tell_left_out();
   if (!outcome.written) {
-    say_error(*listing_path + ": cannot write it: " + output.failure());
+    say_error(*listing_path + ": cannot write it: " + output.failure().reason);
     return exit_trouble;  // not committed: the file is left as it was
   }
   if (outcome.fault) {
@@ -96,7 +96,7 @@ int list(const std::string& table, std::span<const unsigned char> bytes,
     return exit_trouble;
   }
   if (!output.commit()) {
-    say_error(*listing_path + ": cannot write it: " + output.failure());
+    say_error(*listing_path + ": cannot write it: " + output.failure().reason);
     return exit_trouble;
   }
   return exit_success;

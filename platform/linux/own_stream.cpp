@@ -1,4 +1,4 @@
-#include "own_descriptor.h"
+#include "own_stream.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+
+#include "file_io.h"
 
 namespace dbgparse::platform::posix {
 namespace {
@@ -68,6 +70,23 @@ std::optional<int> own_descriptor_named(const std::string& path) {
     current = (current.parent_path() / target).lexically_normal();
   }
   return std::nullopt;
+}
+
+bool reaches(const std::string& path, int fd) {
+  struct stat by_path {};
+  struct stat by_fd {};
+  return ::stat(path.c_str(), &by_path) == 0 && ::fstat(fd, &by_fd) == 0 &&
+         same_file(by_path, by_fd);
+}
+
+bool is_own_stream(const struct stat& file) {
+  for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat status {};
+    if (::fstat(stream, &status) == 0 && S_ISREG(status.st_mode) && same_file(status, file)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool is_held_closed_stream(int fd) {
