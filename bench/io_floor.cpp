@@ -5,7 +5,7 @@
 //
 // Plain, the memory comes from operator new and the bytes go out in one
 // write() call. With --huge-pages the memory is the program's own input
-// memory (platform/linux/input_memory.h: transparent huge pages where Linux grants
+// memory (platform/input_memory.h: transparent huge pages where Linux grants
 // them) and the bytes go out in 1 MiB blocks, as the program writes them.
 //
 // Usage: io_floor [--huge-pages] INPUT OUTPUT BYTE_COUNT

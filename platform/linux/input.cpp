@@ -1,6 +1,4 @@
-// Reading the input whole. The size from the file's status is only a first
-// guess: a pipe or a /proc file reports 0, and a file may grow before it is
-// read, so the read goes on to the end of the data whatever it said.
+// Reading the input whole (read_whole.h), from a file's descriptor.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,53 +9,12 @@
 #include <memory>
 
 #include "file_io.h"
-#include "input_growth.h"
-#include "input_memory.h"
 #include "own_stream.h"
 #include "platform.h"
+#include "read_whole.h"
 
 namespace dbgparse::platform {
 namespace {
-
-// The buffer being filled, and how much of it holds data.
-struct filling {
-  std::shared_ptr<unsigned char[]> memory;
-  std::size_t capacity = 0;
-  std::size_t count = 0;
-};
-
-bool grow(filling& buffer) {
-  const std::size_t capacity = grown_input_capacity(buffer.capacity, buffer.count);
-  std::shared_ptr<unsigned char[]> larger =
-      capacity == 0 ? nullptr : allocate_input_memory(capacity);
-  if (!larger) {
-    return false;
-  }
-  std::copy_n(buffer.memory.get(), buffer.count, larger.get());
-  buffer.memory = std::move(larger);
-  buffer.capacity = capacity;
-  return true;
-}
-
-read_result read_to_end(int fd, filling& buffer) {
-  for (;;) {
-    if (buffer.count == buffer.capacity && !grow(buffer)) {
-      return read_result::no_memory;
-    }
-    const ssize_t got =
-        ::read(fd, buffer.memory.get() + buffer.count, buffer.capacity - buffer.count);
-    if (got < 0 && errno == EINTR) {
-      continue;
-    }
-    if (got < 0) {
-      return read_result::cannot_read;
-    }
-    if (got == 0) {
-      return read_result::ok;
-    }
-    buffer.count += static_cast<std::size_t>(got);
-  }
-}
 
 // Reads `fd` to its end, into memory of the size its status gives and more.
 read_result read_descriptor(int fd, input_bytes& input) {
@@ -69,17 +26,17 @@ read_result read_descriptor(int fd, input_bytes& input) {
     errno = EISDIR;  // what a read would have said, for the message
     return read_result::cannot_read;
   }
-  filling buffer;
-  buffer.capacity =
-      first_input_capacity(static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0)));
-  // Left uninitialised: the read fills what is used.
-  buffer.memory = buffer.capacity == 0 ? nullptr : allocate_input_memory(buffer.capacity);
-  const read_result result = buffer.memory ? read_to_end(fd, buffer) : read_result::no_memory;
-  if (result == read_result::ok) {
-    input.bytes = std::span<const unsigned char>(buffer.memory.get(), buffer.count);
-    input.owner = std::move(buffer.memory);
-  }
-  return result;
+  return read_whole(
+      first_input_capacity(static_cast<std::uint64_t>(std::max<off_t>(status.st_size, 0))),
+      [fd](unsigned char* into, std::size_t room, std::size_t& got) {
+        ssize_t done = 0;
+        do {
+          done = ::read(fd, into, room);
+        } while (done < 0 && errno == EINTR);
+        got = done < 0 ? 0 : static_cast<std::size_t>(done);
+        return done >= 0;
+      },
+      input);
 }
 
 }  // namespace
