@@ -1,6 +1,5 @@
 // The console side on POSIX systems: arguments as given, words from
 // standard input, signals, and a raw-mode key press for the pause.
-#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,9 +8,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <utility>
 
-#include "file_io.h"
+#include "own_stream.h"
 #include "platform.h"
 #include "signal_cleanup.h"
 
@@ -24,26 +22,6 @@ namespace {
 bool someone_at_the_terminal() {
   return ::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0 &&
          ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
-}
-
-// A standard stream that the parent closed would otherwise be the number
-// the next open file gets, and our messages would land in the output. Each
-// is held by /dev/null, open the other way round (as the C library does for
-// set-user-ID programs), so that using it fails just as a closed one would.
-void hold_closed_standard_streams() {
-  for (const auto& [fd, flags] :
-       {std::pair{STDIN_FILENO, O_WRONLY}, std::pair{STDOUT_FILENO, O_RDONLY},
-        std::pair{STDERR_FILENO, O_RDONLY}}) {
-    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) {
-      continue;
-    }
-    // The lowest free number, which is this one.
-    if (posix::open_retrying("/dev/null", flags | O_NOCTTY) != fd) {
-      ::_exit(255);  // nothing could be said anyway
-    }
-    // Not closed on exec, as a standard stream is not.
-    ::fcntl(fd, F_SETFD, 0);
-  }
 }
 
 // One byte of standard input; false at its end or on an error.
@@ -59,7 +37,7 @@ bool read_byte(int& byte) {
 }  // namespace
 
 void prepare_process() {
-  hold_closed_standard_streams();
+  posix::hold_closed_standard_streams();
   // Past a file size limit, a write should fail and be reported (and the
   // temporary file removed) rather than end the process.
   std::signal(SIGXFSZ, SIG_IGN);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <string_view>
@@ -13,6 +14,11 @@
 
 namespace dbgparse::platform::posix {
 namespace {
+
+// How a standard stream the process was started without is held: /dev/null
+// open the other way round (as the C library does for set-user-ID programs),
+// so that using it fails just as a closed one would.
+int held_closed_mode(int fd) { return fd == STDIN_FILENO ? O_WRONLY : O_RDONLY; }
 
 namespace fs = std::filesystem;
 
@@ -89,12 +95,26 @@ bool is_own_stream(const struct stat& file) {
   return false;
 }
 
+void hold_closed_standard_streams() {
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) {
+      continue;
+    }
+    // The lowest free number, which is this one.
+    if (open_retrying("/dev/null", held_closed_mode(fd) | O_NOCTTY) != fd) {
+      ::_exit(255);  // nothing could be said anyway
+    }
+    // Not closed on exec, as a standard stream is not.
+    ::fcntl(fd, F_SETFD, 0);
+  }
+}
+
 bool is_held_closed_stream(int fd) {
   if (fd < STDIN_FILENO || fd > STDERR_FILENO) {
     return false;
   }
   const int mode = ::fcntl(fd, F_GETFL);
-  const int held_as = fd == STDIN_FILENO ? O_WRONLY : O_RDONLY;
+  const int held_as = held_closed_mode(fd);
   struct stat stream {};
   struct stat null {};
   return mode >= 0 && (mode & O_ACCMODE) == held_as && ::fstat(fd, &stream) == 0 &&

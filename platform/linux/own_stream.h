@@ -26,9 +26,14 @@ bool reaches(const std::string& path, int fd);
 // among them.
 bool is_own_stream(const struct stat& file);
 
+// A standard stream that the parent closed would otherwise be the number
+// the next open file gets, and our messages would land in the output: each
+// is held by /dev/null, opened the other way round, so that using it fails
+// just as a closed one would. First thing in the process.
+void hold_closed_standard_streams();
+
 // Whether `fd` is a standard stream that the process was started without,
-// which prepare_process() holds with /dev/null opened the other way round
-// (console.cpp): a path that names it names no file the caller gave.
+// held as above: a path that names it names no file the caller gave.
 bool is_held_closed_stream(int fd);
 
 }  // namespace dbgparse::platform::posix
