@@ -148,7 +148,8 @@ int convert(const paths& files) {
       // The dialogue's line as for any output that cannot be opened, and
       // why on standard error.
       say("Couldn't open " + files.output + "!");
-      tell(files.output + " is a DBG file: it is kept; give the table another name");
+      tell(dbgparse::text::shown_path(files.output) +
+           " is a DBG file: it is kept; give the table another name");
       return exit_failure;
     case write_outcome::cannot_open:
       return failed("Couldn't open " + files.output + "!", files.output, result.why);

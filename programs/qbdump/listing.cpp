@@ -8,6 +8,7 @@
 #include "qb_listing.h"
 #include "qb_reader.h"
 #include "table_input.h"
+#include "text.h"
 #include "whole_lines.h"
 
 namespace dbgparse::qbdump {
@@ -74,21 +75,22 @@ int list(const std::string& table, std::span<const unsigned char> bytes,
   // A listing is DBG text, so it is most often named as the DBG file it came
   // from: an existing one is someone's work, and is replaced only when asked.
   if (!force && is_kept_output(*listing_path, table)) {
-    say_error(*listing_path +
+    say_error(text::shown_path(*listing_path) +
               " is a DBG file: it is kept; give the listing another name, or --force to replace "
               "it");
     return exit_trouble;
   }
   platform::output_file output;
   if (!output.open(*listing_path)) {
-    say_error(*listing_path + ": cannot open it for writing: " + output.failure().reason);
+    say_error(text::shown_path(*listing_path) +
+              ": cannot open it for writing: " + output.failure().reason);
     return exit_trouble;
   }
   const qb::listing_outcome outcome = qb::write_listing(
       bytes, [&output](std::span<const unsigned char> piece) { return output.write(piece); }, warn);
   tell_left_out();
   if (!outcome.written) {
-    say_error(*listing_path + ": cannot write it: " + output.failure().reason);
+    say_error(text::shown_path(*listing_path) + ": cannot write it: " + output.failure().reason);
     return exit_trouble;  // not committed: the file is left as it was
   }
   if (outcome.fault) {
@@ -96,7 +98,7 @@ int list(const std::string& table, std::span<const unsigned char> bytes,
     return exit_trouble;
   }
   if (!output.commit()) {
-    say_error(*listing_path + ": cannot write it: " + output.failure().reason);
+    say_error(text::shown_path(*listing_path) + ": cannot write it: " + output.failure().reason);
     return exit_trouble;
   }
   return exit_success;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform.h"
+#include "text.h"
 
 namespace dbgparse::qbdump {
 
@@ -26,6 +27,8 @@ bool write_out(std::string_view text) {
   return platform::write_text(platform::standard_stream::output, text);
 }
 
-std::string shown_name(const std::string& path) { return path == "-" ? "standard input" : path; }
+std::string shown_name(const std::string& path) {
+  return path == "-" ? "standard input" : text::shown_path(path);
+}
 
 }  // namespace dbgparse::qbdump

@@ -22,7 +22,8 @@ std::string because();
 
 bool write_out(std::string_view text);
 
-// A table's path as the messages name it: "-" is standard input.
+// A table's path as the messages name it: "-" is standard input, and a
+// name's control bytes are shown as \xhh (text::shown_path).
 std::string shown_name(const std::string& path);
 
 }  // namespace dbgparse::qbdump

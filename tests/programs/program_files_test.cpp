@@ -740,15 +740,45 @@ TEST_F(hostile_ground, keeps_the_dbg_file_that_the_output_path_opens) {
   EXPECT_EQ(read_file(path("x.dbg")), notes);
 }
 
-// A file's name reaches the terminal in a warning as its content does: its
-// control bytes (an escape sequence among them) as \xhh.
-TEST_F(hostile_ground, escapes_control_bytes_of_a_file_name_in_warnings) {
+// A file's name reaches the terminal on standard error as a warning's
+// content does: its control bytes (an escape sequence among them) as \xhh,
+// in every line there. The dialogue's own lines name it as it was given.
+TEST_F(hostile_ground, escapes_control_bytes_of_a_file_name_on_standard_error) {
   const std::string name = "a\x1b[2Jb\x07.dbg";
+  const std::string shown = "a\\x1b[2Jb\\x07.dbg";
   write_file(path(name), "[Checksums]\r\n0x0000002a trailing \r\n");
-  const run_result result = run({name, "out.qb"});
-  EXPECT_EQ(result.output, banner +
-                               "dbgparse: a\\x1b[2Jb\\x07.dbg:2: warning: the name \"trailing \" "
-                               "ends in a blank or a tab, which the table keeps\nFinished!\n");
+  write_file(path("names.dbg"), golden("sample.dbg"));
+  struct named_case {
+    std::string label;
+    std::vector<std::string> arguments;
+    std::string output;
+    std::string error;
+    std::string typed;  // the answers to the questions, with no arguments
+  };
+  const named_case cases[] = {
+      {"a warning about its content",
+       {name, "out.qb"},
+       banner + "Finished!\n",
+       "dbgparse: " + shown +
+           ":2: warning: the name \"trailing \" ends in a blank or a tab, which the table keeps\n",
+       ""},
+      // Typed, as given as arguments a second DBG file is an input.
+      {"a DBG file kept as the output",
+       {},
+       banner + "Enter the filename: \nEnter the file to save as: \nCouldn't open " + name + "!\n",
+       "dbgparse: " + shown + " is a DBG file: it is kept; give the table another name\n",
+       "names.dbg " + name + "\n"},
+      {"a missing input",
+       {"missing" + name},
+       banner + "Error checking size of missing" + name + " are you sure it exists?\n",
+       "dbgparse: missing" + shown + ": No such file or directory\n",
+       ""},
+  };
+  for (const named_case& c : cases) {
+    const run_result result = run_apart(c.arguments, c.typed);
+    EXPECT_EQ(result.output, c.output) << c.label;
+    EXPECT_EQ(result.error, c.error) << c.label;
+  }
 }
 
 TEST_F(hostile_ground, removes_what_it_made_on_any_signal_that_ends_it) {

@@ -287,6 +287,11 @@ TEST_F(qbdump, says_the_system_reason_for_each_failure) {
       {"$QBDUMP t.qb no/l.dbg",
        "qbdump: no/l.dbg: cannot open it for writing: No such file or directory\n"},
       {"$QBDUMP t.qb /dev/full", "qbdump: /dev/full: cannot write it: No space left on device\n"},
+      // A name's control bytes as \xhh, so that none reaches the terminal.
+      {"$QBDUMP \"$(printf 'm\\033[2J.qb')\"",
+       "qbdump: m\\x1b[2J.qb: cannot read it: No such file or directory\n"},
+      {"$QBDUMP t.qb \"$(printf 'no/\\033[2J.dbg')\"",
+       "qbdump: no/\\x1b[2J.dbg: cannot open it for writing: No such file or directory\n"},
       {"$QBDUMP --find 2a t.qb > /dev/full",
        "qbdump: standard output: cannot write it: No space left on device\n"},
       {"ulimit -v 100000 && $QBDUMP - < huge.qb",
