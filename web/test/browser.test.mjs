@@ -27,6 +27,9 @@ before(async () => {
     executablePath: "/usr/bin/chromium",
     args: ["--no-sandbox", "--headless", "--disable-gpu", "--disable-background-networking",
       "--disable-component-update", "--disable-sync", "--no-first-run"],
+    // Chromium reads file names by the locale's character set: in a locale
+    // that is not UTF-8 it cannot open a chosen file named outside ASCII.
+    env: { ...process.env, LC_ALL: "C.UTF-8" },
   });
   const html = readFileSync(pagePath);
   server = createServer((request, response) => {
