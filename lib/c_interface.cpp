@@ -235,8 +235,11 @@ int dbgparse_warning_line(const char* program, const char* path, size_t path_siz
     return DBGPARSE_ERROR_ARGUMENT;
   }
   return line_to(sink, context, [&] {
-    return dbgparse::text::warning_line(program, {path, path_size}, warning->line,
-                                        warning->message);
+    return warning->kind == DBGPARSE_WARNING_LEFT_OUT
+               ? dbgparse::text::left_out_line(program, {path, path_size}, warning->entry,
+                                               warning->offset, warning->message)
+               : dbgparse::text::warning_line(program, {path, path_size}, warning->line,
+                                              warning->message);
   });
 }
 

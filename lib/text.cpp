@@ -70,6 +70,17 @@ std::string warning_line(std::string_view program, std::string_view path, std::s
   return out;
 }
 
+std::string left_out_line(std::string_view program, std::string_view path, std::size_t entry,
+                          std::size_t offset, std::string_view message) {
+  std::string out(program);
+  out += ": ";
+  out += shown_path(path);
+  out += ": entry " + std::to_string(entry) + " at byte " + std::to_string(offset) + " left out: ";
+  out += message;
+  out += '\n';
+  return out;
+}
+
 std::string more_warnings_line(std::string_view program, std::string_view path, std::size_t count) {
   std::string out(program);
   out += ": ";

@@ -37,6 +37,13 @@ std::string entry_line(std::size_t offset, std::uint32_t value, std::span<const 
 std::string warning_line(std::string_view program, std::string_view path, std::size_t line,
                          std::string_view message);
 
+// The line that tells of an entry a listing leaves out, numbered `entry`
+// from 1 with its marker at `offset`:
+//   PROGRAM: PATH: entry ENTRY at byte OFFSET left out: MESSAGE
+// followed by a line end; PATH as shown_path shows it.
+std::string left_out_line(std::string_view program, std::string_view path, std::size_t entry,
+                          std::size_t offset, std::string_view message);
+
 // The line that stands for the warnings not printed, after the ones shown:
 //   PROGRAM: PATH: COUNT more warnings
 // followed by a line end; PATH as shown_path shows it.

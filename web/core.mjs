@@ -218,10 +218,12 @@ function bind(exports) {
   // The listing; for a table that breaks, the entries' before it and the
   // fault, which the library tells with the listing. With the entries it
   // leaves out (the first `limit`, each { entry, offset, message } as
-  // qbdump tells it: "entry N at byte O left out: MESSAGE"), and their count.
-  function readListing(table, limit = 0xffffffff) {
-    return withInput(table, "a table", (pointer, size) => {
-      const status = exports.web_list(pointer, size, limit, outPointer, outSize, outPointer2, outSize2, outCount);
+  // qbdump tells it: "entry N at byte O left out: MESSAGE", and with `path`
+  // their `line` as qbdump prints it for that file), and their count.
+  function readListing(table, limit = 0xffffffff, path = undefined) {
+    return withInput(table, "a table", (pointer, size) => withPath(path ?? "", (pathPointer, pathSize) => {
+      const status = exports.web_list(pointer, size, path === undefined ? 0 : pathPointer, pathSize, limit,
+        outPointer, outSize, outPointer2, outSize2, outCount);
       if (status !== OK && status !== MALFORMED) throw failure(status);
       const leftOutCount = words()[outCount >> 2];
       const records = parseRecords(takeOutput(outPointer2, outSize2));
@@ -230,9 +232,9 @@ function bind(exports) {
       const fault = status === MALFORMED ? new MalformedTableError(broken.offset, broken.message) : null;
       const leftOut = records
         .filter((r) => r.kind === WarningKind.LEFT_OUT)
-        .map(({ entry, offset, message }) => ({ entry, offset, message }));
+        .map(({ entry, offset, message, text }) => (path === undefined ? { entry, offset, message } : { entry, offset, message, line: lineOf(text) }));
       return { listing, fault, leftOut, leftOutCount };
-    });
+    }));
   }
 
   // The listing, carrying in `leftOut` the entries it leaves out (an empty

@@ -63,12 +63,13 @@ int hand_over(int status, gathered& out, unsigned char** bytes, size_t* size) {
   return status;
 }
 
-// The program whose lines the page shows.
+// The program whose lines the page shows: dbgparse's, and qbdump's for a
+// listing.
 constexpr const char* program = "dbgparse";
 
 // Warnings as records of six 32-bit words (kind, line, offset, entry,
 // message length, line length), the message's bytes and, when `path` is
-// set, the warning's line as dbgparse prints it for the file `path`; only
+// set, the warning's line as `program` prints it for the file `path`; only
 // the first `limit` are kept, all are counted. dbgparse_list's
 // DBGPARSE_WARNING_MALFORMED, the fault, is always kept and not counted:
 // the count is of the entries left out.
@@ -78,6 +79,7 @@ struct warnings {
   size_t count = 0;
   const char* path = nullptr;
   size_t path_size = 0;
+  const char* program = ::program;
 };
 
 int gather_warning(void* context, const dbgparse_warning* warning) {
@@ -88,7 +90,7 @@ int gather_warning(void* context, const dbgparse_warning* warning) {
   gathered line;
   if (out.path != nullptr) {
     const int status =
-        dbgparse_warning_line(program, out.path, out.path_size, warning, gather_bytes, &line);
+        dbgparse_warning_line(out.program, out.path, out.path_size, warning, gather_bytes, &line);
     if (status != DBGPARSE_OK) {
       std::free(line.bytes);
       out.records.out_of_memory = true;
@@ -189,14 +191,19 @@ EMSCRIPTEN_KEEPALIVE int web_convert_and_diagnose(const unsigned char* dbg, size
 
 // qbdump's listing of table[0 .. size); for a table that breaks, the
 // listing of the entries before the fault with DBGPARSE_ERROR_MALFORMED. The
-// entries it leaves out as warning records (the first `limit`), then the
-// fault's, and their count (the fault's not counted) in *count.
-EMSCRIPTEN_KEEPALIVE int web_list(const unsigned char* table, size_t size, size_t limit,
-                                  unsigned char** listing, size_t* listing_size,
-                                  unsigned char** left_out, size_t* left_out_size, size_t* count) {
+// entries it leaves out as warning records (the first `limit`), each with
+// its line as qbdump tells it for the file path[0 .. path_size) (UTF-8),
+// then the fault's, and their count (the fault's not counted) in *count.
+EMSCRIPTEN_KEEPALIVE int web_list(const unsigned char* table, size_t size, const char* path,
+                                  size_t path_size, size_t limit, unsigned char** listing,
+                                  size_t* listing_size, unsigned char** left_out,
+                                  size_t* left_out_size, size_t* count) {
   gathered out;
   warnings skipped;
   skipped.limit = limit;
+  skipped.path = path;
+  skipped.path_size = path_size;
+  skipped.program = "qbdump";
   const int status = dbgparse_list(table, size, gather_bytes, &out, gather_warning, &skipped);
   return hand_over_with_warnings(status, out, listing, listing_size, skipped, left_out,
                                  left_out_size, count);

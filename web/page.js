@@ -61,7 +61,7 @@
     }
     if (data.leftOutCount > 0) {
       // As qbdump tells them on its standard error.
-      const lines = data.leftOut.map(({ entry, offset, message }) => `qbdump: ${name}: entry ${entry} at byte ${offset} left out: ${message}`);
+      const lines = data.leftOut.map(({ line }) => line);
       item.append(
         element("p", { className: "left-out-count" }, `${count(data.leftOutCount, "entry", "entries")} that the listing leaves out` +
           (data.leftOutCount > lines.length ? ` (the first ${lines.length} shown)` : "")),

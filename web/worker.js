@@ -42,7 +42,7 @@ async function handle(id, file, isTable) {
   }
   postMessage({ id, progress: { stage: "reading entries" } });
   const found = api.readEntries(bytes, ENTRIES_SHOWN, { lines: true });
-  const { listing, leftOut, leftOutCount } = api.readListing(bytes, LEFT_OUT_SHOWN);
+  const { listing, leftOut, leftOutCount } = api.readListing(bytes, LEFT_OUT_SHOWN, file.name);
   const fault = found.fault && { offset: found.fault.offset, reason: found.fault.reason };
   const lines = found.entries.map((entry) => entry.line);
   const blob = new Blob([listing]);

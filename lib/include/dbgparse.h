@@ -317,8 +317,12 @@ DBGPARSE_API int dbgparse_entry_line(const dbgparse_entry* entry, dbgparse_sink 
  *   PROGRAM: PATH:LINE: warning: MESSAGE
  *   PROGRAM: PATH: warning: MESSAGE        (warning->line 0: the input as a whole)
  * with `program` a NUL-terminated name ("dbgparse" for its own lines) and
- * LINE warning->line in decimal. Only `line` and `message` are read from
- * the warning. DBGPARSE_ERROR_ARGUMENT when `program`, `warning`,
+ * LINE warning->line in decimal. For a DBGPARSE_WARNING_LEFT_OUT from
+ * dbgparse_list, the line qbdump prints for the table `path` instead:
+ *   PROGRAM: PATH: entry ENTRY at byte OFFSET left out: MESSAGE
+ * with ENTRY and OFFSET the warning's `entry` and `offset` in decimal. Only
+ * `kind`, `line`, `offset`, `entry` and `message` are read from the
+ * warning. DBGPARSE_ERROR_ARGUMENT when `program`, `warning`,
  * warning->message or `sink` is NULL, or `path` is NULL with a path_size
  * other than 0. */
 DBGPARSE_API int dbgparse_warning_line(const char* program, const char* path, size_t path_size,

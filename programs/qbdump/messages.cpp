@@ -7,9 +7,11 @@
 
 namespace dbgparse::qbdump {
 
-void say_error(const std::string& message) {
+void say_error(const std::string& message) { say_error_line("qbdump: " + message + "\n"); }
+
+void say_error_line(const std::string& line) {
   std::fflush(stdout);
-  platform::write_text(platform::standard_stream::error, "qbdump: " + message + "\n");
+  platform::write_text(platform::standard_stream::error, line);
 }
 
 int usage_error(const std::string& message) {

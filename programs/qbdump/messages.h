@@ -13,6 +13,8 @@ constexpr int exit_trouble = 2;
 
 // "qbdump: MESSAGE" on standard error, after what standard output holds.
 void say_error(const std::string& message);
+// A whole line, its end included, written as say_error writes.
+void say_error_line(const std::string& line);
 
 // The message for a bad command line, and where to find the usage.
 int usage_error(const std::string& message);

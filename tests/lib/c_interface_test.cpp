@@ -463,22 +463,28 @@ TEST(c_interface, the_lines_are_the_ones_the_programs_print) {
   struct warning_case {
     std::string program;
     std::string path;
+    int kind;
     std::size_t line;
+    std::size_t entry;
     std::string message;
     std::string shown;
   };
+  const int cut = DBGPARSE_WARNING_NAME_CUT;
   const warning_case warnings[] = {
-      {"dbgparse", "names.dbg", 12, "the name ends",
+      {"dbgparse", "names.dbg", cut, 12, 0, "the name ends",
        "dbgparse: names.dbg:12: warning: the name ends\n"},
-      {"dbgparse", "empty.dbg", 0, "the input is empty",
+      {"dbgparse", "empty.dbg", cut, 0, 0, "the input is empty",
        "dbgparse: empty.dbg: warning: the input is empty\n"},
       // Control bytes (a zero byte too) escaped, other bytes as they are.
-      {"tool", "a\x1b[2J\0b\x7f\xc3\xa9.dbg"s, 3, "m",
+      {"tool", "a\x1b[2J\0b\x7f\xc3\xa9.dbg"s, cut, 3, 0, "m",
        "tool: a\\x1b[2J\\x00b\\x7f\xc3\xa9.dbg:3: warning: m\n"},
-      {"dbgparse", "", 1, "m", "dbgparse: :1: warning: m\n"},
+      {"dbgparse", "", cut, 1, 0, "m", "dbgparse: :1: warning: m\n"},
+      // An entry the listing leaves out, as qbdump tells it.
+      {"qbdump", "t\x1b.qb", DBGPARSE_WARNING_LEFT_OUT, 4, 4, "its name holds a CR or LF byte",
+       "qbdump: t\\x1b.qb: entry 4 at byte 99 left out: its name holds a CR or LF byte\n"},
   };
   for (const warning_case& c : warnings) {
-    const dbgparse_warning warning{DBGPARSE_WARNING_NAME_CUT, c.line, 99, c.message.c_str(), 0};
+    const dbgparse_warning warning{c.kind, c.line, 99, c.message.c_str(), c.entry};
     const line_call got = line_of([&](collected* sunk) {
       return dbgparse_warning_line(c.program.c_str(), c.path.data(), c.path.size(), &warning,
                                    collect, sunk);
