@@ -35,8 +35,8 @@ int list(const std::string& table, std::span<const unsigned char> bytes,
   std::size_t left_out = 0;
   const qb::warning_sink warn = [&table, &left_out](const qb::listing_warning& w) {
     if (++left_out <= left_out_told) {
-      say_error_line(text::left_out_line("qbdump", table == "-" ? "standard input" : table,
-                                         w.number, w.offset, w.reason));
+      say_error_line(
+          text::left_out_line("qbdump", table_name(table), w.number, w.offset, w.reason));
     }
   };
   const auto tell_left_out = [&table, &left_out] {

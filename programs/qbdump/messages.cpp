@@ -29,8 +29,8 @@ bool write_out(std::string_view text) {
   return platform::write_text(platform::standard_stream::output, text);
 }
 
-std::string shown_name(const std::string& path) {
-  return path == "-" ? "standard input" : text::shown_path(path);
-}
+std::string table_name(const std::string& path) { return path == "-" ? "standard input" : path; }
+
+std::string shown_name(const std::string& path) { return text::shown_path(table_name(path)); }
 
 }  // namespace dbgparse::qbdump

@@ -24,8 +24,9 @@ std::string because();
 
 bool write_out(std::string_view text);
 
-// A table's path as the messages name it: "-" is standard input, and a
-// name's control bytes are shown as \xhh (text::shown_path).
+// A table's path as the messages name it: "-" is standard input.
+std::string table_name(const std::string& path);
+// The same with its control bytes shown as \xhh (text::shown_path).
 std::string shown_name(const std::string& path);
 
 }  // namespace dbgparse::qbdump
