@@ -12,35 +12,46 @@ namespace dbgparse {
 static_assert(qb::head_size + std::max(qb::max_text_length, dbg::block_size) <=
               table_writer::min_piece_size);
 
-table_writer::table_writer(piece_exchange& pieces)
-    : pieces_(pieces), piece_(pieces.next_piece({})), stopped_(piece_.size() < min_piece_size) {}
+table_writer::table_writer(piece_exchange& pieces) : pieces_(pieces) {
+  take(pieces.next_piece({}));
+}
+
+void table_writer::take(std::span<unsigned char> piece) {
+  // Memory too small for the longest entry stops the table as well.
+  stopped_ = piece.size() < min_piece_size;
+  piece_ = stopped_ ? std::span<unsigned char>() : piece;
+  at_ = piece_.data();
+  end_ = at_ + piece_.size();
+}
 
 std::span<const unsigned char> table_writer::filled() {
+  const auto used = static_cast<std::size_t>(at_ - piece_.data());
   // A piece that holds more than an end marker starts with an entry.
-  if (first_piece_ && used_ > qb::marker_size) {
+  if (first_piece_ && used > qb::marker_size) {
     piece_[0] = qb::first_entry_marker;
   }
   first_piece_ = false;
-  return piece_.first(std::exchange(used_, 0));
+  return piece_.first(used);
 }
 
-void table_writer::hand_over() {
-  piece_ = pieces_.next_piece(filled());
-  // Memory too small for the longest entry stops the table as well.
-  stopped_ = piece_.size() < min_piece_size;
+bool table_writer::hand_over(std::size_t count) {
+  if (!stopped_) {
+    take(pieces_.next_piece(filled()));
+  }
+  return static_cast<std::size_t>(end_ - at_) >= count;
 }
 
 bool table_writer::entry(std::uint32_t value, std::span<const unsigned char> text) {
   if (!make_room(qb::head_size + text.size())) {
     return false;
   }
-  unsigned char* at = put_head(value);
+  unsigned char* const copy = put_head(value);
   if (!text.empty()) {
-    std::memcpy(at, text.data(), text.size());
+    std::memcpy(copy, text.data(), text.size());
     // A zero byte ends the text; the rest of its length is zero bytes.
-    std::fill(at + dbg::first_zero_byte(text), at + text.size(), 0);
+    std::fill(copy + dbg::first_zero_byte(text), copy + text.size(), 0);
   }
-  used_ += qb::head_size + text.size();
+  at_ = copy + text.size();
   return true;
 }
 
@@ -48,10 +59,10 @@ bool table_writer::finish() {
   if (!make_room(qb::marker_size)) {
     return false;
   }
-  std::memcpy(piece_.data() + used_, qb::end_marker.data(), qb::marker_size);
-  used_ += qb::marker_size;
-  stopped_ = !pieces_.last_piece(filled());
-  return !stopped_;
+  at_ = std::copy(qb::end_marker.begin(), qb::end_marker.end(), at_);
+  const bool taken = pieces_.last_piece(filled());
+  take({});
+  return taken;
 }
 
 sink_pieces::sink_pieces(const byte_sink& sink, std::size_t piece_size)

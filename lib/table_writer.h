@@ -33,9 +33,9 @@ class table_writer {
     if (!make_room(qb::head_size + dbg::block_size)) {
       return false;
     }
-    unsigned char* at = put_head(value);
-    std::memcpy(at, window, dbg::block_size);
-    used_ += qb::head_size + length;
+    unsigned char* text = put_head(value);
+    std::memcpy(text, window, dbg::block_size);
+    at_ = text + length;
     return true;
   }
   // Writes the end marker and hands over what is left. False when the
@@ -43,22 +43,23 @@ class table_writer {
   bool finish();
 
  private:
-  // Hands the piece over when fewer than `count` bytes are left in it.
+  // Hands the piece over when fewer than `count` bytes are left in it; false
+  // once the table was stopped, which leaves no room at all.
   bool make_room(std::size_t count) {
-    if (piece_.size() - used_ < count && !stopped_) {
-      hand_over();
-    }
-    return !stopped_;
+    return static_cast<std::size_t>(end_ - at_) >= count || hand_over(count);
   }
-  // The piece filled so far, its first entry's marker set; the next piece
-  // starts empty.
+  // The piece filled so far, its first entry's marker set.
   std::span<const unsigned char> filled();
-  void hand_over();
+  // Fills `piece` next; a piece too small for the longest entry stops the
+  // table.
+  void take(std::span<unsigned char> piece);
+  // Hands the piece over; false when the next cannot take `count` bytes.
+  bool hand_over(std::size_t count);
   // Writes an entry's marker and value; returns where its text goes. Every
   // entry gets the later entries' marker; the first piece's first entry,
   // always at its start, gets its own when the piece is handed over.
   unsigned char* put_head(std::uint32_t value) {
-    unsigned char* at = piece_.data() + used_;
+    unsigned char* at = at_;
     *at++ = qb::entry_marker;
     *at++ = qb::entry_tag;
     for (std::size_t k = 0; k < qb::value_size; ++k) {
@@ -69,7 +70,8 @@ class table_writer {
 
   piece_exchange& pieces_;
   std::span<unsigned char> piece_;
-  std::size_t used_ = 0;
+  unsigned char* at_ = nullptr;   // where the next byte goes
+  unsigned char* end_ = nullptr;  // the piece's end, at_ once stopped
   bool stopped_ = false;
   bool first_piece_ = true;
 };
