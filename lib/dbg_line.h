@@ -128,7 +128,10 @@ class marks_ahead {
   }
 
  private:
-  static constexpr std::size_t run_size = 64;
+  // Blocks marked at a time: 2 KiB, the next run's bytes fetched while this
+  // one is walked. Measured in-process on a 64 MiB input, 64 was 6 to 8
+  // percent slower, 128 slower still.
+  static constexpr std::size_t run_size = 32;
 
   // The 64 marks from bit `shift` of `low` on, followed by those of `high`.
   static std::uint64_t joined(std::uint64_t low, std::uint64_t high, std::size_t shift) {
