@@ -71,10 +71,13 @@ bool for_each_checksum_line(std::span<const unsigned char> input, std::size_t fr
     if (found.text_end == size) {
       found.text_end = ends.next(found.text);
     }
+    // The rarer lines get a copy of the line, so that an observer that
+    // hands it to a function of its own leaves the walk's `found` in
+    // registers on the common path.
     if (found.text_end >= size || found.text_end == found.text) {
-      return seen.last_line(found);
+      return seen.last_line(checksum_line(found));
     }
-    if (!seen.line(found)) {
+    if (!seen.line(checksum_line(found))) {
       return false;
     }
     start = marked ? line_start_after(input, found.text, marks)

@@ -136,7 +136,8 @@ class diagnosis {
       previous_text_ = found.text;
       return true;
     }
-    return line(found);
+    // A copy, as the walk hands the rarer lines: `found` stays in registers.
+    return line(dbg::checksum_line(found));
   }
   bool line(const dbg::checksum_line& found) {
     return (found.start <= covered_ || look_between(covered_, found.start)) &&
