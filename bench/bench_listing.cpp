@@ -24,11 +24,12 @@ namespace qb = dbgparse::qb;
 
 enum class shape { realistic, zero_x_runs };
 
-void append_entry(std::vector<unsigned char>& table, std::uint32_t value, std::string_view name) {
+void append_entry(std::vector<unsigned char>& table, std::uint32_t checksum,
+                  std::string_view name) {
   table.push_back(table.empty() ? qb::first_entry_marker : qb::entry_marker);
   table.push_back(qb::entry_tag);
-  for (std::size_t k = 0; k < qb::value_size; ++k) {
-    table.push_back(static_cast<unsigned char>(value >> (8 * k)));
+  for (std::size_t k = 0; k < qb::checksum_size; ++k) {
+    table.push_back(static_cast<unsigned char>(checksum >> (8 * k)));
   }
   table.insert(table.end(), name.begin(), name.end());
 }

@@ -53,11 +53,11 @@ void append_name(std::vector<unsigned char>& out, std::mt19937_64& random, std::
   }
 }
 
-void append_value(std::vector<unsigned char>& out, std::uint32_t value) {
+void append_checksum(std::vector<unsigned char>& out, std::uint32_t checksum) {
   constexpr std::string_view digits = "0123456789ABCDEF";
   append(out, "0x");
   for (int shift = 28; shift >= 0; shift -= 4) {
-    out.push_back(static_cast<unsigned char>(digits[(value >> shift) & 0xFU]));
+    out.push_back(static_cast<unsigned char>(digits[(checksum >> shift) & 0xFU]));
   }
 }
 
@@ -79,7 +79,7 @@ std::vector<unsigned char> generate(shape kind, std::size_t size) {
   const std::size_t max_length = kind == shape::long_texts ? 1024 : 40;
   const std::string_view line_end = kind == shape::lf_only ? "\n" : "\r\n";
   while (out.size() < size) {
-    append_value(out, static_cast<std::uint32_t>(random()));
+    append_checksum(out, static_cast<std::uint32_t>(random()));
     out.push_back(' ');
     append_name(out, random, min_length + random() % (max_length - min_length + 1));
     append(out, line_end);

@@ -43,7 +43,7 @@ void check_entries(std::span<const unsigned char> table) {
       fail("an entry starts elsewhere than where the last one ended", item->offset);
     }
     if (c_next() != DBGPARSE_OK || c_entry.offset != item->offset ||
-        c_entry.checksum != item->value || c_entry.name != item->name.data() ||
+        c_entry.checksum != item->checksum || c_entry.name != item->name.data() ||
         c_entry.name_length != item->name.size() || c_entry.padding != item->padding) {
       fail("dbgparse_next_entry reads another entry", item->offset);
     }

@@ -134,7 +134,7 @@ int dbgparse_next_entry(const unsigned char* table, size_t size, size_t* offset,
   }
   dbgparse::qb::table_reader reader({table, size}, *offset);
   if (const auto item = reader.next()) {
-    *entry = {item->value, item->name.data(), item->name.size(), item->padding, item->offset};
+    *entry = {item->checksum, item->name.data(), item->name.size(), item->padding, item->offset};
     *offset = item->offset + dbgparse::qb::marker_size + item->body_size();
     return DBGPARSE_OK;
   }

@@ -3,7 +3,7 @@
 // A DBG file is text: anything, then the header line "[Checksums]\r\n", then
 // lines of the form "0x" + 8 hexadecimal positions + one separator byte + a
 // text + a line end (dbg_line.h). The QB table is a run of entries (marker
-// 01 2B for the first, 00 2B for the rest, the value as 4 little-endian
+// 01 2B for the first, 00 2B for the rest, the checksum as 4 little-endian
 // bytes, the text's bytes) closed by the end marker 00 00 (qb_layout.h).
 // Texts longer than qb::max_text_length are cut to it.
 //
@@ -23,7 +23,7 @@
 
 namespace dbgparse {
 
-// The walk's observer that writes each checksum line's entry: its value,
+// The walk's observer that writes each checksum line's entry: its checksum,
 // and its text cut to qb::max_text_length; the line that ends the table
 // gets no text.
 class entry_writer {
@@ -32,14 +32,14 @@ class entry_writer {
       : input_(input), out_(out) {}
 
   bool short_line(const dbg::checksum_line& found) {
-    return out_.window_entry(found.field.value, input_.data() + found.text,
+    return out_.window_entry(found.field.checksum, input_.data() + found.text,
                              found.text_end - found.text);
   }
   bool line(const dbg::checksum_line& found) {
     const std::size_t kept = std::min(found.text_end - found.text, qb::max_text_length);
-    return out_.entry(found.field.value, input_.subspan(found.text, kept));
+    return out_.entry(found.field.checksum, input_.subspan(found.text, kept));
   }
-  bool last_line(const dbg::checksum_line& found) { return out_.entry(found.field.value, {}); }
+  bool last_line(const dbg::checksum_line& found) { return out_.entry(found.field.checksum, {}); }
 
  private:
   std::span<const unsigned char> input_;

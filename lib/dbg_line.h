@@ -21,7 +21,7 @@ namespace dbgparse::dbg {
 
 // The checksum section starts right after the first occurrence of this line.
 // No table can hold it: a table's texts hold no CR or LF, and the marker
-// before each value breaks any line that would run through the value's bytes.
+// before each checksum breaks any line that would run through the checksum's bytes.
 inline constexpr std::string_view section_header = "[Checksums]\r\n";
 // The header without its line end, as a file with other line ends holds it.
 inline constexpr std::string_view section_title =
@@ -31,7 +31,7 @@ inline constexpr std::string_view line_start = "0x";
 inline constexpr std::size_t value_field_offset = line_start.size();
 inline constexpr std::size_t value_field_width = 8;
 inline constexpr std::size_t separator_offset = value_field_offset + value_field_width;
-// The text starts here however many of the value field's positions the value
+// The text starts here however many of the value field's positions the checksum
 // used.
 inline constexpr std::size_t text_offset = separator_offset + 1;
 

@@ -298,14 +298,14 @@ bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
                                       : "a \"0x\" after the start of the line";
     find(warning_kind::inner_line, found.start, [&] {
       return finding_text{where + " starts an entry of its own: the entry is " +
-                              hex(found.field.value) + " with " + entry_text(found),
+                              hex(found.field.checksum) + " with " + entry_text(found),
                           where + " starts it"};
     });
   }
   if (found.text > input_.size()) {
     find(warning_kind::no_line_end, found.start, [&] {
       return finding_text{"the input ends inside this checksum line: the entry " +
-                              hex(found.field.value) + " gets no name and ends the table",
+                              hex(found.field.checksum) + " gets no name and ends the table",
                           "the input ends inside its line, so it gets no name and ends the table"};
     });
     return tell(found);
@@ -325,7 +325,7 @@ bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
   }
   if (swallowed != 0 && !say(warning_kind::not_converted, swallowed, [&] {
         return std::string("this checksum line makes no entry: it became the name of the entry " +
-                           hex(found.field.value) + " of line " +
+                           hex(found.field.checksum) + " of line " +
                            std::to_string(lines_.line_of(found.start)));
       })) {
     return false;
@@ -348,7 +348,7 @@ void diagnosis::look_at_field(const dbg::checksum_line& found) {
                                          (found.field.digits == 1 ? " digit" : " digits")
                                    : " is not 8 hexadecimal digits";
       return finding_text{"the value field " + quoted(field) + what + ": the entry is " +
-                              hex(found.field.value) + " with " + entry_text(found),
+                              hex(found.field.checksum) + " with " + entry_text(found),
                           "its value field " + quoted(field) + what};
     });
   } else if (!is_blank(separator) && !dbg::is_line_end(separator)) {
@@ -357,9 +357,9 @@ void diagnosis::look_at_field(const dbg::checksum_line& found) {
     find(warning_kind::value_field, found.start + dbg::separator_offset, [&] {
       const std::string what =
           "value field is followed by " + quoted(bytes(&separator, 1)) + ", not a blank or a tab";
-      return finding_text{
-          "the " + what + ": the entry is " + hex(found.field.value) + " with " + entry_text(found),
-          "its " + what};
+      return finding_text{"the " + what + ": the entry is " + hex(found.field.checksum) + " with " +
+                              entry_text(found),
+                          "its " + what};
     });
   }
 }
@@ -372,7 +372,7 @@ void diagnosis::look_at_end(const dbg::checksum_line& found) {
     find(warning_kind::no_line_end, found.start, [&] {
       const std::string lost =
           found.text < size ? ", and " + quoted(input_.subspan(found.text)) + " is left out" : "";
-      return finding_text{"the last line has no line end: the entry " + hex(found.field.value) +
+      return finding_text{"the last line has no line end: the entry " + hex(found.field.checksum) +
                               " gets no name" + lost,
                           "its line has no line end, so it gets no name" + lost};
     });
@@ -386,7 +386,7 @@ void diagnosis::look_at_end(const dbg::checksum_line& found) {
                                        (later == 1 ? " line after it is" : " lines after it are") +
                                        " not converted";
     return finding_text{
-        "the entry " + hex(found.field.value) + " has no name, which ends the table" + lost,
+        "the entry " + hex(found.field.checksum) + " has no name, which ends the table" + lost,
         "it has no name, which ends the table" + lost};
   });
 }
@@ -405,7 +405,7 @@ void diagnosis::look_at_text(const dbg::checksum_line& found) {
     find(warning_kind::name_cut, found.text, [&] {
       return finding_text{
           "the name is " + std::to_string(length) + " bytes long: the entry " +
-              hex(found.field.value) + " keeps its first 255",
+              hex(found.field.checksum) + " keeps its first 255",
           "its name is " + std::to_string(length) + " bytes long, of which it keeps the first 255"};
     });
   }
@@ -457,7 +457,7 @@ bool diagnosis::tell(const dbg::checksum_line& found) {
       return first.alone;
     }
     std::string message =
-        "the entry " + hex(found.field.value) + " with " + entry_text(found) + ":";
+        "the entry " + hex(found.field.checksum) + " with " + entry_text(found) + ":";
     for (const finding& each : findings_) {
       message += (&each == &first ? " " : "; ") + each.clause;
     }

@@ -14,9 +14,9 @@
 namespace dbgparse::qb {
 
 inline constexpr std::size_t marker_size = 2;
-inline constexpr std::size_t value_size = 4;
-// Marker and value: the bytes every entry has before its text.
-inline constexpr std::size_t head_size = marker_size + value_size;
+inline constexpr std::size_t checksum_size = 4;
+// Marker and checksum: the bytes every entry has before its text.
+inline constexpr std::size_t head_size = marker_size + checksum_size;
 
 // The first byte of a marker tells the first entry from later ones; the
 // second byte is the same for both.

@@ -61,19 +61,20 @@ bytes text_of(const entry& item) {
   return text;
 }
 
-// "0x", the value as 8 hexadecimal digits and a space: a line's head.
-head head_of(std::uint32_t value, bool upper = false) {
+// "0x", the checksum as 8 hexadecimal digits and a space: a line's head.
+head head_of(std::uint32_t checksum, bool upper = false) {
   const std::string_view digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   head out{'0', 'x'};
   for (std::size_t k = 0; k < dbg::value_field_width; ++k) {
-    out[dbg::separator_offset - 1 - k] = static_cast<unsigned char>(digits[(value >> 4 * k) & 15]);
+    out[dbg::separator_offset - 1 - k] =
+        static_cast<unsigned char>(digits[(checksum >> 4 * k) & 15]);
   }
   out[dbg::separator_offset] = ' ';
   return out;
 }
 
-bytes line_of(std::uint32_t value, const bytes& text) {
-  const head start = head_of(value);
+bytes line_of(std::uint32_t checksum, const bytes& text) {
+  const head start = head_of(checksum);
   bytes line(start.size() + text.size() + line_end.size());
   const auto out =
       std::copy(text.begin(), text.end(), std::copy(start.begin(), start.end(), line.begin()));
@@ -90,7 +91,7 @@ bool is_plain(const entry& item) {
 }
 
 bool same_entry(const entry& a, const entry& b) {
-  return a.value == b.value && a.padding == b.padding && std::ranges::equal(a.name, b.name);
+  return a.checksum == b.checksum && a.padding == b.padding && std::ranges::equal(a.name, b.name);
 }
 
 // Where the first `most` checksum lines of `lines` start, from `from` on,
@@ -205,7 +206,7 @@ class listing_writer {
     if (piece_.size() - used_ < dbg::text_offset + text_size(item) + line_end.size() + short_name) {
       flush();
     }
-    const head start = head_of(item.value);
+    const head start = head_of(item.checksum);
     unsigned char* out = std::copy(start.begin(), start.end(), piece_.data() + used_);
     if (item.name.size() <= short_name && item.padding == 0 &&
         table_.data() + table_.size() - item.name.data() >= std::ptrdiff_t{short_name}) {
@@ -286,7 +287,7 @@ class listing_writer {
   // entries they make: its own line, given back what a cut took from it, and
   // then, while the last entry they make reads on past them, a next line.
   std::optional<std::pair<bytes, std::size_t>> plan_group() {
-    bytes lines = line_of(ahead_.front().value, text_of(ahead_.front()));
+    bytes lines = line_of(ahead_.front().checksum, text_of(ahead_.front()));
     const bool cut = text_size(ahead_.front()) == max_text_length;
     const bool whole =
         cut && restore_cut_line(lines, dbg::text_offset + 1, 1, longest_restored_line + room());
@@ -373,7 +374,7 @@ class listing_writer {
     const std::size_t end = line.size() - line_end.size();
     const std::span<const unsigned char> name = std::span(line).subspan(text, end - text);
     return !has(1) ||
-           read_value_field(line, at + dbg::value_field_offset).value != ahead_[1].value ||
+           read_value_field(line, at + dbg::value_field_offset).checksum != ahead_[1].checksum ||
            name.size() != text_size(ahead_[1]) ||
            !std::ranges::equal(name.first(static_cast<std::size_t>(
                                    std::find(name.begin(), name.end(), 0) - name.begin())),
@@ -394,7 +395,7 @@ class listing_writer {
       const std::size_t at = dbg::next_line_start(line, from);
       const std::size_t name_at = at + dbg::text_offset;
       for (const bool upper : {false, true}) {
-        const head start = head_of(ahead_[k].value, upper);
+        const head start = head_of(ahead_[k].checksum, upper);
         if (at < line.size() && line.size() < name_at &&
             std::equal(line.begin() + static_cast<std::ptrdiff_t>(at), line.end(), start.begin())) {
           line.insert(line.end(), start.begin() + static_cast<std::ptrdiff_t>(line.size() - at),
@@ -419,28 +420,28 @@ class listing_writer {
 
   // The inner entry `open` places ahead, whose "0x" is at `from` in the
   // lines, reads on past their end: tries the lines that could follow, in
-  // turn: one whose first digits carry its value (for an entry without
+  // turn: one whose first digits carry its checksum (for an entry without
   // name), the next entry's own, and lines whose own entry is never made,
-  // as the inner entry reads its value and name from them.
+  // as the inner entry reads its checksum and name from them.
   bool continue_into_next_line(bytes& lines, std::size_t from, std::size_t open) {
     if (!has(open)) {
       return false;
     }
     const entry target = ahead_[open];
-    std::vector<bytes> candidates{line_of(target.value << 8U, {})};
+    std::vector<bytes> candidates{line_of(target.checksum << 8U, {})};
     if (has(open + 1)) {
-      candidates.push_back(line_of(ahead_[open + 1].value, text_of(ahead_[open + 1])));
+      candidates.push_back(line_of(ahead_[open + 1].checksum, text_of(ahead_[open + 1])));
     }
     // With `tail` name bytes after the inner entry's "0x" on its line, its
     // name starts at the next line's byte longest_tail - tail, over the end
-    // of a head that carries its value shifted past the first digits: kept
+    // of a head that carries its checksum shifted past the first digits: kept
     // when that head is one a listing writes.
     for (std::size_t tail = 0; tail <= longest_tail; ++tail) {
       const std::size_t name_start = longest_tail - tail;
-      bytes line = line_of(target.value << 8U, text_of(target));
+      bytes line = line_of(target.checksum << 8U, text_of(target));
       line.erase(line.begin() + static_cast<std::ptrdiff_t>(name_start),
                  line.begin() + dbg::text_offset);
-      const head shape = head_of(read_value_field(line, dbg::value_field_offset).value);
+      const head shape = head_of(read_value_field(line, dbg::value_field_offset).checksum);
       if (name_start + text_size(target) >= dbg::text_offset &&
           std::equal(shape.begin(), shape.end(), line.begin())) {
         if (text_size(target) == max_text_length) {

@@ -1,7 +1,7 @@
 // A QB checksum table written back as a DBG listing that converts to it again.
 //
 // The listing is "[Checksums]" CR LF, then for each entry a line: "0x", the
-// value as 8 lower-case hexadecimal digits, a space, the name's bytes, the
+// checksum as 8 lower-case hexadecimal digits, a space, the name's bytes, the
 // name's zero padding as zero bytes, CR LF. Converted with dbgparse, such a
 // line makes its entry again, byte for byte.
 //

@@ -20,17 +20,17 @@ std::size_t find_zero(std::span<const unsigned char> bytes, std::size_t from) {
              : static_cast<std::size_t>(static_cast<const unsigned char*>(zero) - bytes.data());
 }
 
-std::uint32_t read_little_endian(std::span<const unsigned char, value_size> bytes) {
-  std::uint32_t value = 0;
-  for (std::size_t k = value_size; k > 0; --k) {
-    value = (value << 8U) | bytes[k - 1];
+std::uint32_t read_little_endian(std::span<const unsigned char, checksum_size> bytes) {
+  std::uint32_t checksum = 0;
+  for (std::size_t k = checksum_size; k > 0; --k) {
+    checksum = (checksum << 8U) | bytes[k - 1];
   }
-  return value;
+  return checksum;
 }
 
 }  // namespace
 
-std::size_t entry::body_size() const { return value_size + name.size() + padding; }
+std::size_t entry::body_size() const { return checksum_size + name.size() + padding; }
 
 table_reader::table_reader(std::span<const unsigned char> table, std::size_t offset)
     : table_(table) {
@@ -98,12 +98,12 @@ std::optional<entry> table_reader::next() {
   // at_ is at a marker that has been checked.
   entry item;
   item.offset = at_;
-  const std::size_t value_at = at_ + marker_size;
-  if (size - value_at < value_size) {
+  const std::size_t checksum_at = at_ + marker_size;
+  if (size - checksum_at < checksum_size) {
     return stop(size, "4 value bytes (the entry is cut short)");
   }
-  item.value = read_little_endian(table_.subspan(value_at).first<value_size>());
-  const std::size_t name_at = value_at + value_size;
+  item.checksum = read_little_endian(table_.subspan(checksum_at).first<checksum_size>());
+  const std::size_t name_at = checksum_at + checksum_size;
   const std::size_t name_end = find_zero(table_, name_at);
   if (name_end == size) {
     return stop(size, "a zero byte ending the name (the table has no end marker)");

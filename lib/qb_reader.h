@@ -2,7 +2,7 @@
 //
 // What it reads: the bytes of a whole table, laid out as qb_layout.h says.
 // An entry is its marker (01 2B for the first, 00 2B for each later one),
-// the value as 4 little-endian bytes and the name up to its first zero byte.
+// the checksum as 4 little-endian bytes and the name up to its first zero byte.
 // Zero bytes after the name are its padding; they run up to the next entry's
 // marker 00 2B or to the end marker 00 00, which must be the file's last two
 // bytes. A table without entries is 00 00 alone.
@@ -17,7 +17,7 @@
 // |-------------------------------------------------|---------------------------|
 // | empty file                                      | 0                         |
 // | first marker neither 01 2B nor 00 00            | of the wrong byte         |
-// | an entry's value or name cut off by the end     | the table's size          |
+// | an entry's checksum or name cut off by the end  | the table's size          |
 // | padding followed by a byte other than 2B        | of that byte              |
 // | one zero byte at the end, no full end marker    | the table's size          |
 // | bytes after the end marker of an empty table    | 2                         |
@@ -34,11 +34,11 @@ namespace dbgparse::qb {
 
 struct entry {
   std::size_t offset = 0;  // of the entry's marker in the table
-  std::uint32_t value = 0;
+  std::uint32_t checksum = 0;
   std::span<const unsigned char> name;  // up to the first zero byte, into the table
   std::size_t padding = 0;              // zero bytes between the name and the next marker
 
-  // The bytes that follow the marker: value, name and padding.
+  // The bytes that follow the marker: checksum, name and padding.
   [[nodiscard]] std::size_t body_size() const;
 };
 

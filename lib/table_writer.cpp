@@ -41,11 +41,11 @@ bool table_writer::hand_over(std::size_t count) {
   return static_cast<std::size_t>(end_ - at_) >= count;
 }
 
-bool table_writer::entry(std::uint32_t value, std::span<const unsigned char> text) {
+bool table_writer::entry(std::uint32_t checksum, std::span<const unsigned char> text) {
   if (!make_room(qb::head_size + text.size())) {
     return false;
   }
-  unsigned char* const copy = put_head(value);
+  unsigned char* const copy = put_head(checksum);
   if (!text.empty()) {
     std::memcpy(copy, text.data(), text.size());
     // A zero byte ends the text; the rest of its length is zero bytes.

@@ -23,17 +23,17 @@ class table_writer {
   explicit table_writer(piece_exchange& pieces);
 
   // Writes an entry's marker (the first entry's for the table's first) and
-  // value, then `text`: its bytes up to the first zero byte, zero bytes for
+  // checksum, then `text`: its bytes up to the first zero byte, zero bytes for
   // the rest. False once the table was stopped.
-  bool entry(std::uint32_t value, std::span<const unsigned char> text);
+  bool entry(std::uint32_t checksum, std::span<const unsigned char> text);
   // Writes an entry whose text is the first `length` bytes of the
   // dbg::block_size from `window`, none of them zero, with one fixed-size
   // copy: the common entry, written fast.
-  bool window_entry(std::uint32_t value, const unsigned char* window, std::size_t length) {
+  bool window_entry(std::uint32_t checksum, const unsigned char* window, std::size_t length) {
     if (!make_room(qb::head_size + dbg::block_size)) {
       return false;
     }
-    unsigned char* text = put_head(value);
+    unsigned char* text = put_head(checksum);
     std::memcpy(text, window, dbg::block_size);
     at_ = text + length;
     return true;
@@ -55,15 +55,15 @@ class table_writer {
   void take(std::span<unsigned char> piece);
   // Hands the piece over; false when the next cannot take `count` bytes.
   bool hand_over(std::size_t count);
-  // Writes an entry's marker and value; returns where its text goes. Every
+  // Writes an entry's marker and checksum; returns where its text goes. Every
   // entry gets the later entries' marker; the first piece's first entry,
   // always at its start, gets its own when the piece is handed over.
-  unsigned char* put_head(std::uint32_t value) {
+  unsigned char* put_head(std::uint32_t checksum) {
     unsigned char* at = at_;
     *at++ = qb::entry_marker;
     *at++ = qb::entry_tag;
-    for (std::size_t k = 0; k < qb::value_size; ++k) {
-      *at++ = static_cast<unsigned char>(value >> (8 * k));
+    for (std::size_t k = 0; k < qb::checksum_size; ++k) {
+      *at++ = static_cast<unsigned char>(checksum >> (8 * k));
     }
     return at;
   }

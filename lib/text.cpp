@@ -39,15 +39,15 @@ std::string shown_path(std::string_view path) {
   return out;
 }
 
-std::string hex(std::uint32_t value) {
+std::string hex(std::uint32_t checksum) {
   std::array<char, 11> out{};
-  std::snprintf(out.data(), out.size(), "0x%08x", static_cast<unsigned>(value));
+  std::snprintf(out.data(), out.size(), "0x%08x", static_cast<unsigned>(checksum));
   return out.data();
 }
 
-std::string entry_line(std::size_t offset, std::uint32_t value, std::span<const unsigned char> name,
-                       std::size_t padding) {
-  std::string out = std::to_string(offset) + ' ' + hex(value) + ' ' + quoted(name);
+std::string entry_line(std::size_t offset, std::uint32_t checksum,
+                       std::span<const unsigned char> name, std::size_t padding) {
+  std::string out = std::to_string(offset) + ' ' + hex(checksum) + ' ' + quoted(name);
   if (padding > 0) {
     out += " padding " + std::to_string(padding);
   }

@@ -21,13 +21,13 @@ std::string quoted(std::span<const unsigned char> bytes, std::size_t at_most = S
 std::string shown_path(std::string_view path);
 
 // A checksum as "0x" and 8 lower-case hexadecimal digits.
-std::string hex(std::uint32_t value);
+std::string hex(std::uint32_t checksum);
 
 // A table's entry as qbdump --entries writes it: its marker's offset in
 // decimal, its checksum as hex() shows it, its name as quoted() shows it
 // whole, then " padding N" when N zero bytes pad the name; a line end last.
-std::string entry_line(std::size_t offset, std::uint32_t value, std::span<const unsigned char> name,
-                       std::size_t padding);
+std::string entry_line(std::size_t offset, std::uint32_t checksum,
+                       std::span<const unsigned char> name, std::size_t padding);
 
 // A warning as the programs print it, in the form compilers use, so that
 // editors and CI logs can jump to the line:

@@ -41,12 +41,12 @@ value_field read_unusual_value_field(std::span<const unsigned char> input, std::
     if (digit == not_a_digit) {
       break;
     }
-    field.value = field.value * 16 + digit;
+    field.checksum = field.checksum * 16 + digit;
     ++field.digits;
   }
   // A minus negates modulo 2^32, as the unsigned conversion does.
   if (negative) {
-    field.value = 0U - field.value;
+    field.checksum = 0U - field.checksum;
   }
   field.end = at;
   return field;

@@ -16,7 +16,7 @@
 namespace dbgparse {
 
 struct value_field {
-  std::uint32_t value = 0;
+  std::uint32_t checksum = 0;
   std::size_t digits = 0;  // hexadecimal digits taken, a leading 0 of "0x" included
   std::size_t end = 0;     // index just past the last byte the conversion took
 };
@@ -43,12 +43,12 @@ inline bool is_hex_digit(unsigned char c) { return hex_digit_values[c] != not_a_
 value_field read_unusual_value_field(std::span<const unsigned char> input, std::size_t from);
 
 // Reads the 8 bytes from `p` as hexadecimal digits of either case into
-// `value`; false, leaving `value` alone, when any of them is not a digit.
+// `checksum`; false, leaving `checksum` alone, when any of them is not a digit.
 // Nearly every field is such, and "%08x" reads it as it stands. SSE2 takes
 // all 8 at once where the processor has it (a benchmark of the whole
 // conversion shows it pays); elsewhere they are looked up side by side and
 // checked once.
-inline bool read_eight_digits(const unsigned char* p, std::uint32_t& value) {
+inline bool read_eight_digits(const unsigned char* p, std::uint32_t& checksum) {
 #ifdef __SSE2__
   const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
   // An unsigned byte x is at most `limit` exactly when min(x, limit) == x.
@@ -73,7 +73,7 @@ inline bool read_eight_digits(const unsigned char* p, std::uint32_t& value) {
       _mm_madd_epi16(_mm_packs_epi32(pairs, pairs), _mm_setr_epi16(256, 1, 256, 1, 256, 1, 256, 1));
   const auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(quads));
   const auto low = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_epi64(quads, 32)));
-  value = (high << 16) | low;
+  checksum = (high << 16) | low;
   return true;
 #else
   std::uint32_t read = 0;
@@ -86,7 +86,7 @@ inline bool read_eight_digits(const unsigned char* p, std::uint32_t& value) {
   if ((seen & not_a_digit) != 0) {
     return false;
   }
-  value = read;
+  checksum = read;
   return true;
 #endif
 }
@@ -97,10 +97,10 @@ inline bool read_eight_digits(const unsigned char* p, std::uint32_t& value) {
 // minus negates modulo 2^32; a field with no digits gives 0. Reads nothing
 // at or past the input's end.
 inline value_field read_value_field(std::span<const unsigned char> input, std::size_t from) {
-  std::uint32_t value = 0;
+  std::uint32_t checksum = 0;
   if (from <= input.size() && input.size() - from >= dbg::value_field_width &&
-      read_eight_digits(input.data() + from, value)) {
-    return {value, dbg::value_field_width, from + dbg::value_field_width};
+      read_eight_digits(input.data() + from, checksum)) {
+    return {checksum, dbg::value_field_width, from + dbg::value_field_width};
   }
   return read_unusual_value_field(input, from);
 }

@@ -12,7 +12,7 @@ namespace dbgparse::qbdump {
 int show_entries(const std::string& table, std::span<const unsigned char> bytes) {
   qb::table_reader reader(bytes);
   while (const std::optional<qb::entry> item = reader.next()) {
-    if (!write_out(text::entry_line(item->offset, item->value, item->name, item->padding))) {
+    if (!write_out(text::entry_line(item->offset, item->checksum, item->name, item->padding))) {
       say_error("standard output: cannot write it" + because());
       return exit_trouble;
     }

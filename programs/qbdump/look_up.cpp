@@ -13,7 +13,7 @@
 namespace dbgparse::qbdump {
 namespace {
 
-std::string hex_line(std::uint32_t value) { return text::hex(value) + "\n"; }
+std::string hex_line(std::uint32_t checksum) { return text::hex(checksum) + "\n"; }
 
 }  // namespace
 
@@ -28,9 +28,9 @@ int look_up(const std::string& table, std::span<const unsigned char> bytes,
     for (std::size_t k = 0; k < queries.size(); ++k) {
       const query& q = queries[k];
       if (q.by_name && name == q.name) {
-        found[k] += hex_line(item->value);
+        found[k] += hex_line(item->checksum);
         any = true;
-      } else if (!q.by_name && item->value == q.value) {
+      } else if (!q.by_name && item->checksum == q.checksum) {
         found[k].append(name).push_back('\n');
         any = true;
       }

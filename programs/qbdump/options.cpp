@@ -44,12 +44,12 @@ std::optional<std::uint32_t> parse_checksum(std::string_view text) {
   if (text.empty() || text.size() > 8) {
     return std::nullopt;
   }
-  std::uint32_t value = 0;
-  const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  std::uint32_t checksum = 0;
+  const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), checksum, 16);
   if (status != std::errc{} || end != text.data() + text.size()) {
     return std::nullopt;
   }
-  return value;
+  return checksum;
 }
 
 // "--find X" and "--find=X" alike; nothing when `arg` is not `option`.
@@ -95,12 +95,12 @@ std::optional<command> parse_command(const std::vector<std::string>& args, std::
     } else if (arg == "--force") {
       parsed.force = true;
     } else if (const std::optional<std::string> sum = option_value(args, at, "--find", missing)) {
-      const std::optional<std::uint32_t> value = parse_checksum(*sum);
-      if (!value) {
+      const std::optional<std::uint32_t> checksum = parse_checksum(*sum);
+      if (!checksum) {
         error = "--find: '" + *sum + "' is not a hexadecimal checksum";
         return std::nullopt;
       }
-      parsed.queries.push_back(query{false, {}, *value});
+      parsed.queries.push_back(query{false, {}, *checksum});
     } else if (const std::optional<std::string> name = option_value(args, at, "--name", missing)) {
       parsed.queries.push_back(query{true, *name, 0});
     } else {

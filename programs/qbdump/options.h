@@ -16,7 +16,7 @@ extern const std::string_view usage_text;
 struct query {
   bool by_name = false;
   std::string name;
-  std::uint32_t value = 0;
+  std::uint32_t checksum = 0;
 };
 
 enum class action { list, look_up, check, entries, help, version };

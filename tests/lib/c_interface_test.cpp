@@ -253,7 +253,7 @@ std::string walk_reader(const bytes& table) {
   std::string out;
   dbgparse::qb::table_reader reader(table);
   while (const auto item = reader.next()) {
-    out += std::to_string(item->offset) + ":" + std::to_string(item->value) + ":" +
+    out += std::to_string(item->offset) + ":" + std::to_string(item->checksum) + ":" +
            std::string(item->name.begin(), item->name.end()) + ":" + std::to_string(item->padding) +
            " ";
   }

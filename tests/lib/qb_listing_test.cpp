@@ -57,7 +57,7 @@ std::string checksums_line(int count) {
   return line;
 }
 
-// `count` lines whose names end in "0x12": that inner entry reads its value
+// `count` lines whose names end in "0x12": that inner entry reads its checksum
 // from the line's end and its name from the next line, whose own entry it
 // swallows, so that all the lines make one chain of entries.
 std::string chained_lines(int count) {
@@ -124,18 +124,18 @@ TEST(qb_listing, round_trips_tables_made_from_dbg_text) {
   }
 }
 
-// Each entry as value and name with its padding, in order.
+// Each entry as checksum and name with its padding, in order.
 std::vector<std::pair<std::uint32_t, bytes>> entries_of(const bytes& table) {
   std::vector<std::pair<std::uint32_t, bytes>> out;
   qb::table_reader reader(table);
   while (const std::optional<qb::entry> item = reader.next()) {
-    out.emplace_back(item->value, bytes(item->name.begin(), item->name.end()));
+    out.emplace_back(item->checksum, bytes(item->name.begin(), item->name.end()));
     out.back().second.resize(item->name.size() + item->padding, 0);
   }
   return out;
 }
 
-// A table made from DBG text, then one inner entry's value changed: no line
+// A table made from DBG text, then one inner entry's checksum changed: no line
 // makes the entries whose group holds it any more, so they are left out, and
 // the listing makes every other entry, in order.
 TEST(qb_listing, leaves_out_the_lines_that_a_changed_inner_entry_breaks) {

@@ -14,7 +14,7 @@ namespace {
 using dbgparse::qb::table_reader;
 
 struct expected_entry {
-  std::uint32_t value;
+  std::uint32_t checksum;
   std::string name;
   std::size_t padding;
 };
@@ -47,12 +47,12 @@ TEST(qb_reader, reads_each_entry_with_its_padding) {
     std::vector<expected_entry> got;
     while (const auto item = reader.next()) {
       got.push_back(
-          {item->value, std::string(item->name.begin(), item->name.end()), item->padding});
+          {item->checksum, std::string(item->name.begin(), item->name.end()), item->padding});
     }
     EXPECT_TRUE(reader.at_end()) << c.name;
     ASSERT_EQ(got.size(), c.entries.size()) << c.name;
     for (std::size_t k = 0; k < got.size(); ++k) {
-      EXPECT_EQ(got[k].value, c.entries[k].value) << c.name << ", entry " << k;
+      EXPECT_EQ(got[k].checksum, c.entries[k].checksum) << c.name << ", entry " << k;
       EXPECT_EQ(got[k].name, c.entries[k].name) << c.name << ", entry " << k;
       EXPECT_EQ(got[k].padding, c.entries[k].padding) << c.name << ", entry " << k;
     }

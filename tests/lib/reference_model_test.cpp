@@ -70,7 +70,7 @@ constexpr entry_point entry_points[] = {
     {"parse_qb", in_place}, {"write_table", streamed}, {"convert_and_diagnose", warned}};
 
 struct entry {
-  std::uint32_t value;
+  std::uint32_t checksum;
   std::string text;  // as it stands in the table
 };
 
@@ -81,7 +81,7 @@ bytes table_of(const std::vector<entry>& entries) {
     table.push_back(i == 0 ? 0x01 : 0x00);
     table.push_back(0x2B);
     for (int shift = 0; shift < 32; shift += 8) {
-      table.push_back(static_cast<unsigned char>(entries[i].value >> shift));
+      table.push_back(static_cast<unsigned char>(entries[i].checksum >> shift));
     }
     table.insert(table.end(), entries[i].text.begin(), entries[i].text.end());
   }
@@ -245,35 +245,35 @@ TEST(hand_cases, layout_examples_come_out_byte_for_byte) {
 // ---------------------------------------------------------------------------
 // The value field, against the C library on zero-terminated copies
 
-std::uint32_t library_value(const std::string& field) {
-  unsigned int value = 0;
+std::uint32_t library_checksum(const std::string& field) {
+  unsigned int checksum = 0;
   // "%8x" reads exactly as "%08x": the 0 is part of the width.
   // NOLINTNEXTLINE(cert-err34-c): the library's own reading is what is compared
-  if (std::sscanf(field.c_str(), "%8x", &value) != 1) {
-    value = 0;
+  if (std::sscanf(field.c_str(), "%8x", &checksum) != 1) {
+    checksum = 0;
   }
-  return value;
+  return checksum;
 }
 
-// The value the conversion gives to a checksum line whose field runs to the
+// The checksum the conversion gives to a checksum line whose field runs to the
 // input's end.
-std::uint32_t converted_value(const std::string& field) {
+std::uint32_t converted_checksum(const std::string& field) {
   const bytes table = in_place(to_bytes(header + "0x" + field));
-  std::uint32_t value = 0;
+  std::uint32_t checksum = 0;
   for (int k = 3; k >= 0; --k) {
-    value = value << 8 | table.at(2 + static_cast<std::size_t>(k));
+    checksum = checksum << 8 | table.at(2 + static_cast<std::size_t>(k));
   }
-  return value;
+  return checksum;
 }
 
-void expect_value_read_as_library_does(const std::string& field) {
+void expect_checksum_read_as_library_does(const std::string& field) {
 #ifndef __GLIBC__
   GTEST_SKIP() << "other C libraries read \"%8x\" differently at its edges";
 #endif
-  const std::uint32_t expected = library_value(field);
+  const std::uint32_t expected = library_checksum(field);
   EXPECT_EQ(reference_model::read_value_field(to_bytes(field), 0), expected)
       << testing::PrintToString(field);
-  EXPECT_EQ(converted_value(field), expected) << testing::PrintToString(field);
+  EXPECT_EQ(converted_checksum(field), expected) << testing::PrintToString(field);
 }
 
 TEST(value_field, reads_as_the_library_does) {
@@ -324,7 +324,7 @@ TEST(value_field, reads_as_the_library_does) {
       "-fffffff",
   };
   for (const std::string& field : fields) {
-    expect_value_read_as_library_does(field);
+    expect_checksum_read_as_library_does(field);
   }
 }
 
@@ -338,7 +338,7 @@ TEST(value_field, random_fields_read_as_the_library_does) {
     for (int n = length(random); n > 0; --n) {
       field += alphabet[pick(random)];
     }
-    expect_value_read_as_library_does(field);
+    expect_checksum_read_as_library_does(field);
   }
 }
 
@@ -351,8 +351,8 @@ TEST(value_field, eight_positions_with_a_byte_next_to_the_digits_read_as_the_lib
     for (std::size_t at = 0; at < 8; ++at) {
       std::string field = "9aF0cE1b";
       field[at] = odd;
-      expect_value_read_as_library_does(field);
-      expect_value_read_as_library_does(field + " name");
+      expect_checksum_read_as_library_does(field);
+      expect_checksum_read_as_library_does(field + " name");
     }
   }
 }

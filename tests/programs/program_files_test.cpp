@@ -1110,9 +1110,9 @@ TEST_F(hostile_ground, pauses_only_before_someone_at_the_terminal) {
 std::string checksum_lines(int count, const std::string& stem) {
   std::string text = "[Checksums]\r\n";
   for (int i = 0; i < count; ++i) {
-    char value[16];
-    std::snprintf(value, sizeof value, "0x%08x ", static_cast<unsigned>(i) * 2654435761U);
-    text += value + stem + std::to_string(i) +
+    char head[16];
+    std::snprintf(head, sizeof head, "0x%08x ", static_cast<unsigned>(i) * 2654435761U);
+    text += head + stem + std::to_string(i) +
             std::string(static_cast<std::size_t>(40 + i % 9), 'n') + "\r\n";
   }
   return text;

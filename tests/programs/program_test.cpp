@@ -343,15 +343,15 @@ TEST_F(program, writes_a_table_whole_on_either_side_of_the_writer_threads_size) 
     std::string input = "[Checksums]\r\n";
     std::string expected;
     for (int i = 0; i < lines; ++i) {
-      const auto value = static_cast<unsigned>(i) * 2654435761U;
+      const auto checksum = static_cast<unsigned>(i) * 2654435761U;
       const std::string name = "name_" + std::to_string(i);
       char field[9];
-      std::snprintf(field, sizeof field, "%08x", value);
+      std::snprintf(field, sizeof field, "%08x", checksum);
       input += std::string("0x") + field + " " + name + "\r\n";
       expected += i == 0 ? '\x01' : '\x00';
       expected += '\x2B';
       for (int k = 0; k < 4; ++k) {
-        expected += static_cast<char>((value >> (8 * k)) & 0xFFU);
+        expected += static_cast<char>((checksum >> (8 * k)) & 0xFFU);
       }
       expected += name;
     }

@@ -30,17 +30,17 @@ using test_support::run_result;
 using test_support::write_file;
 using namespace std::string_view_literals;
 
-std::string value_bytes(std::uint32_t value) {
+std::string checksum_bytes(std::uint32_t checksum) {
   std::string out;
   for (int k = 0; k < 4; ++k) {
-    out.push_back(static_cast<char>((value >> (8 * k)) & 0xFFU));
+    out.push_back(static_cast<char>((checksum >> (8 * k)) & 0xFFU));
   }
   return out;
 }
 
 // Two entries, laid out as doc/format.md's table describes.
-const std::string table = std::string("\x01\x2B") + value_bytes(0x2A) + "one" +
-                          std::string("\x00\x2B", 2) + value_bytes(0xDEADBEEF) + "two" +
+const std::string table = std::string("\x01\x2B") + checksum_bytes(0x2A) + "one" +
+                          std::string("\x00\x2B", 2) + checksum_bytes(0xDEADBEEF) + "two" +
                           std::string(2, '\0');
 const std::string listing = "[Checksums]\r\n0x0000002a one\r\n0xdeadbeef two\r\n";
 
@@ -83,7 +83,8 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
   write_file(path("t.qb"), table);
   write_file(path("bad.qb"), table.substr(0, table.size() - 1));
   write_file(path("one.qb"), table.substr(0, 9) + std::string(2, '\0'));
-  write_file(path("cr.qb"), std::string("\x01\x2B", 2) + value_bytes(1) + "a\rb" + table.substr(9));
+  write_file(path("cr.qb"),
+             std::string("\x01\x2B", 2) + checksum_bytes(1) + "a\rb" + table.substr(9));
   const std::string usage_hint = "qbdump: Try 'qbdump --help' for more information.\n";
   const invocation cases[] = {
       {{"t.qb"}, "", 0, listing},
@@ -154,9 +155,9 @@ TEST_F(qbdump, answers_each_option_with_its_output_and_status) {
 // what the listing would split or leave out is one entry here.
 TEST_F(qbdump, shows_each_entry_as_the_table_holds_it) {
   // The name holds a line and "0x": the listing shows it as two lines.
-  const std::string nested = std::string("\x01\x2B") + value_bytes(0x22) + "0x33333333 third" +
-                             std::string("\x00\x2B", 2) + value_bytes(7) + "q\"\\\x01\x7F\xFF" +
-                             std::string(3, '\0') + std::string("\x00\x2B", 2) + value_bytes(0) +
+  const std::string nested = std::string("\x01\x2B") + checksum_bytes(0x22) + "0x33333333 third" +
+                             std::string("\x00\x2B", 2) + checksum_bytes(7) + "q\"\\\x01\x7F\xFF" +
+                             std::string(3, '\0') + std::string("\x00\x2B", 2) + checksum_bytes(0) +
                              "\r\n" + std::string(2, '\0');
   write_file(path("t.qb"), table);
   write_file(path("nested.qb"), nested);
@@ -414,8 +415,8 @@ TEST_F(qbdump, writes_the_listing_to_a_file_that_dbgparse_converts_back) {
 }
 
 TEST_F(qbdump, warns_about_an_entry_it_cannot_list_and_lists_the_rest) {
-  write_file(path("t.qb"), std::string("\x01\x2B", 2) + value_bytes(1) + "a\rb" +
-                               std::string("\x00\x2B", 2) + value_bytes(2) + "c" +
+  write_file(path("t.qb"), std::string("\x01\x2B", 2) + checksum_bytes(1) + "a\rb" +
+                               std::string("\x00\x2B", 2) + checksum_bytes(2) + "c" +
                                std::string(2, '\0'));
   const run_result result = qb({"t.qb"});
   EXPECT_EQ(result.exit_status, 0);
@@ -436,13 +437,13 @@ TEST_F(qbdump, names_twenty_entries_left_out_and_counts_the_rest) {
       {25, "5 more entries left out, 25 in all"},
   };
   for (const cap_case& c : cases) {
-    // Each left-out entry is 7 bytes: marker, value and the name "\r".
+    // Each left-out entry is 7 bytes: marker, checksum and the name "\r".
     std::string made;
     for (int k = 0; k < c.left_out; ++k) {
       made += std::string(k == 0 ? "\x01\x2B" : std::string("\x00\x2B", 2)) +
-              value_bytes(static_cast<std::uint32_t>(k)) + "\r";
+              checksum_bytes(static_cast<std::uint32_t>(k)) + "\r";
     }
-    made += std::string("\x00\x2B", 2) + value_bytes(7) + "c" + std::string(2, '\0');
+    made += std::string("\x00\x2B", 2) + checksum_bytes(7) + "c" + std::string(2, '\0');
     write_file(path("t.qb"), made);
     for (const bool to_file : {false, true}) {
       std::vector<std::string> arguments = {"t.qb"};

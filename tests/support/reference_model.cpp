@@ -47,11 +47,11 @@ bool checksum_line_at(std::span<const unsigned char> input, std::size_t at) {
   return input.size() - at >= 2 && input[at] == '0' && input[at + 1] == 'x';
 }
 
-void put_value(std::vector<unsigned char>& out, std::uint32_t value) {
-  out.push_back(static_cast<unsigned char>(value & 0xFFU));
-  out.push_back(static_cast<unsigned char>((value >> 8) & 0xFFU));
-  out.push_back(static_cast<unsigned char>((value >> 16) & 0xFFU));
-  out.push_back(static_cast<unsigned char>((value >> 24) & 0xFFU));
+void put_checksum(std::vector<unsigned char>& out, std::uint32_t checksum) {
+  out.push_back(static_cast<unsigned char>(checksum & 0xFFU));
+  out.push_back(static_cast<unsigned char>((checksum >> 8) & 0xFFU));
+  out.push_back(static_cast<unsigned char>((checksum >> 16) & 0xFFU));
+  out.push_back(static_cast<unsigned char>((checksum >> 24) & 0xFFU));
 }
 
 }  // namespace
@@ -91,16 +91,16 @@ std::uint32_t read_value_field(std::span<const unsigned char> input, std::size_t
       --width;
     }
   }
-  std::uint32_t value = 0;
+  std::uint32_t checksum = 0;
   while (width > 0 && more() && hex_digit(input[at]) >= 0) {
-    value = value * 16U + static_cast<std::uint32_t>(hex_digit(input[at]));
+    checksum = checksum * 16U + static_cast<std::uint32_t>(hex_digit(input[at]));
     ++at;
     --width;
   }
   if (negative) {
-    value = 0U - value;  // modulo 2^32
+    checksum = 0U - checksum;  // modulo 2^32
   }
-  return value;
+  return checksum;
 }
 
 conversion convert(std::span<const unsigned char> input) {
@@ -111,7 +111,7 @@ conversion convert(std::span<const unsigned char> input) {
   std::size_t cursor = 0;
   bool in_section = false;
   bool first_entry = true;
-  std::uint32_t value = 0;
+  std::uint32_t checksum = 0;
   std::array<unsigned char, staging_size> staging{};
 
   while (cursor < length) {
@@ -129,7 +129,7 @@ conversion convert(std::span<const unsigned char> input) {
 
     result.line_starts.push_back(cursor);
     cursor += 2;
-    value = read_value_field(input, cursor);
+    checksum = read_value_field(input, cursor);
     cursor += 9;  // the value field's 8 positions and the separator
 
     if (first_entry) {
@@ -139,8 +139,8 @@ conversion convert(std::span<const unsigned char> input) {
       out.push_back(0x00);
     }
     out.push_back(0x2B);
-    put_value(out, value);
-    value = 0;  // NOLINT(clang-analyzer-deadcode.DeadStores): each line starts from 0
+    put_checksum(out, checksum);
+    checksum = 0;  // NOLINT(clang-analyzer-deadcode.DeadStores): each line starts from 0
 
     const std::size_t remaining = cursor < length ? length - cursor : 0;
     const std::size_t text_length = line_end_offset(input, cursor, remaining);

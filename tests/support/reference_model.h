@@ -25,9 +25,9 @@ conversion convert(std::span<const unsigned char> input);
 // 0 when there is none among them. Reads only bytes inside `input`.
 std::size_t line_end_offset(std::span<const unsigned char> input, std::size_t start, std::size_t n);
 
-// The value of a checksum line's value field starting at `from`, read as the
-// C library's "%08x" conversion reads it, without looking past the input's
-// end. 0 when nothing converts.
+// The checksum that a checksum line's value field starting at `from` gives,
+// read as the C library's "%08x" conversion reads it, without looking past
+// the input's end. 0 when nothing converts.
 std::uint32_t read_value_field(std::span<const unsigned char> input, std::size_t from);
 
 // Checks a table against the layout's own rules, given the length of each
