@@ -18,8 +18,7 @@ table_writer::table_writer(piece_exchange& pieces) : pieces_(pieces) {
 
 void table_writer::take(std::span<unsigned char> piece) {
   // Memory too small for the longest entry stops the table as well.
-  stopped_ = piece.size() < min_piece_size;
-  piece_ = stopped_ ? std::span<unsigned char>() : piece;
+  piece_ = piece.size() < min_piece_size ? std::span<unsigned char>() : piece;
   at_ = piece_.data();
   end_ = at_ + piece_.size();
 }
@@ -35,7 +34,7 @@ std::span<const unsigned char> table_writer::filled() {
 }
 
 bool table_writer::hand_over(std::size_t count) {
-  if (!stopped_) {
+  if (!piece_.empty()) {
     take(pieces_.next_piece(filled()));
   }
   return static_cast<std::size_t>(end_ - at_) >= count;

@@ -51,7 +51,7 @@ class table_writer {
   // The piece filled so far, its first entry's marker set.
   std::span<const unsigned char> filled();
   // Fills `piece` next; a piece too small for the longest entry stops the
-  // table.
+  // table, which then has no piece.
   void take(std::span<unsigned char> piece);
   // Hands the piece over; false when the next cannot take `count` bytes.
   bool hand_over(std::size_t count);
@@ -69,10 +69,9 @@ class table_writer {
   }
 
   piece_exchange& pieces_;
-  std::span<unsigned char> piece_;
-  unsigned char* at_ = nullptr;   // where the next byte goes
-  unsigned char* end_ = nullptr;  // the piece's end, at_ once stopped
-  bool stopped_ = false;
+  std::span<unsigned char> piece_;  // empty once the table was stopped
+  unsigned char* at_ = nullptr;     // where the next byte goes
+  unsigned char* end_ = nullptr;    // the piece's end
   bool first_piece_ = true;
 };
 
