@@ -55,14 +55,23 @@ std::string entry_line(std::size_t offset, std::uint32_t checksum,
   return out;
 }
 
-std::string warning_line(std::string_view program, std::string_view path, std::size_t line,
-                         std::string_view message) {
+namespace {
+
+// "PROGRAM: PATH", how each line about a file starts.
+std::string about(std::string_view program, std::string_view path) {
   std::string out(program);
   out += ": ";
   out += shown_path(path);
+  return out;
+}
+
+}  // namespace
+
+std::string warning_line(std::string_view program, std::string_view path, std::size_t line,
+                         std::string_view message) {
+  std::string out = about(program, path);
   if (line > 0) {
-    out += ':';
-    out += std::to_string(line);
+    out += ':' + std::to_string(line);
   }
   out += ": warning: ";
   out += message;
@@ -72,9 +81,7 @@ std::string warning_line(std::string_view program, std::string_view path, std::s
 
 std::string left_out_line(std::string_view program, std::string_view path, std::size_t entry,
                           std::size_t offset, std::string_view message) {
-  std::string out(program);
-  out += ": ";
-  out += shown_path(path);
+  std::string out = about(program, path);
   out += ": entry " + std::to_string(entry) + " at byte " + std::to_string(offset) + " left out: ";
   out += message;
   out += '\n';
@@ -82,11 +89,7 @@ std::string left_out_line(std::string_view program, std::string_view path, std::
 }
 
 std::string more_warnings_line(std::string_view program, std::string_view path, std::size_t count) {
-  std::string out(program);
-  out += ": ";
-  out += shown_path(path);
-  out += ": " + std::to_string(count) + " more warnings\n";
-  return out;
+  return about(program, path) + ": " + std::to_string(count) + " more warnings\n";
 }
 
 }  // namespace dbgparse::text
