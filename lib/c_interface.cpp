@@ -35,21 +35,28 @@ dbgparse::warning_sink warnings_to(dbgparse_warning_sink sink, void* context) {
   };
 }
 
-// Hands a line of text.cpp to a C sink.
-int hand_line(const std::string& line, dbgparse_sink sink, void* context) {
-  return sink(context, reinterpret_cast<const unsigned char*>(line.data()), line.size()) == 0
-             ? DBGPARSE_OK
-             : DBGPARSE_ERROR_STOPPED;
-}
-
-// Makes a line and hands it over, with the statuses every line call has.
-template <typename Make>
-int line_to(dbgparse_sink sink, void* context, Make make) {
+// A call's body, run so that memory that could not be had, the one
+// exception inside, is its status.
+template <typename Body>
+int guarded(Body body) noexcept {
   try {
-    return hand_line(make(), sink, context);
+    return body();
   } catch (const std::bad_alloc&) {
     return DBGPARSE_ERROR_NO_MEMORY;
   }
+}
+
+// The status of a call that went to the end unless a sink stopped it.
+int whole_or_stopped(bool whole) { return whole ? DBGPARSE_OK : DBGPARSE_ERROR_STOPPED; }
+
+// Makes a line of text.cpp and hands it to a C sink.
+template <typename Make>
+int line_to(dbgparse_sink sink, void* context, Make make) {
+  return guarded([&] {
+    const std::string line = make();
+    return whole_or_stopped(
+        sink(context, reinterpret_cast<const unsigned char*>(line.data()), line.size()) == 0);
+  });
 }
 
 }  // namespace
@@ -85,12 +92,9 @@ int dbgparse_convert(const unsigned char* dbg, size_t size, dbgparse_sink sink, 
   if (sink == nullptr || !valid_buffer(dbg, size)) {
     return DBGPARSE_ERROR_ARGUMENT;
   }
-  try {
-    const bool whole = dbgparse::write_table({dbg, size}, bytes_to(sink, context));
-    return whole ? DBGPARSE_OK : DBGPARSE_ERROR_STOPPED;
-  } catch (const std::bad_alloc&) {
-    return DBGPARSE_ERROR_NO_MEMORY;
-  }
+  return guarded([&] {
+    return whole_or_stopped(dbgparse::write_table({dbg, size}, bytes_to(sink, context)));
+  });
 }
 
 int dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* table,
@@ -98,33 +102,30 @@ int dbgparse_convert_to(const unsigned char* dbg, size_t size, unsigned char* ta
   if (!valid_buffer(dbg, size) || !valid_buffer(table, capacity)) {
     return DBGPARSE_ERROR_ARGUMENT;
   }
-  std::size_t length = 0;
-  bool countable = true;
-  try {
+  return guarded([&] {
     // One pass: pieces are copied while they fit and counted throughout. A
     // table longer than a size_t counts (where it has 32 bits) could never
     // be had: the conversion stops there rather than give a wrapped length.
-    dbgparse::write_table({dbg, size}, [&](std::span<const unsigned char> piece) {
-      if (piece.size() > SIZE_MAX - length) {
-        countable = false;
-        return false;
-      }
-      if (length <= capacity && capacity - length >= piece.size()) {
-        std::memcpy(table + length, piece.data(), piece.size());
-      }
-      length += piece.size();
-      return true;
-    });
-  } catch (const std::bad_alloc&) {
-    return DBGPARSE_ERROR_NO_MEMORY;
-  }
-  if (!countable) {
-    return DBGPARSE_ERROR_NO_MEMORY;
-  }
-  if (table_size != nullptr) {
-    *table_size = length;
-  }
-  return length <= capacity ? DBGPARSE_OK : DBGPARSE_ERROR_TOO_SMALL;
+    std::size_t length = 0;
+    const bool countable =
+        dbgparse::write_table({dbg, size}, [&](std::span<const unsigned char> piece) {
+          if (piece.size() > SIZE_MAX - length) {
+            return false;
+          }
+          if (length <= capacity && capacity - length >= piece.size()) {
+            std::memcpy(table + length, piece.data(), piece.size());
+          }
+          length += piece.size();
+          return true;
+        });
+    if (!countable) {
+      return DBGPARSE_ERROR_NO_MEMORY;
+    }
+    if (table_size != nullptr) {
+      *table_size = length;
+    }
+    return length <= capacity ? DBGPARSE_OK : DBGPARSE_ERROR_TOO_SMALL;
+  });
 }
 
 int dbgparse_next_entry(const unsigned char* table, size_t size, size_t* offset,
@@ -154,12 +155,9 @@ int dbgparse_diagnose(const unsigned char* dbg, size_t size, dbgparse_warning_si
   if (sink == nullptr || !valid_buffer(dbg, size)) {
     return DBGPARSE_ERROR_ARGUMENT;
   }
-  try {
-    const bool whole = dbgparse::diagnose({dbg, size}, warnings_to(sink, context));
-    return whole ? DBGPARSE_OK : DBGPARSE_ERROR_STOPPED;
-  } catch (const std::bad_alloc&) {
-    return DBGPARSE_ERROR_NO_MEMORY;
-  }
+  return guarded([&] {
+    return whole_or_stopped(dbgparse::diagnose({dbg, size}, warnings_to(sink, context)));
+  });
 }
 
 int dbgparse_convert_and_diagnose(const unsigned char* dbg, size_t size, dbgparse_sink sink,
@@ -167,16 +165,13 @@ int dbgparse_convert_and_diagnose(const unsigned char* dbg, size_t size, dbgpars
   if (sink == nullptr || !valid_buffer(dbg, size)) {
     return DBGPARSE_ERROR_ARGUMENT;
   }
-  try {
+  return guarded([&] {
     // Without a warning sink, the conversion alone.
-    const bool whole = warn == nullptr
-                           ? dbgparse::write_table({dbg, size}, bytes_to(sink, context))
-                           : dbgparse::convert_and_diagnose({dbg, size}, bytes_to(sink, context),
-                                                            warnings_to(warn, warn_context));
-    return whole ? DBGPARSE_OK : DBGPARSE_ERROR_STOPPED;
-  } catch (const std::bad_alloc&) {
-    return DBGPARSE_ERROR_NO_MEMORY;
-  }
+    return whole_or_stopped(
+        warn == nullptr ? dbgparse::write_table({dbg, size}, bytes_to(sink, context))
+                        : dbgparse::convert_and_diagnose({dbg, size}, bytes_to(sink, context),
+                                                         warnings_to(warn, warn_context)));
+  });
 }
 
 int dbgparse_list(const unsigned char* table, size_t size, dbgparse_sink sink, void* context,
@@ -184,7 +179,7 @@ int dbgparse_list(const unsigned char* table, size_t size, dbgparse_sink sink, v
   if (sink == nullptr || !valid_buffer(table, size)) {
     return DBGPARSE_ERROR_ARGUMENT;
   }
-  try {
+  return guarded([&] {
     bool warnings_taken = true;
     const dbgparse::qb::listing_outcome outcome = dbgparse::qb::write_listing(
         {table, size},
@@ -213,9 +208,7 @@ int dbgparse_list(const unsigned char* table, size_t size, dbgparse_sink sink, v
       }
     }
     return DBGPARSE_ERROR_MALFORMED;
-  } catch (const std::bad_alloc&) {
-    return DBGPARSE_ERROR_NO_MEMORY;
-  }
+  });
 }
 
 int dbgparse_entry_line(const dbgparse_entry* entry, dbgparse_sink sink, void* context) {
