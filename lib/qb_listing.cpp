@@ -397,10 +397,9 @@ class listing_writer {
       }
       const bytes want = text_of(ahead_[k]);
       const auto have = static_cast<std::ptrdiff_t>(line.size() - name_at);
-      if (at == line.size() || line.size() < name_at ||
-          (have < std::ssize(want) &&
-           !std::equal(line.begin() + static_cast<std::ptrdiff_t>(name_at), line.end(),
-                       want.begin()))) {
+      if (line.size() < name_at || (have < std::ssize(want) &&
+                                    !std::equal(line.begin() + static_cast<std::ptrdiff_t>(name_at),
+                                                line.end(), want.begin()))) {
         break;
       }
       line.insert(line.end(), want.begin() + std::min(have, std::ssize(want)), want.end());
