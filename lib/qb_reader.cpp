@@ -21,7 +21,6 @@ table_reader::table_reader(std::span<const unsigned char> table, std::size_t off
   if (offset == 0) {
     return;
   }
-  started_ = true;
   const std::size_t size = table_.size();
   if (offset >= size || table_[offset] != entry_marker) {
     stop(std::min(offset, size), "00 2B (an entry's marker) or 00 00 (the end marker)");
@@ -49,8 +48,7 @@ std::optional<entry> table_reader::next() {
     return std::nullopt;
   }
   const std::size_t size = table_.size();
-  if (!started_) {
-    started_ = true;
+  if (at_ == 0) {  // before the first marker, which is checked here
     if (size == 0) {
       return stop(0, "a table (the file is empty)");
     }

@@ -68,8 +68,7 @@ class table_reader {
   std::optional<entry> stop(std::size_t offset, const char* expected);
 
   std::span<const unsigned char> table_;
-  std::size_t at_ = 0;
-  bool started_ = false;
+  std::size_t at_ = 0;  // of the next marker; 0 only before the first
   bool done_ = false;
   std::optional<qb::fault> fault_;
 };
