@@ -127,9 +127,7 @@ class listing_writer {
   listing_outcome run() {
     // A file that is no table at all gets no listing, not even the header.
     if (has(0) || !reader_.fault()) {
-      put({reinterpret_cast<const unsigned char*>(dbg::section_header.data()),
-           dbg::section_header.size()},
-          0);
+      put(bytes(dbg::section_header.begin(), dbg::section_header.end()), 0);
     }
     while (outcome_.written) {
       // The common entry is listed as it is read, without being held ahead.
