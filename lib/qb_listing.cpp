@@ -75,9 +75,10 @@ head head_of(std::uint32_t checksum, bool upper = false) {
 
 bytes line_of(std::uint32_t checksum, const bytes& text) {
   const head start = head_of(checksum);
-  bytes line(start.begin(), start.end());
-  append(line, text);
-  append(line, line_end);
+  bytes line(start.size() + text.size() + line_end.size());
+  const auto out =
+      std::copy(text.begin(), text.end(), std::copy(start.begin(), start.end(), line.begin()));
+  std::copy(line_end.begin(), line_end.end(), out);
   return line;
 }
 
