@@ -94,15 +94,15 @@ bool same_entry(const entry& a, const entry& b) {
   return a.checksum == b.checksum && a.padding == b.padding && std::ranges::equal(a.name, b.name);
 }
 
-// Where the first `most` checksum lines of `lines` start, from `from` on,
-// as the conversion walks them (the lines hold no section header).
-std::vector<std::size_t> line_starts(std::span<const unsigned char> lines, std::size_t from,
-                                     std::size_t most) {
-  struct starts {
-    std::vector<std::size_t> found;
+// The first `most` checksum lines of `lines`, from `from` on, as the
+// conversion walks them (the lines hold no section header).
+std::vector<dbg::checksum_line> checksum_lines(std::span<const unsigned char> lines,
+                                               std::size_t from, std::size_t most) {
+  struct seen_lines {
+    std::vector<dbg::checksum_line> found;
     std::size_t most;
     bool short_line(const dbg::checksum_line& line) {
-      found.push_back(line.start);
+      found.push_back(line);
       return found.size() < most;
     }
     bool line(const dbg::checksum_line& line) { return short_line(line); }
@@ -128,9 +128,7 @@ class listing_writer {
   listing_outcome run() {
     // A file that is no table at all gets no listing, not even the header.
     if (has(0) || !reader_.fault()) {
-      put({reinterpret_cast<const unsigned char*>(dbg::section_header.data()),
-           dbg::section_header.size()},
-          0);
+      put(bytes(dbg::section_header.begin(), dbg::section_header.end()), 0);
     }
     while (outcome_.written) {
       // The common entry is listed as it is read, without being held ahead.
@@ -350,7 +348,7 @@ class listing_writer {
       }
       // The entries before the last are settled: the conversion goes on from
       // the last one's "0x", found by the conversion's own walk.
-      from = line_starts(lines, from, count).back();
+      from = checksum_lines(lines, from, count).back().start;
       first += count - 1;
       if (!continue_into_next_line(lines, from, first)) {
         return std::nullopt;
@@ -365,20 +363,14 @@ class listing_writer {
   // starts with it unless the second is the table's next. Read here by the
   // conversion's walk, without converting.
   bool second_entry_differs(const bytes& line) {
-    const std::vector<std::size_t> starts = line_starts(line, 0, 3);
-    if (starts.size() < 3) {
+    const std::vector<dbg::checksum_line> found = checksum_lines(line, 0, 3);
+    if (found.size() < 3) {
       return false;
     }
-    const std::size_t at = starts[1];
-    const std::size_t text = at + dbg::text_offset;
-    const std::size_t end = line.size() - line_end.size();
-    const std::span<const unsigned char> name = std::span(line).subspan(text, end - text);
-    return !has(1) ||
-           read_value_field(line, at + dbg::value_field_offset).checksum != ahead_[1].checksum ||
-           name.size() != text_size(ahead_[1]) ||
-           !std::ranges::equal(name.first(static_cast<std::size_t>(
-                                   std::find(name.begin(), name.end(), 0) - name.begin())),
-                               ahead_[1].name);
+    const dbg::checksum_line& second = found[1];
+    return !has(1) || second.field.checksum != ahead_[1].checksum ||
+           !std::ranges::equal(std::span(line).subspan(second.text, second.text_end - second.text),
+                               text_of(ahead_[1]));
   }
 
   // A name cut to 255 bytes came from a longer line, whose inner entries
@@ -404,10 +396,9 @@ class listing_writer {
       }
       const bytes want = text_of(ahead_[k]);
       const auto have = static_cast<std::ptrdiff_t>(line.size() - name_at);
-      if (at == line.size() || line.size() < name_at ||
-          (have < std::ssize(want) &&
-           !std::equal(line.begin() + static_cast<std::ptrdiff_t>(name_at), line.end(),
-                       want.begin()))) {
+      if (line.size() < name_at || (have < std::ssize(want) &&
+                                    !std::equal(line.begin() + static_cast<std::ptrdiff_t>(name_at),
+                                                line.end(), want.begin()))) {
         break;
       }
       line.insert(line.end(), want.begin() + std::min(have, std::ssize(want)), want.end());

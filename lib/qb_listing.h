@@ -23,7 +23,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>

@@ -66,14 +66,9 @@ class table_reader {
 
  private:
   std::optional<entry> stop(std::size_t offset, const char* expected);
-  void resume_at(std::size_t offset);
-  // Past the name: finds the padding and where the next marker or the end
-  // marker begins. Fills `item.padding` and moves `at_` to the next marker.
-  bool settle_padding(entry& item, std::size_t name_end);
 
   std::span<const unsigned char> table_;
-  std::size_t at_ = 0;
-  bool started_ = false;
+  std::size_t at_ = 0;  // of the next marker; 0 only before the first
   bool done_ = false;
   std::optional<qb::fault> fault_;
 };
