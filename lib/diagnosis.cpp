@@ -68,38 +68,33 @@ class line_counter {
   explicit line_counter(bytes input) : input_(input) {}
 
   std::size_t line_of(std::size_t offset) {
-    // Forward, without a branch and in locals, so that the compiler makes
-    // it vectorised: a warning near the end of a large file is counted to
-    // at once.
-    if (const std::size_t followed = std::min(offset, input_.size() - 1); at_ < followed) {
-      const unsigned char* const data = input_.data();
-      std::size_t ends = 0;
-      for (std::size_t k = at_; k < followed; ++k) {
-        ends += static_cast<std::size_t>(data[k] == '\n') +
-                (static_cast<std::size_t>(data[k] == '\r') &
-                 static_cast<std::size_t>(data[k + 1] != '\n'));
-      }
-      ends_ += ends;
-      at_ = followed;
+    if (offset > at_) {
+      ends_ += ends_in(at_, offset);
+    } else {
+      ends_ -= ends_in(offset, at_);
     }
-    for (; at_ < offset; ++at_) {
-      if (ends_here(at_)) {
-        ++ends_;
-      }
-    }
-    for (; at_ > offset; --at_) {
-      if (ends_here(at_ - 1)) {
-        --ends_;
-      }
-    }
+    at_ = offset;
     return ends_ + 1;
   }
 
  private:
-  // Whether a line end finishes with the byte at `k`.
-  [[nodiscard]] bool ends_here(std::size_t k) const {
-    return input_[k] == '\n' ||
-           (input_[k] == '\r' && (k + 1 == input_.size() || input_[k + 1] != '\n'));
+  // The line ends that finish with a byte in [from, to). Without a branch
+  // and in locals, so that the compiler makes it vectorised: a warning near
+  // the end of a large file is counted to at once. The input's last byte,
+  // with none after it, ends a line when it is a CR or an LF.
+  [[nodiscard]] std::size_t ends_in(std::size_t from, std::size_t to) const {
+    const unsigned char* const data = input_.data();
+    const std::size_t followed = std::min(to, input_.size() - 1);
+    std::size_t ends = 0;
+    for (std::size_t k = from; k < followed; ++k) {
+      ends += static_cast<std::size_t>(data[k] == '\n') +
+              (static_cast<std::size_t>(data[k] == '\r') &
+               static_cast<std::size_t>(data[k + 1] != '\n'));
+    }
+    if (from < to && followed < to) {
+      ends += static_cast<std::size_t>(dbg::is_line_end(data[followed]));
+    }
+    return ends;
   }
 
   bytes input_;
