@@ -181,9 +181,11 @@ class diagnosis {
     warning_kind kind;
     std::size_t offset;
   };
+  // Its texts are made only while say would make a message: no warning is
+  // told while an entry's findings are found.
   template <class text_maker>
   void find(warning_kind kind, std::size_t offset, const text_maker& text) {
-    findings_.push_back({wanted_ ? text() : finding_text{}, kind, offset});
+    findings_.push_back({told_ < most_messages_ ? text() : finding_text{}, kind, offset});
   }
   bool look_at(const dbg::checksum_line& found, bool last);
   void look_at_field(const dbg::checksum_line& found);
@@ -208,7 +210,6 @@ class diagnosis {
   std::size_t previous_text_ = 0;  // the previous entry's text
   bool ended_ = false;             // a line ended the table
   std::vector<finding> findings_;  // about the entry looked at
-  bool wanted_ = false;            // their messages are wanted
 };
 
 bool diagnosis::no_section() {
@@ -285,8 +286,6 @@ std::string diagnosis::entry_text(const dbg::checksum_line& found) const {
 // line that ends the table, why it does.
 bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
   findings_.clear();
-  // Messages are made only while they are wanted.
-  wanted_ = told_ < most_messages_;
   if (!starts_its_line(found.start)) {
     const bool in_name = found.start > previous_text_ && found.start < covered_;
     const std::string where = in_name ? "a \"0x\" inside the name of the entry before"
