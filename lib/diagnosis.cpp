@@ -471,27 +471,20 @@ bool diagnosis::look_between(std::size_t from, std::size_t to) {
     while (word < to && is_blank(input_[word])) {
       ++word;
     }
-    if (word >= to) {
-      continue;
-    }
     const bytes rest = input_.subspan(word, to - word);
-    if (rest.size() >= 3 && rest[0] == '0' && rest[1] == 'X' && is_hex_digit(rest[2])) {
-      if (!say(warning_kind::not_converted, word, [&] {
-            return std::string(
-                "this line starts with \"0X\": only a lower-case \"0x\" starts a checksum line, so "
-                "it makes no entry");
-          })) {
-        return false;
-      }
-    } else if (rest.size() > dbg::value_field_width &&
-               std::all_of(rest.begin(), rest.begin() + dbg::value_field_width, is_hex_digit) &&
-               is_blank(rest[dbg::value_field_width])) {
-      if (!say(warning_kind::not_converted, word, [&] {
-            return std::string(
-                "this line starts with 8 hexadecimal digits but no \"0x\", so it makes no entry");
-          })) {
-        return false;
-      }
+    const bool upper_x =
+        rest.size() >= 3 && rest[0] == '0' && rest[1] == 'X' && is_hex_digit(rest[2]);
+    const bool bare_field =
+        rest.size() > dbg::value_field_width &&
+        std::all_of(rest.begin(), rest.begin() + dbg::value_field_width, is_hex_digit) &&
+        is_blank(rest[dbg::value_field_width]);
+    if ((upper_x || bare_field) && !say(warning_kind::not_converted, word, [&] {
+          return std::string(upper_x ? "this line starts with \"0X\": only a lower-case \"0x\" "
+                                       "starts a checksum line, so it makes no entry"
+                                     : "this line starts with 8 hexadecimal digits but no "
+                                       "\"0x\", so it makes no entry");
+        })) {
+      return false;
     }
   }
   return true;
