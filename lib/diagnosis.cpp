@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <string_view>
+#include <optional>
 #include <vector>
 
 #include "conversion.h"
@@ -107,13 +107,23 @@ class diagnosis {
   diagnosis(bytes input, const warning_sink& sink, std::size_t most_messages)
       : input_(input), sink_(sink), lines_(input), most_messages_(most_messages) {}
 
-  // Whether the input has a section header; without one, no_section() tells
-  // the near miss, if any, and there is nothing to walk.
-  [[nodiscard]] bool has_section() const {
-    const std::string_view text(reinterpret_cast<const char*>(input_.data()), input_.size());
-    return text.find(dbg::section_header) != std::string_view::npos;
+  // Walks the checksum section with `walker`, this observer or one that
+  // holds it, then looks at the lines after the last checksum line, unless
+  // it ended the table. Without the section's header, there is nothing to
+  // walk: tells the near miss, if any.
+  template <class observer>
+  bool walk_with(observer& walker) {
+    const auto near = dbg::find_header(input_);
+    if (!near || near->form != dbg::header_form::exact) {
+      // The warning has a line when its header is 8-bit text.
+      const bool whole = !near || near->form == dbg::header_form::utf16;
+      return say(
+          warning_kind::no_section, near ? near->offset : 0, [&] { return no_section(near); },
+          whole);
+    }
+    return dbg::for_each_checksum_line(input_, section_, walker) &&
+           (ended_ || look_between(covered_, input_.size()));
   }
-  bool no_section();
 
   // The walk's observer. Nearly every line is clean, which its marks tell at
   // once: at the start of its line, 8 digits and a blank, and a name that
@@ -142,9 +152,6 @@ class diagnosis {
     ended_ = true;
     return (found.start <= covered_ || look_between(covered_, found.start)) && look_at(found, true);
   }
-  // After the walk: the lines after the last checksum line, unless it ended
-  // the table.
-  bool finish() { return ended_ || look_between(covered_, input_.size()); }
 
  private:
   // Hands over a warning; its message is made only while messages are
@@ -187,6 +194,7 @@ class diagnosis {
   void find(warning_kind kind, std::size_t offset, const text_maker& text) {
     findings_.push_back({told_ < most_messages_ ? text() : finding_text{}, kind, offset});
   }
+  [[nodiscard]] std::string no_section(const std::optional<dbg::header_match>& near) const;
   bool look_at(const dbg::checksum_line& found, bool last);
   void look_at_field(const dbg::checksum_line& found);
   void look_at_end(const dbg::checksum_line& found);
@@ -212,64 +220,51 @@ class diagnosis {
   std::vector<finding> findings_;  // about the entry looked at
 };
 
-bool diagnosis::no_section() {
+// Why there is no section, given the near miss of its header, if any.
+std::string diagnosis::no_section(const std::optional<dbg::header_match>& near) const {
   if (input_.empty()) {
-    return say(
-        warning_kind::no_section, 0,
-        [] { return std::string("the input is empty, so the table has no entries"); }, true);
+    return "the input is empty, so the table has no entries";
   }
-  const std::string message =
-      "there is no \"[Checksums]\" line ending in CR LF, so the table is empty";
-  const auto near = dbg::find_header(input_);
+  std::string said = "there is no \"[Checksums]\" line ending in CR LF, so the table is empty";
   if (!near) {
-    return say(
-        warning_kind::no_section, 0, [&] { return std::string(message); }, true);
-  }
-  if (near->form == dbg::header_form::exact) {
-    return true;
+    return said;
   }
   if (near->form == dbg::header_form::utf16) {
-    return say(
-        warning_kind::no_section, near->offset,
-        [&] { return message + ": the file is UTF-16 text; save it as ASCII or UTF-8"; }, true);
+    return said + ": the file is UTF-16 text; save it as ASCII or UTF-8";
   }
-  return say(warning_kind::no_section, near->offset, [&] {
-    const bytes title = input_.subspan(
-        near->offset, std::min(dbg::section_title.size(), input_.size() - near->offset));
-    // Each difference from the header, so that mending the one named first
-    // is not mistaken for mending them all.
-    std::vector<std::string> differences;
-    for (const dbg::header_form form : near->departures) {
-      switch (form) {
-        case dbg::header_form::utf8_bom:
-          differences.emplace_back("starts with a UTF-8 byte order mark");
-          break;
-        case dbg::header_form::other_case:
-          differences.push_back("reads " + quoted(title) + ", which differs in case");
-          break;
-        case dbg::header_form::blanks:
-          differences.emplace_back("has blanks or tabs around it");
-          break;
-        case dbg::header_form::lf_only:
-          differences.emplace_back("ends in LF alone");
-          break;
-        case dbg::header_form::cr_only:
-          differences.emplace_back("ends in CR alone");
-          break;
-        case dbg::header_form::exact:
-        case dbg::header_form::utf16:
-          break;
-      }
+  const bytes title = input_.subspan(
+      near->offset, std::min(dbg::section_title.size(), input_.size() - near->offset));
+  const std::vector<dbg::header_form>& forms = near->departures;
+  if (forms.size() == 1 && near->form == dbg::header_form::other_case) {
+    return said + ": the header " + quoted(title) + " differs in case";
+  }
+  // Each difference from the header, so that mending the one named first
+  // is not mistaken for mending them all.
+  said += ": the header line";
+  for (std::size_t k = 0; k < forms.size(); ++k) {
+    said += k == 0 ? " " : k + 1 == forms.size() ? " and " : ", ";
+    switch (forms[k]) {
+      case dbg::header_form::utf8_bom:
+        said += "starts with a UTF-8 byte order mark";
+        break;
+      case dbg::header_form::other_case:
+        said += "reads " + quoted(title) + ", which differs in case";
+        break;
+      case dbg::header_form::blanks:
+        said += "has blanks or tabs around it";
+        break;
+      case dbg::header_form::lf_only:
+        said += "ends in LF alone";
+        break;
+      case dbg::header_form::cr_only:
+        said += "ends in CR alone";
+        break;
+      case dbg::header_form::exact:
+      case dbg::header_form::utf16:
+        break;
     }
-    if (differences.size() == 1 && near->form == dbg::header_form::other_case) {
-      return message + ": the header " + quoted(title) + " differs in case";
-    }
-    std::string said = message + ": the header line";
-    for (std::size_t k = 0; k < differences.size(); ++k) {
-      said += (k == 0 ? " " : k + 1 == differences.size() ? " and " : ", ") + differences[k];
-    }
-    return said;
-  });
+  }
+  return said;
 }
 
 std::string diagnosis::entry_text(const dbg::checksum_line& found) const {
@@ -519,10 +514,7 @@ std::size_t diagnosis::lines_after(std::size_t from) const {
 bool diagnose(std::span<const unsigned char> input, const warning_sink& sink,
               std::size_t most_messages) {
   diagnosis seen(input, sink, most_messages);
-  if (!seen.has_section()) {
-    return seen.no_section();
-  }
-  return dbg::for_each_checksum_line(input, seen) && seen.finish();
+  return seen.walk_with(seen);
 }
 
 bool convert_and_diagnose(std::span<const unsigned char> input, const byte_sink& sink,
@@ -536,13 +528,10 @@ bool convert_and_diagnose(std::span<const unsigned char> input, piece_exchange& 
   table_writer out(pieces);
   entry_writer entries(input, out);
   diagnosis seen(input, warn, most_messages);
-  if (!seen.has_section()) {
-    return seen.no_section() && out.finish();
-  }
   // The warnings' look first: the entry's bytes are then still at hand
   // for its copy into the table.
   dbg::both_observers walk(seen, entries);
-  return dbg::for_each_checksum_line(input, walk) && seen.finish() && out.finish();
+  return seen.walk_with(walk) && out.finish();
 }
 
 }  // namespace dbgparse
