@@ -144,13 +144,10 @@ class diagnosis {
     // A copy, as the walk hands the rarer lines: `found` stays in registers.
     return line(dbg::checksum_line(found));
   }
-  bool line(const dbg::checksum_line& found) {
-    return (found.start <= covered_ || look_between(covered_, found.start)) &&
-           look_at(found, false);
-  }
+  bool line(const dbg::checksum_line& found) { return look_at(found, false); }
   bool last_line(const dbg::checksum_line& found) {
     ended_ = true;
-    return (found.start <= covered_ || look_between(covered_, found.start)) && look_at(found, true);
+    return look_at(found, true);
   }
 
  private:
@@ -173,10 +170,6 @@ class diagnosis {
   }
   [[nodiscard]] bool has_plain_head(const dbg::checksum_line& found) const {
     return has_plain_field(found) && is_blank(input_[found.start + dbg::separator_offset]);
-  }
-  void passed(const dbg::checksum_line& found) {
-    covered_ = std::max(covered_, found.text_end);
-    previous_text_ = found.text;
   }
   // A finding about an entry: its message when it is the entry's only
   // one, and its clause among several.
@@ -276,10 +269,13 @@ std::string diagnosis::entry_text(const dbg::checksum_line& found) const {
   return "the name " + quoted(input_.subspan(found.text, kept));
 }
 
-// The checksum line itself and what the rule did to its entry, told in one
-// warning: where its "0x" stands, its value field, its name, and, for the
-// line that ends the table, why it does.
+// The lines before the checksum line, then the line itself and what the
+// rule did to its entry, told in one warning: where its "0x" stands, its
+// value field, its name, and, for the line that ends the table, why it does.
 bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
+  if (found.start > covered_ && !look_between(covered_, found.start)) {
+    return false;
+  }
   findings_.clear();
   if (!starts_its_line(found.start)) {
     const bool in_name = found.start > previous_text_ && found.start < covered_;
@@ -309,21 +305,17 @@ bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
   // In input order: the entry's warning before a line its name swallowed,
   // unless only its name's own faults, after that line's start, are told.
   const bool entry_first = findings_.empty() || findings_.front().offset <= swallowed;
-  if (entry_first && !tell(found)) {
-    return false;
-  }
-  if (swallowed != 0 && !say(warning_kind::not_converted, swallowed, [&] {
-        return std::string("this checksum line makes no entry: it became the name of the entry " +
-                           hex(found.field.checksum) + " of line " +
-                           std::to_string(lines_.line_of(found.start)));
-      })) {
-    return false;
-  }
-  if (!entry_first && !tell(found)) {
-    return false;
-  }
-  passed(found);
-  return true;
+  covered_ = std::max(covered_, found.text_end);
+  previous_text_ = found.text;
+  return (!entry_first || tell(found)) &&
+         (swallowed == 0 ||
+          say(warning_kind::not_converted, swallowed,
+              [&] {
+                return "this checksum line makes no entry: it became the name of the entry " +
+                       hex(found.field.checksum) + " of line " +
+                       std::to_string(lines_.line_of(found.start));
+              })) &&
+         (entry_first || tell(found));
 }
 
 // The value field and the byte after it.
