@@ -23,12 +23,10 @@ namespace {
 
 using bytes = std::span<const unsigned char>;
 
-constexpr std::size_t quoted_at_most = 64;
-
 using dbg::is_blank;
 
 // A name or field quoted in a message: at most 64 of its bytes.
-std::string quoted(bytes text) { return text::quoted(text, quoted_at_most); }
+std::string quoted(bytes text) { return text::quoted(text, 64); }
 
 using text::hex;
 
@@ -260,9 +258,10 @@ std::string diagnosis::no_section(const std::optional<dbg::header_match>& near) 
   return said;
 }
 
+// The entry's name as a message gives it; a text that ends the table
+// (empty, or without a line end, as one past the input's end) is none.
 std::string diagnosis::entry_text(const dbg::checksum_line& found) const {
-  if (found.text >= input_.size() || found.text_end >= input_.size() ||
-      found.text_end == found.text) {
+  if (found.text_end >= input_.size() || found.text_end == found.text) {
     return "no name";
   }
   const std::size_t kept = std::min(found.text_end - found.text, qb::max_text_length);
