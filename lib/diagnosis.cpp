@@ -195,7 +195,7 @@ class diagnosis {
   bool look_between(std::size_t from, std::size_t to);
   [[nodiscard]] bool starts_its_line(std::size_t at) const;
   [[nodiscard]] std::size_t lines_after(std::size_t from) const;
-  [[nodiscard]] std::string entry_text(const dbg::checksum_line& found) const;
+  [[nodiscard]] std::string entry(const dbg::checksum_line& found) const;
 
   bytes input_;
   const warning_sink& sink_;
@@ -258,14 +258,16 @@ std::string diagnosis::no_section(const std::optional<dbg::header_match>& near) 
   return said;
 }
 
-// The entry's name as a message gives it; a text that ends the table
-// (empty, or without a line end, as one past the input's end) is none.
-std::string diagnosis::entry_text(const dbg::checksum_line& found) const {
+// The entry as a message gives it, its checksum with its name; a text that
+// ends the table (empty, or without a line end, as one past the input's
+// end) is no name.
+std::string diagnosis::entry(const dbg::checksum_line& found) const {
+  const std::string checksum = hex(found.field.checksum);
   if (found.text_end >= input_.size() || found.text_end == found.text) {
-    return "no name";
+    return checksum + " with no name";
   }
   const std::size_t kept = std::min(found.text_end - found.text, qb::max_text_length);
-  return "the name " + quoted(input_.subspan(found.text, kept));
+  return checksum + " with the name " + quoted(input_.subspan(found.text, kept));
 }
 
 // The lines before the checksum line, then the line itself and what the
@@ -281,8 +283,7 @@ bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
     const std::string where = in_name ? "a \"0x\" inside the name of the entry before"
                                       : "a \"0x\" after the start of the line";
     find(warning_kind::inner_line, found.start, [&] {
-      return finding_text{where + " starts an entry of its own: the entry is " +
-                              hex(found.field.checksum) + " with " + entry_text(found),
+      return finding_text{where + " starts an entry of its own: the entry is " + entry(found),
                           where + " starts it"};
     });
   }
@@ -327,9 +328,9 @@ void diagnosis::look_at_field(const dbg::checksum_line& found) {
                                    ? " has " + std::to_string(found.field.digits) +
                                          (found.field.digits == 1 ? " digit" : " digits")
                                    : " is not 8 hexadecimal digits";
-      return finding_text{"the value field " + quoted(field) + what + ": the entry is " +
-                              hex(found.field.checksum) + " with " + entry_text(found),
-                          "its value field " + quoted(field) + what};
+      return finding_text{
+          "the value field " + quoted(field) + what + ": the entry is " + entry(found),
+          "its value field " + quoted(field) + what};
     });
   } else if (!is_blank(separator) && !dbg::is_line_end(separator)) {
     // (A line end there leaves the name empty or on the next line, which
@@ -337,9 +338,7 @@ void diagnosis::look_at_field(const dbg::checksum_line& found) {
     find(warning_kind::value_field, found.start + dbg::separator_offset, [&] {
       const std::string what =
           "value field is followed by " + quoted(bytes(&separator, 1)) + ", not a blank or a tab";
-      return finding_text{"the " + what + ": the entry is " + hex(found.field.checksum) + " with " +
-                              entry_text(found),
-                          "its " + what};
+      return finding_text{"the " + what + ": the entry is " + entry(found), "its " + what};
     });
   }
 }
@@ -436,8 +435,7 @@ bool diagnosis::tell(const dbg::checksum_line& found) {
     if (findings_.size() == 1) {
       return first.alone;
     }
-    std::string message =
-        "the entry " + hex(found.field.checksum) + " with " + entry_text(found) + ":";
+    std::string message = "the entry " + entry(found) + ":";
     for (const finding& each : findings_) {
       message += (&each == &first ? " " : "; ") + each.clause;
     }
