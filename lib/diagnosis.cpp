@@ -483,17 +483,13 @@ bool diagnosis::starts_its_line(std::size_t at) const {
   return at <= section_ || dbg::is_line_end(input_[at - 1]);
 }
 
-// Lines from `from` on that hold anything but line ends.
+// Lines from `from` on that hold anything but line ends: their first
+// bytes, which are no line end and start the rest or follow one.
 std::size_t diagnosis::lines_after(std::size_t from) const {
   std::size_t count = 0;
-  bool in_line = false;
-  for (const unsigned char c : input_.subspan(from)) {
-    if (dbg::is_line_end(c)) {
-      in_line = false;
-    } else if (!in_line) {
-      in_line = true;
-      ++count;
-    }
+  for (std::size_t at = from; at < input_.size(); ++at) {
+    count += static_cast<std::size_t>(!dbg::is_line_end(input_[at]) &&
+                                      (at == from || dbg::is_line_end(input_[at - 1])));
   }
   return count;
 }
