@@ -305,17 +305,22 @@ bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
   // In input order: the entry's warning before a line its name swallowed,
   // unless only its name's own faults, after that line's start, are told.
   const bool entry_first = findings_.empty() || findings_.front().offset <= swallowed;
+  if (entry_first && !tell(found)) {
+    return false;
+  }
+  if (swallowed != 0 && !say(warning_kind::not_converted, swallowed, [&] {
+        return std::string("this checksum line makes no entry: it became the name of the entry " +
+                           hex(found.field.checksum) + " of line " +
+                           std::to_string(lines_.line_of(found.start)));
+      })) {
+    return false;
+  }
+  if (!entry_first && !tell(found)) {
+    return false;
+  }
   covered_ = std::max(covered_, found.text_end);
   previous_text_ = found.text;
-  return (!entry_first || tell(found)) &&
-         (swallowed == 0 ||
-          say(warning_kind::not_converted, swallowed,
-              [&] {
-                return "this checksum line makes no entry: it became the name of the entry " +
-                       hex(found.field.checksum) + " of line " +
-                       std::to_string(lines_.line_of(found.start));
-              })) &&
-         (entry_first || tell(found));
+  return true;
 }
 
 // The value field and the byte after it.
