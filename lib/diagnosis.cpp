@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <string_view>
+#include <optional>
 #include <vector>
 
 #include "conversion.h"
@@ -23,12 +23,10 @@ namespace {
 
 using bytes = std::span<const unsigned char>;
 
-constexpr std::size_t quoted_at_most = 64;
-
 using dbg::is_blank;
 
 // A name or field quoted in a message: at most 64 of its bytes.
-std::string quoted(bytes text) { return text::quoted(text, quoted_at_most); }
+std::string quoted(bytes text) { return text::quoted(text, 64); }
 
 using text::hex;
 
@@ -68,38 +66,33 @@ class line_counter {
   explicit line_counter(bytes input) : input_(input) {}
 
   std::size_t line_of(std::size_t offset) {
-    // Forward, without a branch and in locals, so that the compiler makes
-    // it vectorised: a warning near the end of a large file is counted to
-    // at once.
-    if (const std::size_t followed = std::min(offset, input_.size() - 1); at_ < followed) {
-      const unsigned char* const data = input_.data();
-      std::size_t ends = 0;
-      for (std::size_t k = at_; k < followed; ++k) {
-        ends += static_cast<std::size_t>(data[k] == '\n') +
-                (static_cast<std::size_t>(data[k] == '\r') &
-                 static_cast<std::size_t>(data[k + 1] != '\n'));
-      }
-      ends_ += ends;
-      at_ = followed;
+    if (offset > at_) {
+      ends_ += ends_in(at_, offset);
+    } else {
+      ends_ -= ends_in(offset, at_);
     }
-    for (; at_ < offset; ++at_) {
-      if (ends_here(at_)) {
-        ++ends_;
-      }
-    }
-    for (; at_ > offset; --at_) {
-      if (ends_here(at_ - 1)) {
-        --ends_;
-      }
-    }
+    at_ = offset;
     return ends_ + 1;
   }
 
  private:
-  // Whether a line end finishes with the byte at `k`.
-  [[nodiscard]] bool ends_here(std::size_t k) const {
-    return input_[k] == '\n' ||
-           (input_[k] == '\r' && (k + 1 == input_.size() || input_[k + 1] != '\n'));
+  // The line ends that finish with a byte in [from, to). Without a branch
+  // and in locals, so that the compiler makes it vectorised: a warning near
+  // the end of a large file is counted to at once. The input's last byte,
+  // with none after it, ends a line when it is a CR or an LF.
+  [[nodiscard]] std::size_t ends_in(std::size_t from, std::size_t to) const {
+    const unsigned char* const data = input_.data();
+    const std::size_t followed = std::min(to, input_.size() - 1);
+    std::size_t ends = 0;
+    for (std::size_t k = from; k < followed; ++k) {
+      ends += static_cast<std::size_t>(data[k] == '\n') +
+              (static_cast<std::size_t>(data[k] == '\r') &
+               static_cast<std::size_t>(data[k + 1] != '\n'));
+    }
+    if (from < to && followed < to) {
+      ends += static_cast<std::size_t>(dbg::is_line_end(data[followed]));
+    }
+    return ends;
   }
 
   bytes input_;
@@ -112,13 +105,23 @@ class diagnosis {
   diagnosis(bytes input, const warning_sink& sink, std::size_t most_messages)
       : input_(input), sink_(sink), lines_(input), most_messages_(most_messages) {}
 
-  // Whether the input has a section header; without one, no_section() tells
-  // the near miss, if any, and there is nothing to walk.
-  [[nodiscard]] bool has_section() const {
-    const std::string_view text(reinterpret_cast<const char*>(input_.data()), input_.size());
-    return text.find(dbg::section_header) != std::string_view::npos;
+  // Walks the checksum section with `walker`, this observer or one that
+  // holds it, then looks at the lines after the last checksum line, unless
+  // it ended the table. Without the section's header, there is nothing to
+  // walk: tells the near miss, if any.
+  template <class observer>
+  bool walk_with(observer& walker) {
+    const auto near = dbg::find_header(input_);
+    if (!near || near->form != dbg::header_form::exact) {
+      // The warning has a line when its header is 8-bit text.
+      const bool whole = !near || near->form == dbg::header_form::utf16;
+      return say(
+          warning_kind::no_section, near ? near->offset : 0, [&] { return no_section(near); },
+          whole);
+    }
+    return dbg::for_each_checksum_line(input_, section_, walker) &&
+           (ended_ || look_between(covered_, input_.size()));
   }
-  bool no_section();
 
   // The walk's observer. Nearly every line is clean, which its marks tell at
   // once: at the start of its line, 8 digits and a blank, and a name that
@@ -139,17 +142,11 @@ class diagnosis {
     // A copy, as the walk hands the rarer lines: `found` stays in registers.
     return line(dbg::checksum_line(found));
   }
-  bool line(const dbg::checksum_line& found) {
-    return (found.start <= covered_ || look_between(covered_, found.start)) &&
-           look_at(found, false);
-  }
+  bool line(const dbg::checksum_line& found) { return look_at(found, false); }
   bool last_line(const dbg::checksum_line& found) {
     ended_ = true;
-    return (found.start <= covered_ || look_between(covered_, found.start)) && look_at(found, true);
+    return look_at(found, true);
   }
-  // After the walk: the lines after the last checksum line, unless it ended
-  // the table.
-  bool finish() { return ended_ || look_between(covered_, input_.size()); }
 
  private:
   // Hands over a warning; its message is made only while messages are
@@ -172,10 +169,6 @@ class diagnosis {
   [[nodiscard]] bool has_plain_head(const dbg::checksum_line& found) const {
     return has_plain_field(found) && is_blank(input_[found.start + dbg::separator_offset]);
   }
-  void passed(const dbg::checksum_line& found) {
-    covered_ = std::max(covered_, found.text_end);
-    previous_text_ = found.text;
-  }
   // A finding about an entry: its message when it is the entry's only
   // one, and its clause among several.
   struct finding_text {
@@ -186,10 +179,13 @@ class diagnosis {
     warning_kind kind;
     std::size_t offset;
   };
+  // Its texts are made only while say would make a message: no warning is
+  // told while an entry's findings are found.
   template <class text_maker>
   void find(warning_kind kind, std::size_t offset, const text_maker& text) {
-    findings_.push_back({wanted_ ? text() : finding_text{}, kind, offset});
+    findings_.push_back({told_ < most_messages_ ? text() : finding_text{}, kind, offset});
   }
+  [[nodiscard]] std::string no_section(const std::optional<dbg::header_match>& near) const;
   bool look_at(const dbg::checksum_line& found, bool last);
   void look_at_field(const dbg::checksum_line& found);
   void look_at_end(const dbg::checksum_line& found);
@@ -199,7 +195,7 @@ class diagnosis {
   bool look_between(std::size_t from, std::size_t to);
   [[nodiscard]] bool starts_its_line(std::size_t at) const;
   [[nodiscard]] std::size_t lines_after(std::size_t from) const;
-  [[nodiscard]] std::string entry_text(const dbg::checksum_line& found) const;
+  [[nodiscard]] std::string entry(const dbg::checksum_line& found) const;
 
   bytes input_;
   const warning_sink& sink_;
@@ -213,92 +209,81 @@ class diagnosis {
   std::size_t previous_text_ = 0;  // the previous entry's text
   bool ended_ = false;             // a line ended the table
   std::vector<finding> findings_;  // about the entry looked at
-  bool wanted_ = false;            // their messages are wanted
 };
 
-bool diagnosis::no_section() {
+// Why there is no section, given the near miss of its header, if any.
+std::string diagnosis::no_section(const std::optional<dbg::header_match>& near) const {
   if (input_.empty()) {
-    return say(
-        warning_kind::no_section, 0,
-        [] { return std::string("the input is empty, so the table has no entries"); }, true);
+    return "the input is empty, so the table has no entries";
   }
-  const std::string message =
-      "there is no \"[Checksums]\" line ending in CR LF, so the table is empty";
-  const auto near = dbg::find_header(input_);
+  std::string said = "there is no \"[Checksums]\" line ending in CR LF, so the table is empty";
   if (!near) {
-    return say(
-        warning_kind::no_section, 0, [&] { return std::string(message); }, true);
-  }
-  if (near->form == dbg::header_form::exact) {
-    return true;
+    return said;
   }
   if (near->form == dbg::header_form::utf16) {
-    return say(
-        warning_kind::no_section, near->offset,
-        [&] { return message + ": the file is UTF-16 text; save it as ASCII or UTF-8"; }, true);
+    return said + ": the file is UTF-16 text; save it as ASCII or UTF-8";
   }
-  return say(warning_kind::no_section, near->offset, [&] {
-    const bytes title = input_.subspan(
-        near->offset, std::min(dbg::section_title.size(), input_.size() - near->offset));
-    // Each difference from the header, so that mending the one named first
-    // is not mistaken for mending them all.
-    std::vector<std::string> differences;
-    for (const dbg::header_form form : near->departures) {
-      switch (form) {
-        case dbg::header_form::utf8_bom:
-          differences.emplace_back("starts with a UTF-8 byte order mark");
-          break;
-        case dbg::header_form::other_case:
-          differences.push_back("reads " + quoted(title) + ", which differs in case");
-          break;
-        case dbg::header_form::blanks:
-          differences.emplace_back("has blanks or tabs around it");
-          break;
-        case dbg::header_form::lf_only:
-          differences.emplace_back("ends in LF alone");
-          break;
-        case dbg::header_form::cr_only:
-          differences.emplace_back("ends in CR alone");
-          break;
-        case dbg::header_form::exact:
-        case dbg::header_form::utf16:
-          break;
-      }
+  const bytes title = input_.subspan(
+      near->offset, std::min(dbg::section_title.size(), input_.size() - near->offset));
+  const std::vector<dbg::header_form>& forms = near->departures;
+  if (forms.size() == 1 && near->form == dbg::header_form::other_case) {
+    return said + ": the header " + quoted(title) + " differs in case";
+  }
+  // Each difference from the header, so that mending the one named first
+  // is not mistaken for mending them all.
+  said += ": the header line";
+  for (std::size_t k = 0; k < forms.size(); ++k) {
+    said += k == 0 ? " " : k + 1 == forms.size() ? " and " : ", ";
+    switch (forms[k]) {
+      case dbg::header_form::utf8_bom:
+        said += "starts with a UTF-8 byte order mark";
+        break;
+      case dbg::header_form::other_case:
+        said += "reads " + quoted(title) + ", which differs in case";
+        break;
+      case dbg::header_form::blanks:
+        said += "has blanks or tabs around it";
+        break;
+      case dbg::header_form::lf_only:
+        said += "ends in LF alone";
+        break;
+      case dbg::header_form::cr_only:
+        said += "ends in CR alone";
+        break;
+      case dbg::header_form::exact:
+      case dbg::header_form::utf16:
+        break;
     }
-    if (differences.size() == 1 && near->form == dbg::header_form::other_case) {
-      return message + ": the header " + quoted(title) + " differs in case";
-    }
-    std::string said = message + ": the header line";
-    for (std::size_t k = 0; k < differences.size(); ++k) {
-      said += (k == 0 ? " " : k + 1 == differences.size() ? " and " : ", ") + differences[k];
-    }
-    return said;
-  });
+  }
+  return said;
 }
 
-std::string diagnosis::entry_text(const dbg::checksum_line& found) const {
-  if (found.text >= input_.size() || found.text_end >= input_.size() ||
-      found.text_end == found.text) {
-    return "no name";
+// The entry as a message gives it, its checksum with its name; a text that
+// ends the table (empty, or without a line end, as one past the input's
+// end) is no name.
+std::string diagnosis::entry(const dbg::checksum_line& found) const {
+  const std::string checksum = hex(found.field.checksum);
+  if (found.text_end >= input_.size() || found.text_end == found.text) {
+    return checksum + " with no name";
   }
   const std::size_t kept = std::min(found.text_end - found.text, qb::max_text_length);
-  return "the name " + quoted(input_.subspan(found.text, kept));
+  return checksum + " with the name " + quoted(input_.subspan(found.text, kept));
 }
 
-// The checksum line itself and what the rule did to its entry, told in one
-// warning: where its "0x" stands, its value field, its name, and, for the
-// line that ends the table, why it does.
+// The lines before the checksum line, then the line itself and what the
+// rule did to its entry, told in one warning: where its "0x" stands, its
+// value field, its name, and, for the line that ends the table, why it does.
 bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
+  if (found.start > covered_ && !look_between(covered_, found.start)) {
+    return false;
+  }
   findings_.clear();
-  // Messages are made only while they are wanted.
-  wanted_ = told_ < most_messages_;
   if (!starts_its_line(found.start)) {
     const bool in_name = found.start > previous_text_ && found.start < covered_;
     const std::string where = in_name ? "a \"0x\" inside the name of the entry before"
                                       : "a \"0x\" after the start of the line";
     find(warning_kind::inner_line, found.start, [&] {
-      return finding_text{where + " starts an entry of its own: the entry is " +
-                              hex(found.field.checksum) + " with " + entry_text(found),
+      return finding_text{where + " starts an entry of its own: the entry is " + entry(found),
                           where + " starts it"};
     });
   }
@@ -333,7 +318,8 @@ bool diagnosis::look_at(const dbg::checksum_line& found, bool last) {
   if (!entry_first && !tell(found)) {
     return false;
   }
-  passed(found);
+  covered_ = std::max(covered_, found.text_end);
+  previous_text_ = found.text;
   return true;
 }
 
@@ -347,9 +333,9 @@ void diagnosis::look_at_field(const dbg::checksum_line& found) {
                                    ? " has " + std::to_string(found.field.digits) +
                                          (found.field.digits == 1 ? " digit" : " digits")
                                    : " is not 8 hexadecimal digits";
-      return finding_text{"the value field " + quoted(field) + what + ": the entry is " +
-                              hex(found.field.checksum) + " with " + entry_text(found),
-                          "its value field " + quoted(field) + what};
+      return finding_text{
+          "the value field " + quoted(field) + what + ": the entry is " + entry(found),
+          "its value field " + quoted(field) + what};
     });
   } else if (!is_blank(separator) && !dbg::is_line_end(separator)) {
     // (A line end there leaves the name empty or on the next line, which
@@ -357,9 +343,7 @@ void diagnosis::look_at_field(const dbg::checksum_line& found) {
     find(warning_kind::value_field, found.start + dbg::separator_offset, [&] {
       const std::string what =
           "value field is followed by " + quoted(bytes(&separator, 1)) + ", not a blank or a tab";
-      return finding_text{"the " + what + ": the entry is " + hex(found.field.checksum) + " with " +
-                              entry_text(found),
-                          "its " + what};
+      return finding_text{"the " + what + ": the entry is " + entry(found), "its " + what};
     });
   }
 }
@@ -456,8 +440,7 @@ bool diagnosis::tell(const dbg::checksum_line& found) {
     if (findings_.size() == 1) {
       return first.alone;
     }
-    std::string message =
-        "the entry " + hex(found.field.checksum) + " with " + entry_text(found) + ":";
+    std::string message = "the entry " + entry(found) + ":";
     for (const finding& each : findings_) {
       message += (&each == &first ? " " : "; ") + each.clause;
     }
@@ -477,27 +460,20 @@ bool diagnosis::look_between(std::size_t from, std::size_t to) {
     while (word < to && is_blank(input_[word])) {
       ++word;
     }
-    if (word >= to) {
-      continue;
-    }
     const bytes rest = input_.subspan(word, to - word);
-    if (rest.size() >= 3 && rest[0] == '0' && rest[1] == 'X' && is_hex_digit(rest[2])) {
-      if (!say(warning_kind::not_converted, word, [&] {
-            return std::string(
-                "this line starts with \"0X\": only a lower-case \"0x\" starts a checksum line, so "
-                "it makes no entry");
-          })) {
-        return false;
-      }
-    } else if (rest.size() > dbg::value_field_width &&
-               std::all_of(rest.begin(), rest.begin() + dbg::value_field_width, is_hex_digit) &&
-               is_blank(rest[dbg::value_field_width])) {
-      if (!say(warning_kind::not_converted, word, [&] {
-            return std::string(
-                "this line starts with 8 hexadecimal digits but no \"0x\", so it makes no entry");
-          })) {
-        return false;
-      }
+    const bool upper_x =
+        rest.size() >= 3 && rest[0] == '0' && rest[1] == 'X' && is_hex_digit(rest[2]);
+    const bool bare_field =
+        rest.size() > dbg::value_field_width &&
+        std::all_of(rest.begin(), rest.begin() + dbg::value_field_width, is_hex_digit) &&
+        is_blank(rest[dbg::value_field_width]);
+    if ((upper_x || bare_field) && !say(warning_kind::not_converted, word, [&] {
+          return std::string(upper_x ? "this line starts with \"0X\": only a lower-case \"0x\" "
+                                       "starts a checksum line, so it makes no entry"
+                                     : "this line starts with 8 hexadecimal digits but no "
+                                       "\"0x\", so it makes no entry");
+        })) {
+      return false;
     }
   }
   return true;
@@ -512,17 +488,13 @@ bool diagnosis::starts_its_line(std::size_t at) const {
   return at <= section_ || dbg::is_line_end(input_[at - 1]);
 }
 
-// Lines from `from` on that hold anything but line ends.
+// Lines from `from` on that hold anything but line ends: their first
+// bytes, which are no line end and start the rest or follow one.
 std::size_t diagnosis::lines_after(std::size_t from) const {
   std::size_t count = 0;
-  bool in_line = false;
-  for (const unsigned char c : input_.subspan(from)) {
-    if (dbg::is_line_end(c)) {
-      in_line = false;
-    } else if (!in_line) {
-      in_line = true;
-      ++count;
-    }
+  for (std::size_t at = from; at < input_.size(); ++at) {
+    count += static_cast<std::size_t>(!dbg::is_line_end(input_[at]) &&
+                                      (at == from || dbg::is_line_end(input_[at - 1])));
   }
   return count;
 }
@@ -532,10 +504,7 @@ std::size_t diagnosis::lines_after(std::size_t from) const {
 bool diagnose(std::span<const unsigned char> input, const warning_sink& sink,
               std::size_t most_messages) {
   diagnosis seen(input, sink, most_messages);
-  if (!seen.has_section()) {
-    return seen.no_section();
-  }
-  return dbg::for_each_checksum_line(input, seen) && seen.finish();
+  return seen.walk_with(seen);
 }
 
 bool convert_and_diagnose(std::span<const unsigned char> input, const byte_sink& sink,
@@ -549,13 +518,10 @@ bool convert_and_diagnose(std::span<const unsigned char> input, piece_exchange& 
   table_writer out(pieces);
   entry_writer entries(input, out);
   diagnosis seen(input, warn, most_messages);
-  if (!seen.has_section()) {
-    return seen.no_section() && out.finish();
-  }
   // The warnings' look first: the entry's bytes are then still at hand
   // for its copy into the table.
   dbg::both_observers walk(seen, entries);
-  return dbg::for_each_checksum_line(input, walk) && seen.finish() && out.finish();
+  return seen.walk_with(walk) && out.finish();
 }
 
 }  // namespace dbgparse

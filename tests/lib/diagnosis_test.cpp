@@ -193,4 +193,35 @@ TEST(diagnose, tells_a_surprise_among_many_clean_lines) {
   }
 }
 
+// A file without the section is one warning, at the near miss's '[' (its
+// first byte in UTF-16 text), on that line in 8-bit text; with no near
+// miss, or in UTF-16 text, on no line at the input's start.
+TEST(diagnose, places_a_missing_section_at_its_near_miss) {
+  const struct {
+    std::string_view what;
+    std::string input;
+    std::size_t line;
+    std::size_t offset;
+  } cases[] = {
+      {"empty input", "", 0, 0},
+      {"no header at all", "0x0000002a a\r\n", 0, 0},
+      {"LF line ends", "; list\n[Checksums]\n", 2, 7},
+      {"byte order mark", "\xEF\xBB\xBF[Checksums]\n", 1, 3},
+      {"UTF-16 after its byte order mark",
+       std::string("\xFF\xFE[\0C\0h\0e\0c\0k\0s\0u\0m\0s\0]\0\r\0\n\0"sv), 0, 2},
+  };
+  for (const auto& c : cases) {
+    std::vector<dbgparse::warning> found;
+    const auto* data = reinterpret_cast<const unsigned char*>(c.input.data());
+    dbgparse::diagnose({data, c.input.size()}, [&found](const dbgparse::warning& w) {
+      found.push_back(w);
+      return true;
+    });
+    ASSERT_EQ(found.size(), 1U) << c.what;
+    EXPECT_EQ(found[0].kind, dbgparse::warning_kind::no_section) << c.what;
+    EXPECT_EQ(found[0].line, c.line) << c.what;
+    EXPECT_EQ(found[0].offset, c.offset) << c.what;
+  }
+}
+
 }  // namespace
