@@ -2,6 +2,7 @@
 // the user reads, and none for a clean file.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -221,6 +222,72 @@ TEST(diagnose, places_a_missing_section_at_its_near_miss) {
     EXPECT_EQ(found[0].kind, dbgparse::warning_kind::no_section) << c.what;
     EXPECT_EQ(found[0].line, c.line) << c.what;
     EXPECT_EQ(found[0].offset, c.offset) << c.what;
+  }
+}
+
+// A warning's kind and offset, printed as such when a test fails.
+struct placed {
+  dbgparse::warning_kind what;
+  std::size_t offset;
+  bool operator==(const placed&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const placed& p) {
+    return out << "kind " << static_cast<int>(p.what) << " at " << p.offset;
+  }
+};
+
+// Each warning's offset is the byte it is about: the value field or the
+// byte after it, the "0x" that starts an inner entry or a line that ends the
+// table, the name's byte at fault, the start of a line that makes no entry.
+// An entry with several findings is placed at its first.
+TEST(diagnose, places_each_warning_at_the_byte_it_is_about) {
+  using kind = dbgparse::warning_kind;
+  // The header takes bytes 0 to 12: the first line starts at 13, its name
+  // at 24.
+  const struct {
+    std::string_view what;
+    std::string input;
+    std::vector<placed> expected;
+  } cases[] = {
+      {"short value field", "[Checksums]\r\n0x1234 short_one\r\n", {{kind::value_field, 15}}},
+      {"separator not blank", "[Checksums]\r\n0x0000002a,a\r\n", {{kind::value_field, 23}}},
+      {"0x inside a comment line",
+       "[Checksums]\r\n; see 0x0000002a here\r\n0x00000001 b\r\n",
+       {{kind::inner_line, 19}}},
+      {"empty name", "[Checksums]\r\n0x00000001 \r\n0x00000002 b\r\n", {{kind::empty_name, 13}}},
+      {"no line end", "[Checksums]\r\n0x00000001 a\r\n0x00000002 last", {{kind::no_line_end, 27}}},
+      {"input ends in the value field",
+       "[Checksums]\r\n0x00000001 a\r\n0x12",
+       {{kind::no_line_end, 27}}},
+      {"long name",
+       "[Checksums]\r\n0x00000001 " + std::string(300, 'n') + "\r\n",
+       {{kind::name_cut, 24}}},
+      {"zero byte",
+       std::string("[Checksums]\r\n0x00000001 a\0b\r\n"sv),
+       {{kind::name_zero_byte, 25}}},
+      {"trailing blank",
+       "[Checksums]\r\n0x00000001 player_board \r\n",
+       {{kind::name_end_blank, 36}}},
+      {"leading blank",
+       "[Checksums]\r\n0x00000001  player_board\r\n",
+       {{kind::name_unexpected, 24}}},
+      {"several faults of one name",
+       "[Checksums]\r\n0x00000001  a ; b \r\n",
+       {{kind::name_unexpected, 24}}},
+      {"capital X and a missing 0x, the second indented",
+       "[Checksums]\r\n0X0000002a a\r\n\t0000002a b\r\n0x00000001 c\r\n",
+       {{kind::not_converted, 13}, {kind::not_converted, 28}}},
+      {"0x in a name swallows the next line",
+       "[Checksums]\r\n0x11111111 first // note 0x22 here\r\n0x33333333 third\r\n",
+       {{kind::name_unexpected, 30}, {kind::inner_line, 38}, {kind::not_converted, 49}}},
+  };
+  for (const auto& c : cases) {
+    std::vector<placed> found;
+    const auto* data = reinterpret_cast<const unsigned char*>(c.input.data());
+    dbgparse::diagnose({data, c.input.size()}, [&found](const dbgparse::warning& w) {
+      found.push_back({w.kind, w.offset});
+      return true;
+    });
+    EXPECT_EQ(found, c.expected) << c.what;
   }
 }
 
