@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -76,15 +77,26 @@ class line_counter {
   }
 
  private:
-  // The line ends that finish with a byte in [from, to). Without a branch
-  // and in locals, so that the compiler makes it vectorised: a warning near
-  // the end of a large file is counted to at once. The input's last byte,
-  // with none after it, ends a line when it is a CR or an LF.
+  // The line ends that finish with a byte in [from, to): an LF, or a CR
+  // without an LF after it. Counted 64 bytes at a time from their marks, so
+  // that a warning near the end of a large file (one without a last line
+  // end) costs a fraction of the conversion. The input's last byte, with
+  // none after it, ends a line when it is a CR or an LF.
   [[nodiscard]] std::size_t ends_in(std::size_t from, std::size_t to) const {
     const unsigned char* const data = input_.data();
     const std::size_t followed = std::min(to, input_.size() - 1);
     std::size_t ends = 0;
-    for (std::size_t k = from; k < followed; ++k) {
+    std::size_t k = from;
+    for (; k + dbg::block_size <= followed; k += dbg::block_size) {
+      std::uint64_t finishing = 0;
+      for (std::size_t j = 0; j < dbg::block_size; j += dbg::sixteen_bytes::size) {
+        const dbg::sixteen_bytes here(data + k + j);
+        const dbg::sixteen_bytes next(data + k + j + 1);
+        finishing |= (here.equal('\n') | (here.equal('\r') & ~next.equal('\n'))) << j;
+      }
+      ends += static_cast<std::size_t>(std::popcount(finishing));
+    }
+    for (; k < followed; ++k) {
       ends += static_cast<std::size_t>(data[k] == '\n') +
               (static_cast<std::size_t>(data[k] == '\r') &
                static_cast<std::size_t>(data[k + 1] != '\n'));

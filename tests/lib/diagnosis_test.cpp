@@ -2,6 +2,7 @@
 // the user reads, and none for a clean file.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -191,6 +192,27 @@ TEST(diagnose, tells_a_surprise_among_many_clean_lines) {
     input += c.line + "\r\n";
     clean_lines();
     EXPECT_EQ(warnings_of(input), std::vector<std::string>{"102: " + c.expected}) << c.line;
+  }
+}
+
+// Line numbers count CR LF, a lone CR and a lone LF as one line end each,
+// wherever they fall among the bytes counted together: the lines before a
+// warning are shifted through every position of a 64-byte block.
+TEST(diagnose, counts_every_kind_of_line_end_wherever_it_falls) {
+  constexpr std::size_t mixed_lines = 60;
+  std::string mixed;
+  for (std::size_t k = 0; k < mixed_lines; ++k) {
+    const std::array<std::string_view, 3> ends = {"\r\n", "\r", "\n"};
+    mixed += std::string(1 + k * 7 % 13, 'y') + std::string(ends.at(k % 3));
+  }
+  for (std::size_t shift = 0; shift < 64; ++shift) {
+    const std::string input = "[Checksums]\r\n" + std::string(shift, 'x') + "\r\n" + mixed +
+                              "0x00000001 a \r\n0x00000002 b\r\n";
+    EXPECT_EQ(warnings_of(input),
+              std::vector<std::string>{
+                  std::to_string(3 + mixed_lines) +
+                  ": the name \"a \" ends in a blank or a tab, which the table keeps"})
+        << "shift " << shift;
   }
 }
 
