@@ -131,6 +131,9 @@ class diagnosis {
           warning_kind::no_section, near ? near->offset : 0, [&] { return no_section(near); },
           whole);
     }
+    // The header's line end is the first looked at.
+    section_ = near->offset + dbg::section_header.size();
+    covered_ = section_ - 1;
     return dbg::for_each_checksum_line(input_, section_, walker) &&
            (ended_ || look_between(covered_, input_.size()));
   }
@@ -214,10 +217,10 @@ class diagnosis {
   line_counter lines_;
   std::size_t most_messages_;
   std::size_t told_ = 0;
-  std::size_t section_ = dbg::section_start(input_);
-  // The lines up to this line end were looked at: the header's own at first
-  // (there is one whenever the section is walked), then each text's.
-  std::size_t covered_ = section_ - 1;
+  std::size_t section_ = 0;  // where the checksum section starts, once found
+  // The lines up to this line end were looked at: the header's own at
+  // first, then each text's.
+  std::size_t covered_ = 0;
   std::size_t previous_text_ = 0;  // the previous entry's text
   bool ended_ = false;             // a line ended the table
   std::vector<finding> findings_;  // about the entry looked at
