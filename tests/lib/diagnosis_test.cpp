@@ -216,37 +216,6 @@ TEST(diagnose, counts_every_kind_of_line_end_wherever_it_falls) {
   }
 }
 
-// A file without the section is one warning, at the near miss's '[' (its
-// first byte in UTF-16 text), on that line in 8-bit text; with no near
-// miss, or in UTF-16 text, on no line at the input's start.
-TEST(diagnose, places_a_missing_section_at_its_near_miss) {
-  const struct {
-    std::string_view what;
-    std::string input;
-    std::size_t line;
-    std::size_t offset;
-  } cases[] = {
-      {"empty input", "", 0, 0},
-      {"no header at all", "0x0000002a a\r\n", 0, 0},
-      {"LF line ends", "; list\n[Checksums]\n", 2, 7},
-      {"byte order mark", "\xEF\xBB\xBF[Checksums]\n", 1, 3},
-      {"UTF-16 after its byte order mark",
-       std::string("\xFF\xFE[\0C\0h\0e\0c\0k\0s\0u\0m\0s\0]\0\r\0\n\0"sv), 0, 2},
-  };
-  for (const auto& c : cases) {
-    std::vector<dbgparse::warning> found;
-    const auto* data = reinterpret_cast<const unsigned char*>(c.input.data());
-    dbgparse::diagnose({data, c.input.size()}, [&found](const dbgparse::warning& w) {
-      found.push_back(w);
-      return true;
-    });
-    ASSERT_EQ(found.size(), 1U) << c.what;
-    EXPECT_EQ(found[0].kind, dbgparse::warning_kind::no_section) << c.what;
-    EXPECT_EQ(found[0].line, c.line) << c.what;
-    EXPECT_EQ(found[0].offset, c.offset) << c.what;
-  }
-}
-
 // A warning's kind and offset, printed as such when a test fails.
 struct placed {
   dbgparse::warning_kind what;
@@ -260,16 +229,25 @@ struct placed {
 // Each warning's offset is the byte it is about: the value field or the
 // byte after it, the "0x" that starts an inner entry or a line that ends the
 // table, the name's byte at fault, the start of a line that makes no entry.
-// An entry with several findings is placed at its first.
+// An entry with several findings is placed at its first. A file without the
+// section is placed at the near miss's '[' (its first byte in UTF-16 text),
+// or at the input's start.
 TEST(diagnose, places_each_warning_at_the_byte_it_is_about) {
   using kind = dbgparse::warning_kind;
-  // The header takes bytes 0 to 12: the first line starts at 13, its name
-  // at 24.
+  // Past a "[Checksums]" CR LF, bytes 0 to 12, the first line starts at 13
+  // and its name at 24.
   const struct {
     std::string_view what;
     std::string input;
     std::vector<placed> expected;
   } cases[] = {
+      {"empty input", "", {{kind::no_section, 0}}},
+      {"no header at all", "0x0000002a a\r\n", {{kind::no_section, 0}}},
+      {"LF line ends", "; list\n[Checksums]\n", {{kind::no_section, 7}}},
+      {"byte order mark", "\xEF\xBB\xBF[Checksums]\n", {{kind::no_section, 3}}},
+      {"UTF-16 after its byte order mark",
+       std::string("\xFF\xFE[\0C\0h\0e\0c\0k\0s\0u\0m\0s\0]\0\r\0\n\0"sv),
+       {{kind::no_section, 2}}},
       {"short value field", "[Checksums]\r\n0x1234 short_one\r\n", {{kind::value_field, 15}}},
       {"separator not blank", "[Checksums]\r\n0x0000002a,a\r\n", {{kind::value_field, 23}}},
       {"0x inside a comment line",
