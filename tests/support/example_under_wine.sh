@@ -30,13 +30,27 @@ windows() {
   cat "$folder/wine_errors" >&2
   return "$status"
 }
+# A run that succeeds on every input here, started again whenever it
+# failed: wine has been seen to fail a start in other words, or none. Each
+# failure is told, and the last one's status is the run's.
+succeeding() {
+  local try status
+  for try in 1 2 3; do
+    status=0
+    windows "$@" 2>"$folder/errors" || status=$?
+    [ "$status" -ne 0 ] || return 0
+    echo "$(basename "$1") $2 failed with status $status (try $try):" >&2
+    cat "$folder/errors" >&2
+  done
+  return "$status"
+}
 cd "$folder"
 checked=0
 for dbg in "$data"/*.dbg; do
   cp "$dbg" in.dbg
-  windows "$dbgparse" in.dbg expected.qb </dev/null >/dev/null 2>&1
+  succeeding "$dbgparse" in.dbg expected.qb </dev/null >/dev/null
   for mode in convert convert-to; do
-    windows "$qbtool" "$mode" in.dbg "$mode.qb" </dev/null
+    succeeding "$qbtool" "$mode" in.dbg "$mode.qb" </dev/null
     cmp expected.qb "$mode.qb" || { echo "$(basename "$dbg"): $mode differs" >&2; exit 1; }
   done
   checked=$((checked + 1))
